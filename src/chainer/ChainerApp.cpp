@@ -1,0 +1,103 @@
+#include "chainer/ChainerApp.h"
+
+#include <windows.h>
+
+#include <new>
+
+#include "chainer/ModulePaths.h"
+#include "evaluation/FileVersion.h"
+#include "logging/Logger.h"
+#include "platform/core/Exception.h"
+#include "platform/core/Handles.h"
+#include "platform/core/PathForms.h"
+#include "platform/core/TempFolder.h"
+#include "platform/core/TextFormat.h"
+#include "platform/core/WinText.h"
+
+namespace prereq {
+
+namespace {
+constexpr uint32_t kPackagedFlags = 3;  // bit 0: not packaged (files on disk)
+}  // namespace
+
+ChainerApp::ChainerApp(std::wstring path) {
+  try {
+    modulePath = std::move(path);
+  } catch (const std::bad_alloc&) {
+    PREREQ_RAISE_OUT_OF_RESOURCES();
+  }
+}
+
+ChainerApp::~ChainerApp() = default;
+
+bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring& text) {
+  text.clear();
+  // A file without room for the byte-order mark holds no configuration.
+  if (size < 2) return false;
+  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  if (::SetFilePointer(file.get(), 2, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+      ::GetLastError() != NO_ERROR)
+    return false;
+  DWORD bytes = size - 2;
+  // Room for an odd last byte too; it is dropped below.
+  std::wstring buffer((bytes + 1) / 2, L'\0');
+  DWORD read = 0;
+  if (!::ReadFile(file.get(), buffer.data(), bytes, &read, nullptr) || read == 0) return false;
+  buffer.resize(read / 2);
+  text = std::move(buffer);
+  return true;
+}
+
+bool WaitForInstaller() {
+  KernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute"));
+  if (!mutex) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  return ::WaitForSingleObject(mutex.get(), INFINITE) == WAIT_OBJECT_0;
+}
+
+void ChainerApp::Run() {
+  if (modulePath.empty()) modulePath = GetModulePath();
+  appFolder = FolderOf(modulePath);
+  iniPath = ConfigPathFor(modulePath);
+
+  WIN32_FIND_DATAW found{};
+  FindHandle find(::FindFirstFileW(iniPath.c_str(), &found));
+  if (!find) return;  // no configuration: nothing to do, exit code 0
+
+  std::wstring text;
+  IniFile ini;
+  if (ReadConfigurationText(iniPath, found.nFileSizeLow, text)) ini = ParseIni(text);
+
+  PrereqList list;
+  list.tempFolder = [] { return ProgramTempFolder(); };
+  LoadConfiguration(ini, list);
+
+  LoadChainerSettings(ini, cleanupSettings);
+  ChainerSettings settings;
+  if (LoadChainerSettings(ini, settings) && !settings.LogFile.empty()) {
+    loggingEnabled = true;
+    TheLogger().SetLogFile(settings.LogFile);
+  }
+
+  quiet = list.Quiet();
+  uiAllowed = !quiet;
+
+  packagedFiles.setupFile = modulePath;
+  packagedFiles.setupFolder = WithTrailingBackslash(FolderOf(modulePath));
+  packagedFiles.extractionFolder = list.ResolveExtractionFolder();
+  packagedFiles.flags = kPackagedFlags;
+
+  std::wstring product;
+  if (!GetProductName(modulePath, product)) product = modulePath;
+  title_ = Format(LoadResourceString(IDS_SETUP_TITLE), {product});
+  statusWindow.Show(title_, LoadResourceString(IDS_PREPARING), false);
+
+  ::SetCurrentDirectoryW(appFolder.c_str());
+
+  if (!WaitForInstaller()) return;
+  // The chaining run takes over here; without prerequisites to chain the
+  // exit code stays 0.
+}
+
+}  // namespace prereq

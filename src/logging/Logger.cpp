@@ -1,0 +1,206 @@
+#include "logging/Logger.h"
+
+#include <cpuid.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include "chainer/ModulePaths.h"
+#include "evaluation/OsInfo.h"
+#include "logging/LogFormat.h"
+#include "platform/core/Security.h"
+#include "platform/core/WinText.h"
+
+namespace prereq {
+
+bool loggingEnabled = false;
+
+namespace {
+
+std::wstring ProcessorName() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  __cpuid(0x80000000u, a, b, c, d);
+  uint32_t highest = a;
+  char brand[48] = {};
+  if (highest >= 0x80000004u) {
+    for (unsigned leaf = 0; leaf < 3; ++leaf) {
+      unsigned regs[4];
+      __cpuid(0x80000002u + leaf, regs[0], regs[1], regs[2], regs[3]);
+      memcpy(brand + leaf * 16, regs, 16);
+    }
+  }
+  return ProcessorNameFromBrand(highest, brand);
+}
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+  PWSTR raw = nullptr;
+  if (FAILED(::SHGetKnownFolderPath(id, 0, nullptr, &raw))) {
+    ::CoTaskMemFree(raw);
+    return {};
+  }
+  std::wstring path(raw);
+  ::CoTaskMemFree(raw);
+  return path;
+}
+
+bool IsFolder(const std::wstring& path) {
+  DWORD attrs = ::GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void WriteAndFlush(HANDLE file, std::wstring_view text) {
+  DWORD written = 0;
+  ::WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
+              nullptr);
+  ::FlushFileBuffers(file);
+}
+
+}  // namespace
+
+Logger::Environment Logger::DefaultEnvironment() {
+  Environment env;
+  env.programDataFolder = [] { return KnownFolder(FOLDERID_ProgramData); };
+  env.modulePath = [] {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return std::wstring(buffer, n < MAX_PATH ? n : 0);
+  };
+  env.userTempFolder = [] {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD n = ::GetTempPathW(MAX_PATH, buffer);
+    return n > 0 && n <= MAX_PATH ? std::wstring(buffer, n) : std::wstring();
+  };
+  env.debugOutput = [](const std::wstring& text) { ::OutputDebugStringW(text.c_str()); };
+  return env;
+}
+
+Logger::Logger() : Logger(DefaultEnvironment()) {}
+
+Logger::Logger(Environment env) : env_(std::move(env)) {}
+
+Logger::~Logger() { Finish(false); }
+
+void Logger::SetLogFile(const std::wstring& path) {
+  CriticalSectionLock hold(lock_);
+  env_.debugOutput(L"Logger::SetLogFile( " + path + L" ) while OLD path is:" + path_);
+  if (!file_) path_ = path;
+}
+
+void Logger::WriteLine(std::wstring_view text) {
+  CriticalSectionLock hold(lock_);
+  WriteLocked(text);
+}
+
+void Logger::WriteLocked(std::wstring_view text) {
+  if (finished_) return;
+  if (!file_ && !OpenLocked()) return;
+  SYSTEMTIME st;
+  ::GetLocalTime(&st);
+  std::wstring line = FormatLogTimestamp({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
+                                          st.wSecond});
+  line += L'-';
+  line += text;
+  line += L"\r\n";
+  // One write and one flush per line: the log is complete up to its last
+  // line even when the process is ended abruptly.
+  WriteAndFlush(file_.get(), line);
+}
+
+void Logger::Finish(bool writeClosingLine) {
+  CriticalSectionLock hold(lock_);
+  if (finished_) return;
+  if (writeClosingLine) WriteLocked(kLogClosingLine);
+  file_.reset();
+  finished_ = true;
+}
+
+std::wstring Logger::CurrentPath() {
+  CriticalSectionLock hold(lock_);
+  return path_;
+}
+
+bool Logger::IsOpen() {
+  CriticalSectionLock hold(lock_);
+  return file_.valid();
+}
+
+std::wstring Logger::NextFallbackLocked(int index) {
+  std::wstring modulePath = env_.modulePath();
+  std::wstring defaultName = ReplaceExtension(FileNameOf(modulePath), L"LOG");
+  switch (index) {
+    case 0: {
+      std::wstring base = env_.programDataFolder();
+      if (base.empty()) return {};
+      std::wstring folder = base + L"\\" + std::wstring(kLogFolderName);
+      if (!IsFolder(folder) && !CreateFolderWithSddl(folder, L"D:(A;OICI;GA;;;WD)")) return {};
+      return folder + L"\\" + defaultName;
+    }
+    case 1:
+      if (modulePath.empty()) return {};
+      return FolderOf(modulePath).empty()
+                 ? ReplaceExtension(modulePath, L"LOG")
+                 : FolderOf(modulePath) + L"\\" + ReplaceExtension(FileNameOf(modulePath), L"LOG");
+    case 2: {
+      std::wstring temp = env_.userTempFolder();
+      if (temp.empty()) return {};
+      std::wstring folder = temp + std::wstring(kLogFolderName);
+      // A folder left by an earlier run serves as well as a new one.
+      if (!::CreateDirectoryW(folder.c_str(), nullptr) &&
+          !(::GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(folder)))
+        return {};
+      return folder + L"\\" + defaultName;
+    }
+    default:
+      return {};
+  }
+}
+
+bool Logger::OpenLocked() {
+  int nextFallback = 0;
+  for (;;) {
+    if (path_.empty()) {
+      path_ = NextFallbackLocked(nextFallback++);
+      if (path_.empty()) return false;
+    }
+    FileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error = ::GetLastError();
+    if (!file) {
+      env_.debugOutput(L"LOGGER->failed to create LOG at:" + path_);
+      path_.clear();
+      continue;
+    }
+    if (error == ERROR_ALREADY_EXISTS) {
+      env_.debugOutput(L"LOGGER->Reusing LOG file at:" + path_ + L"\r\n");
+      LARGE_INTEGER zero{};
+      ::SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
+    } else if (error == ERROR_SUCCESS) {
+      env_.debugOutput(L"LOGGER->Creating LOG file at:" + path_ + L"\r\n");
+      WriteAndFlush(file.get(), L"\uFEFF");
+    } else {
+      return false;
+    }
+    file_ = std::move(file);
+    WriteAndFlush(file_.get(), FormatLogHeader(GetOsInfo(), ProcessorName()));
+    return true;
+  }
+}
+
+namespace {
+// Finishes the log at process exit: the closing line when logging is on.
+struct LoggerHolder {
+  Logger logger;
+  ~LoggerHolder() { logger.Finish(loggingEnabled); }
+};
+}  // namespace
+
+Logger& TheLogger() {
+  static LoggerHolder holder;
+  return holder.logger;
+}
+
+void WriteLine(std::wstring_view text) {
+  if (loggingEnabled) TheLogger().WriteLine(text);
+}
+
+}  // namespace prereq

@@ -1,0 +1,64 @@
+#pragma once
+// The process-wide diagnostic log: a UTF-16 LE file of time-stamped lines,
+// opened at the first line, with a machine header each time it is opened.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/core/Handles.h"
+
+namespace prereq {
+
+// Set by the start-up flow when the configuration names a log file; every
+// caller tests it before building a log line.
+extern bool loggingEnabled;
+
+class Logger {
+ public:
+  // Where the fallback candidates come from; tests substitute their own.
+  struct Environment {
+    std::function<std::wstring()> programDataFolder;  // empty when unavailable
+    std::function<std::wstring()> modulePath;
+    std::function<std::wstring()> userTempFolder;     // as GetTempPathW answers it
+    std::function<void(const std::wstring&)> debugOutput;
+  };
+  static Environment DefaultEnvironment();
+
+  Logger();
+  explicit Logger(Environment env);
+  ~Logger();
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
+
+  // Remembers the log path; a file that is already open stays in use.
+  void SetLogFile(const std::wstring& path);
+  // Writes "<stamp>-<text>\r\n", opening the file first when none is open.
+  void WriteLine(std::wstring_view text);
+  // Writes the closing line when `writeClosingLine` and closes the file; no
+  // line is written afterwards.
+  void Finish(bool writeClosingLine);
+
+  std::wstring CurrentPath();
+  bool IsOpen();
+
+ private:
+  bool OpenLocked();
+  std::wstring NextFallbackLocked(int index);
+  void WriteLocked(std::wstring_view text);
+
+  Environment env_;
+  CriticalSection lock_;
+  std::wstring path_;
+  FileHandle file_;
+  bool finished_ = false;
+};
+
+// The process-wide logger (created on first use, finished at process exit).
+Logger& TheLogger();
+
+// Shorthand for TheLogger().WriteLine(text) when logging is enabled.
+void WriteLine(std::wstring_view text);
+
+}  // namespace prereq

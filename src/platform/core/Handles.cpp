@@ -1,0 +1,26 @@
+#include "platform/core/Handles.h"
+
+namespace prereq {
+
+namespace {
+using DisableFn = BOOL(WINAPI*)(PVOID*);
+using RevertFn = BOOL(WINAPI*)(PVOID);
+
+template <typename T>
+T Kernel32Function(const char* name) {
+  HMODULE k32 = ::GetModuleHandleW(L"kernel32.dll");
+  return k32 ? reinterpret_cast<T>(::GetProcAddress(k32, name)) : nullptr;
+}
+}  // namespace
+
+Wow64RedirectionOff::Wow64RedirectionOff() {
+  static const DisableFn disable = Kernel32Function<DisableFn>("Wow64DisableWow64FsRedirection");
+  if (disable != nullptr && disable(&old_)) active_ = true;
+}
+
+Wow64RedirectionOff::~Wow64RedirectionOff() {
+  static const RevertFn revert = Kernel32Function<RevertFn>("Wow64RevertWow64FsRedirection");
+  if (active_ && revert != nullptr) revert(old_);
+}
+
+}  // namespace prereq

@@ -1,0 +1,155 @@
+#pragma once
+// Owners for every kind of Win32 handle. Each type closes its handle with the
+// right function on every path; handles whose empty value is NULL and those
+// whose empty value is INVALID_HANDLE_VALUE are different types.
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+namespace prereq {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using pointer = typename Traits::pointer;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(pointer h) noexcept : h_(h) {}
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  ~UniqueHandle() { reset(); }
+
+  pointer get() const noexcept { return h_; }
+  bool valid() const noexcept { return h_ != Traits::empty(); }
+  explicit operator bool() const noexcept { return valid(); }
+
+  pointer release() noexcept { return std::exchange(h_, Traits::empty()); }
+  void reset(pointer h = Traits::empty()) noexcept {
+    pointer old = std::exchange(h_, h);
+    if (old != Traits::empty()) Traits::close(old);
+  }
+  // For out-parameters: closes the current handle and exposes the slot.
+  pointer* put() noexcept {
+    reset();
+    return &h_;
+  }
+
+ private:
+  pointer h_ = Traits::empty();
+};
+
+// Kernel objects whose empty value is NULL: process, thread, event, mutex,
+// token.
+struct KernelHandleTraits {
+  using pointer = HANDLE;
+  static pointer empty() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+// Files: CreateFileW reports failure as INVALID_HANDLE_VALUE.
+struct FileHandleTraits {
+  using pointer = HANDLE;
+  static pointer empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+struct FindHandleTraits {
+  using pointer = HANDLE;
+  static pointer empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static void close(pointer h) noexcept { ::FindClose(h); }
+};
+struct RegKeyTraits {
+  using pointer = HKEY;
+  static pointer empty() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::RegCloseKey(h); }
+};
+struct LibraryTraits {
+  using pointer = HMODULE;
+  static pointer empty() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::FreeLibrary(h); }
+};
+struct InternetHandleTraits {
+  using pointer = HINTERNET;
+  static pointer empty() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
+};
+struct LocalMemoryTraits {
+  using pointer = HLOCAL;
+  static pointer empty() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::LocalFree(h); }
+};
+struct WindowTraits {
+  using pointer = HWND;
+  static pointer empty() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::DestroyWindow(h); }
+};
+
+using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using FileHandle = UniqueHandle<FileHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
+using RegKey = UniqueHandle<RegKeyTraits>;
+using Library = UniqueHandle<LibraryTraits>;
+using InternetHandle = UniqueHandle<InternetHandleTraits>;
+using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+
+// Runs a function when the scope ends, unless dismissed.
+template <typename F>
+class ScopeGuard {
+ public:
+  explicit ScopeGuard(F f) : f_(std::move(f)) {}
+  ScopeGuard(const ScopeGuard&) = delete;
+  ScopeGuard& operator=(const ScopeGuard&) = delete;
+  ~ScopeGuard() {
+    if (active_) f_();
+  }
+  void Dismiss() noexcept { active_ = false; }
+
+ private:
+  F f_;
+  bool active_ = true;
+};
+
+// Owns a critical section: initialised at construction, deleted at the end.
+class CriticalSection {
+ public:
+  CriticalSection() { ::InitializeCriticalSection(&cs_); }
+  ~CriticalSection() { ::DeleteCriticalSection(&cs_); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+  void Enter() { ::EnterCriticalSection(&cs_); }
+  void Leave() { ::LeaveCriticalSection(&cs_); }
+
+ private:
+  CRITICAL_SECTION cs_;
+};
+
+class CriticalSectionLock {
+ public:
+  explicit CriticalSectionLock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
+  ~CriticalSectionLock() { cs_.Leave(); }
+  CriticalSectionLock(const CriticalSectionLock&) = delete;
+  CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
+
+ private:
+  CriticalSection& cs_;
+};
+
+// Disables WOW64 file-system redirection for its lifetime (no-op where the
+// functions do not exist or the process is not under WOW64).
+class Wow64RedirectionOff {
+ public:
+  Wow64RedirectionOff();
+  ~Wow64RedirectionOff();
+  Wow64RedirectionOff(const Wow64RedirectionOff&) = delete;
+  Wow64RedirectionOff& operator=(const Wow64RedirectionOff&) = delete;
+
+ private:
+  PVOID old_ = nullptr;
+  bool active_ = false;
+};
+
+}  // namespace prereq

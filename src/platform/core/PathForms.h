@@ -1,0 +1,29 @@
+#pragma once
+// Path text rules shared by every subsystem: long-path form and the
+// normalisation of configured paths.
+#include <string>
+#include <string_view>
+
+namespace prereq {
+
+// A path longer than 247 characters that begins with two backslashes or has
+// ":" as its second character gets the "\\?\" prefix ("\\?\UNC\" in place of
+// the two leading backslashes of a UNC path) unless it already has it.
+// Shorter paths are returned unchanged.
+std::wstring ToLongPathForm(std::wstring_view path);
+
+// Drops a leading "\\?\UNC\" (putting back two backslashes) or "\\?\".
+std::wstring FromLongPathForm(std::wstring_view path);
+
+// Normalises a configured path: splits it into a root and backslash-separated
+// pieces, strips trailing blanks and dots from every piece, and joins them
+// with single backslashes (none after a piece ending in "]", whose folder
+// property brings its own). Empty pieces add nothing; doubled backslashes
+// collapse. The pieces "." and ".." keep their dots so that the platform still
+// resolves them.
+std::wstring NormalizePath(std::wstring_view path);
+
+// The text with a backslash appended unless it is empty or already ends in one.
+std::wstring WithTrailingBackslash(std::wstring_view path);
+
+}  // namespace prereq

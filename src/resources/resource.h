@@ -1,0 +1,17 @@
+#pragma once
+// Identifiers of the executable's resources.
+#define IDD_STATUS 201
+#define IDD_PROGRESS 216
+#define IDC_STATUS_TEXT 1001
+#define IDC_PROGRESS_STATUS 1034
+#define IDC_PROGRESS_BAR 1035
+
+#define IDS_INSTALLING 153
+#define IDS_SETUP_TITLE 161
+#define IDS_OPENING_SITE 198
+#define IDS_DOWNLOADING 199
+#define IDS_REBOOT_PROMPT 216
+#define IDS_CONFIRMATION 217
+#define IDS_PREPARING 220
+#define IDS_SEARCHING 223
+#define IDS_UNHANDLED_EXCEPTION 65001

@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include "acquisition/PackagedFiles.h"
+#include "chainer/ModulePaths.h"
+#include "evaluation/OsInfo.h"
+#include "logging/LogFormat.h"
+#include "platform/core/PathForms.h"
+#include "platform/core/TextFormat.h"
+
+using namespace prereq;
+
+namespace {
+
+TEST(NormalizePath, Table) {
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"C:\\a\\\\b", L"C:\\a\\b"},
+      {L"C:\\a. \\b...", L"C:\\a\\b"},
+      {L"C:\\a\\", L"C:\\a\\"},
+      {L"\\\\server.\\share \\dir", L"\\\\server\\share\\dir"},
+      {L"\\\\?\\C:\\x\\\\y", L"\\\\?\\C:\\x\\y"},
+      {L"\\\\?\\UNC\\srv\\share\\x ", L"\\\\?\\UNC\\srv\\share\\x"},
+      {L"[TempFolder]\\sub", L"[TempFolder]sub"},
+      {L"[TempFolder]sub\\[X]\\y", L"[TempFolder]sub\\[X]y"},
+      {L"\\rooted\\x", L"\\rooted\\x"},
+      {L"relative\\x.", L"relative\\x"},
+      {L"C:\\a\\..\\b\\.\\c", L"C:\\a\\..\\b\\.\\c"},  // dot pieces stay for the platform
+      {L"", L""},
+      {L"C:", L"C:"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(NormalizePath(in), out) << std::string(in.begin(), in.end());
+}
+
+TEST(LongPathForm, OnlyLongAbsolutePathsGetThePrefix) {
+  std::wstring tail(250, L'a');
+  EXPECT_EQ(ToLongPathForm(L"C:\\" + tail), L"\\\\?\\C:\\" + tail);
+  EXPECT_EQ(ToLongPathForm(L"\\\\srv\\" + tail), L"\\\\?\\UNC\\srv\\" + tail);
+  EXPECT_EQ(ToLongPathForm(L"\\\\?\\C:\\" + tail), L"\\\\?\\C:\\" + tail);
+  EXPECT_EQ(ToLongPathForm(L"rel\\" + tail), L"rel\\" + tail);
+  EXPECT_EQ(ToLongPathForm(L"C:\\short"), L"C:\\short");
+  std::wstring exactly247 = L"C:\\" + std::wstring(244, L'b');
+  ASSERT_EQ(exactly247.size(), 247u);
+  EXPECT_EQ(ToLongPathForm(exactly247), exactly247);
+  EXPECT_EQ(ToLongPathForm(exactly247 + L"c"), L"\\\\?\\" + exactly247 + L"c");
+}
+
+TEST(LongPathForm, ReverseRoundTrips) {
+  std::wstring tail(250, L'z');
+  for (const std::wstring& p : {L"C:\\" + tail, L"\\\\srv\\share\\" + tail}) {
+    EXPECT_EQ(FromLongPathForm(ToLongPathForm(p)), p);
+  }
+  EXPECT_EQ(FromLongPathForm(L"\\\\?\\UNC\\s\\x"), L"\\\\s\\x");
+  EXPECT_EQ(FromLongPathForm(L"\\\\?\\D:\\x"), L"D:\\x");
+  EXPECT_EQ(FromLongPathForm(L"D:\\x"), L"D:\\x");
+}
+
+TEST(Format, Conversions) {
+  EXPECT_EQ(Format(L"%s Setup", {L"Product"}), L"Product Setup");
+  EXPECT_EQ(Format(L"%s%d", {L"App", 12}), L"App12");
+  EXPECT_EQ(Format(L"%04d-%02d-%02d %02d-%02d-%02d", {2026, 1, 2, 3, 4, 5}), L"2026-01-02 03-04-05");
+  EXPECT_EQ(Format(L"%04x%04x", {1033u, 1250u}), L"040904e2");
+  EXPECT_EQ(Format(L"%u", {static_cast<unsigned>(-1)}), L"4294967295");
+  EXPECT_EQ(Format(L"%d", {-2147483647 - 1}), L"-2147483648");
+  EXPECT_EQ(Format(L"%d", {4294967295u}), L"-1");  // 32-bit as the C runtime prints it
+  EXPECT_EQ(Format(L"0x%.8x", {0xE0000008u}), L"0xe0000008");
+  EXPECT_EQ(Format(L"%-5s|%5s", {L"ab", L"cd"}), L"ab   |   cd");
+  EXPECT_EQ(Format(L"100%% %s", {}), L"100% ");
+  EXPECT_EQ(Format(L"%hs %ls %Iu", {L"a", L"b", 7u}), L"a b 7");
+  EXPECT_EQ(Format(L"trailing %", {}), L"trailing %");
+  EXPECT_EQ(Format(L"%q", {1}), L"%q");
+}
+
+TEST(ModulePaths, ConfigurationBesideTheExecutable) {
+  EXPECT_EQ(ConfigPathFor(L"C:\\Setup\\prereq.exe"), L"C:\\Setup\\prereq.ini");
+  EXPECT_EQ(ConfigPathFor(L"C:\\Setup\\my.setup.exe"), L"C:\\Setup\\my.setup.ini");
+  EXPECT_EQ(ConfigPathFor(L"C:\\Setup\\noext"), L"C:\\Setup\\noext.ini");
+  EXPECT_EQ(ConfigPathFor(L"C:\\my.dir\\noext"), L"C:\\my.dir\\noext.ini");
+  EXPECT_EQ(ConfigPathFor(L"prereq.exe"), L"prereq.ini");
+  EXPECT_EQ(FolderOf(L"C:\\Setup\\prereq.exe"), L"C:\\Setup");
+  EXPECT_EQ(FolderOf(L"prereq.exe"), L"");
+  EXPECT_EQ(ReplaceExtension(L"prereq.exe", L"LOG"), L"prereq.LOG");
+  EXPECT_EQ(ReplaceExtension(L"my.setup.exe", L"LOG"), L"my.setup.LOG");
+  EXPECT_EQ(ReplaceExtension(L"noext", L"LOG"), L"noext.LOG");
+}
+
+TEST(LogFormat, HeaderAndStamp) {
+  OsInfo os;
+  os.majorVersion = 6;
+  os.minorVersion = 1;
+  os.buildNumber = 7601;
+  os.servicePackMajor = 1;
+  EXPECT_EQ(FormatLogHeader(os, L" Intel CPU"),
+            L"\r\n<< Corvane (x86) Log >>\r\n"
+            L"OS Version: 6.1.7601 SP1 (workstation) [x86]\r\n"
+            L"CPU:  Intel CPU\r\n\r\n");
+  os.isServer = true;
+  os.is64BitWindows = true;
+  EXPECT_EQ(FormatOsVersionLine(os), L"OS Version: 6.1.7601 SP1 (server) [x64]\r\n");
+  EXPECT_EQ(FormatLogTimestamp({2026, 12, 8, 1, 2, 3}), L"2026-12-08 01-02-03");
+}
+
+TEST(LogFormat, ProcessorName) {
+  char brand[48] = {};
+  const char text[] = "  Test CPU @ 1GHz";
+  memcpy(brand, text, sizeof(text));
+  EXPECT_EQ(ProcessorNameFromBrand(0x80000004u, brand), L"  Test CPU @ 1GHz");
+  EXPECT_EQ(ProcessorNameFromBrand(0x80000003u, brand), L"UnkownCPU");
+  char full[48];
+  memset(full, 'x', sizeof(full));  // no terminating NUL: all 48 characters
+  EXPECT_EQ(ProcessorNameFromBrand(0x80000008u, full), std::wstring(48, L'x'));
+}
+
+TEST(PackagedFiles, LocateRules) {
+  PackagedFiles files;
+  files.setupFile = L"C:\\Setup\\prereq.exe";
+  files.extractionFolder = L"C:\\Temp\\{P}\\";
+  EXPECT_EQ(files.LocateForInstall(L"D:\\x.exe"), L"D:\\x.exe");
+  EXPECT_EQ(files.LocateForInstall(L"\\\\srv\\x.exe"), L"\\\\srv\\x.exe");
+  EXPECT_EQ(files.LocateForInstall(L"redist\\setup.exe"), L"C:\\Temp\\{P}\\redist\\setup.exe");
+  EXPECT_EQ(files.LocateForInstall(L"a"), L"C:\\Temp\\{P}\\a");
+  EXPECT_EQ(files.LocateForSearch(L"D:\\detect.exe"), L"C:\\Temp\\{P}\\D:\\detect.exe");
+  files.extractionFolder.clear();
+  EXPECT_EQ(files.LocateForInstall(L"x.exe"), L"C:\\Setup\\x.exe");
+}
+
+TEST(OsRules, BuildNumberConversion) {
+  const std::pair<std::wstring, uint32_t> cases[] = {
+      {L"7601", 7601}, {L"19045abc", 19045}, {L"", 0}, {L"x1", 0}, {L"-5", 0xFFFFFFFBu},
+      {L"99999999999", static_cast<uint32_t>(99999999999ull)}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(ParseBuildNumber(text.data(), text.size()), value);
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "TestFolder.h"
+#include "logging/Logger.h"
+#include "platform/core/WinText.h"
+
+using namespace prereq;
+
+namespace {
+
+std::wstring Text(const std::vector<unsigned char>& bytes, size_t from = 0) {
+  std::wstring out;
+  for (size_t i = from; i + 1 < bytes.size(); i += 2) out.push_back(bytes[i] | (bytes[i + 1] << 8));
+  return out;
+}
+
+struct Env {
+  std::wstring programData, modulePath, userTemp;
+  std::vector<std::wstring> debug;
+  Logger::Environment Make() {
+    Logger::Environment e;
+    e.programDataFolder = [this] { return programData; };
+    e.modulePath = [this] { return modulePath; };
+    e.userTempFolder = [this] { return userTemp; };
+    e.debugOutput = [this](const std::wstring& t) { debug.push_back(t); };
+    return e;
+  }
+};
+
+const std::wregex kStampedLine(L"\\d{4}-\\d{2}-\\d{2} \\d{2}-\\d{2}-\\d{2}-(.*)");
+
+TEST(Logger, NewFileHasMarkHeaderLinesAndClosingLine) {
+  TestFolder dir;
+  Env env;
+  Logger log(env.Make());
+  std::wstring path = dir / L"run.log";
+  log.SetLogFile(path);
+  EXPECT_FALSE(FileExists(path));  // opened lazily
+  log.WriteLine(L"Searching for:First");
+  log.Finish(true);
+
+  std::vector<unsigned char> bytes = ReadBytes(path);
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0xFE);
+  std::wstring text = Text(bytes, 2);
+  ASSERT_EQ(text.rfind(L"\r\n<< Corvane (x86) Log >>\r\nOS Version: ", 0), 0u) << ToUtf8(text);
+  size_t cpu = text.find(L"\r\nCPU: ");
+  ASSERT_NE(cpu, std::wstring::npos);
+  size_t body = text.find(L"\r\n\r\n", cpu);
+  ASSERT_NE(body, std::wstring::npos);
+  std::wstring lines = text.substr(body + 4);
+  size_t eol = lines.find(L"\r\n");
+  std::wsmatch m;
+  std::wstring first = lines.substr(0, eol);
+  ASSERT_TRUE(std::regex_match(first, m, kStampedLine)) << ToUtf8(first);
+  EXPECT_EQ(m[1].str(), L"Searching for:First");
+  std::wstring rest = lines.substr(eol + 2);
+  EXPECT_EQ(rest.size(), 20u + 52u + 4u);
+  EXPECT_EQ(rest.substr(20), L"=====================End of Log=====================\r\n\r\n");
+  EXPECT_EQ(env.debug.front(), L"Logger::SetLogFile( " + path + L" ) while OLD path is:");
+  EXPECT_EQ(env.debug.back(), L"LOGGER->Creating LOG file at:" + path + L"\r\n");
+}
+
+TEST(Logger, SecondRunAppendsWithoutMarkButWithHeader) {
+  TestFolder dir;
+  std::wstring path = dir / L"run.log";
+  for (int run = 0; run < 2; ++run) {
+    Env env;
+    Logger log(env.Make());
+    log.SetLogFile(path);
+    log.WriteLine(L"line");
+    log.Finish(false);
+    if (run == 1) EXPECT_EQ(env.debug.back(), L"LOGGER->Reusing LOG file at:" + path + L"\r\n");
+  }
+  std::wstring text = Text(ReadBytes(path), 2);
+  EXPECT_EQ(text.find(L"\uFEFF"), std::wstring::npos);
+  size_t firstBanner = text.find(L"<< Corvane (x86) Log >>");
+  size_t secondBanner = text.find(L"<< Corvane (x86) Log >>", firstBanner + 1);
+  EXPECT_NE(secondBanner, std::wstring::npos);
+  EXPECT_NE(text.find(L"OS Version: ", secondBanner), std::wstring::npos);
+}
+
+TEST(Logger, LaterSetLogFileKeepsTheOpenFile) {
+  TestFolder dir;
+  Env env;
+  Logger log(env.Make());
+  log.SetLogFile(dir / L"first.log");
+  log.WriteLine(L"one");
+  log.SetLogFile(dir / L"second.log");
+  log.WriteLine(L"two");
+  log.Finish(false);
+  EXPECT_FALSE(FileExists(dir / L"second.log"));
+  EXPECT_NE(Text(ReadBytes(dir / L"first.log")).find(L"-two\r\n"), std::wstring::npos);
+  EXPECT_EQ(log.CurrentPath(), dir / L"first.log");
+}
+
+TEST(Logger, FallbackCandidatesInOrder) {
+  TestFolder dir;
+  std::wstring missing = dir / L"no\\such\\folder\\x.log";
+  CreateDirectoryW((dir / L"pd").c_str(), nullptr);
+  CreateDirectoryW((dir / L"app").c_str(), nullptr);
+  CreateDirectoryW((dir / L"tmp").c_str(), nullptr);
+
+  // a: ProgramData\CORVANE_LOGS\<program>.LOG, folder created.
+  {
+    Env env;
+    env.programData = dir / L"pd";
+    env.modulePath = dir / L"app\\my.setup.exe";
+    Logger log(env.Make());
+    log.SetLogFile(missing);
+    log.WriteLine(L"x");
+    EXPECT_EQ(log.CurrentPath(), dir / L"pd\\CORVANE_LOGS\\my.setup.LOG");
+    EXPECT_EQ(env.debug[1], L"LOGGER->failed to create LOG at:" + missing);
+  }
+  // b: beside the program when the ProgramData candidate cannot be opened
+  // (a folder stands where its file would be).
+  CreateDirectoryW((dir / L"pd\\CORVANE_LOGS\\blocked.LOG").c_str(), nullptr);
+  {
+    Env env;
+    env.programData = dir / L"pd";
+    env.modulePath = dir / L"app\\blocked.exe";
+    Logger log(env.Make());
+    log.SetLogFile(missing);
+    log.WriteLine(L"x");
+    EXPECT_EQ(log.CurrentPath(), dir / L"app\\blocked.LOG");
+  }
+  // c: the user's temporary folder, also when its CORVANE_LOGS folder exists.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Env env;
+    env.programData = dir / L"pd";
+    env.modulePath = dir / L"gone\\blocked.exe";
+    env.userTemp = dir / L"tmp\\";
+    Logger log(env.Make());
+    log.SetLogFile(missing);
+    log.WriteLine(L"x");
+    EXPECT_EQ(log.CurrentPath(), dir / L"tmp\\CORVANE_LOGS\\blocked.LOG") << attempt;
+    log.Finish(false);
+  }
+  // A candidate that cannot be formed ends the search: lines are dropped, and
+  // each later line starts again from the first fallback.
+  {
+    Env env;
+    env.modulePath = dir / L"app\\late.exe";
+    Logger log(env.Make());
+    log.SetLogFile(missing);
+    log.WriteLine(L"x");
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_EQ(log.CurrentPath(), L"");
+    EXPECT_FALSE(FileExists(dir / L"app\\late.LOG"));
+    env.programData = dir / L"pd";
+    log.WriteLine(L"y");
+    EXPECT_TRUE(log.IsOpen());
+    EXPECT_EQ(log.CurrentPath(), dir / L"pd\\CORVANE_LOGS\\late.LOG");
+  }
+}
+
+constexpr int kThreads = 4, kLines = 50;
+struct Arg { Logger* log; int id; };
+
+DWORD WINAPI WriteLines(void* p) {
+  auto* a = static_cast<Arg*>(p);
+  std::wstring text(40, static_cast<wchar_t>(L'a' + a->id));
+  for (int i = 0; i < kLines; ++i) a->log->WriteLine(text);
+  return 0;
+}
+
+TEST(Logger, ConcurrentLinesNeverInterleave) {
+  TestFolder dir;
+  Env env;
+  Logger log(env.Make());
+  log.SetLogFile(dir / L"mt.log");
+  std::vector<HANDLE> threads;
+  std::vector<Arg> args(kThreads);
+  for (int t = 0; t < kThreads; ++t) {
+    args[t] = {&log, t};
+    threads.push_back(CreateThread(nullptr, 0, WriteLines, &args[t], 0, nullptr));
+  }
+  WaitForMultipleObjects(kThreads, threads.data(), TRUE, INFINITE);
+  for (HANDLE h : threads) CloseHandle(h);
+  log.Finish(false);
+  std::wstring text = Text(ReadBytes(dir / L"mt.log"), 2);
+  std::wstring body = text.substr(text.find(L"\r\n\r\n", text.find(L"CPU: ")) + 4);
+  int count = 0;
+  for (size_t pos = 0; pos < body.size();) {
+    size_t eol = body.find(L"\r\n", pos);
+    ASSERT_NE(eol, std::wstring::npos);
+    std::wstring payload = body.substr(pos + 20, eol - pos - 20);
+    EXPECT_EQ(payload, std::wstring(40, payload[0]));
+    ++count;
+    pos = eol + 2;
+  }
+  EXPECT_EQ(count, kThreads * kLines);
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstdlib>
+
+#include "TestFolder.h"
+#include "chainer/ChainerApp.h"
+#include "evaluation/FileVersion.h"
+#include "evaluation/OsInfo.h"
+#include "platform/core/Handles.h"
+#include "platform/core/Security.h"
+#include "platform/core/TempFolder.h"
+#include "platform/core/WinText.h"
+
+using namespace prereq;
+
+namespace {
+
+struct ReadCase {
+  const char* name;
+  std::string bytes;
+  bool ok;
+  std::wstring text;
+};
+
+TEST(ReadConfigurationText, SkipsTheMarkAndIgnoresAnOddByte) {
+  TestFolder dir;
+  const ReadCase cases[] = {
+      {"empty_file", "", false, L""},
+      {"one_byte", "\xFF", false, L""},
+      {"mark_only", "\xFF\xFE", false, L""},
+      {"mark_and_text", std::string("\xFF\xFE[\0A\0]\0", 8), true, L"[A]"},
+      {"odd_byte_dropped", std::string("\xFF\xFE" "a\0b\0c", 7), true, L"ab"},
+      {"no_mark_loses_first_char", std::string("[\0A\0]\0", 6), true, L"A]"},
+      {"mark_then_one_byte", "\xFF\xFEz", true, L""},
+  };
+  for (const ReadCase& c : cases) {
+    std::wstring path = dir / L"c.ini";
+    WriteBytes(path, c.bytes);
+    std::wstring text = L"stale";
+    EXPECT_EQ(ReadConfigurationText(path, static_cast<uint32_t>(c.bytes.size()), text), c.ok)
+        << c.name;
+    EXPECT_EQ(text, c.text) << c.name;
+  }
+  std::wstring text;
+  EXPECT_FALSE(ReadConfigurationText(dir / L"missing.ini", 10, text));
+}
+
+DWORD WINAPI HoldInstallerMutex(void* param) {
+  auto* mode = static_cast<int*>(param);
+  HANDLE m = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
+  Sleep(300);
+  if (*mode == 0) ReleaseMutex(m);  // mode 1: the thread ends owning it (abandoned)
+  CloseHandle(m);
+  return 0;
+}
+
+TEST(WaitForInstaller, NoMutexHeldOrAbandoned) {
+  EXPECT_TRUE(WaitForInstaller());  // no installation running
+
+  for (int mode : {0, 1}) {
+    KernelHandle thread(CreateThread(nullptr, 0, HoldInstallerMutex, &mode, 0, nullptr));
+    // Keep our own reference so the mutex outlives the holder's handle.
+    HANDLE ours = nullptr;
+    for (int i = 0; i < 100 && ours == nullptr; ++i) {
+      ours = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute");
+      if (!ours) Sleep(5);
+    }
+    ASSERT_NE(ours, nullptr);
+    DWORD start = GetTickCount();
+    bool goOn = WaitForInstaller();
+    DWORD waited = GetTickCount() - start;
+    EXPECT_GE(waited, 150u) << mode;
+    EXPECT_EQ(goOn, mode == 0) << mode;
+    WaitForSingleObject(thread.get(), INFINITE);
+    if (mode == 1) ReleaseMutex(ours);  // ownership passed to us with the abandon
+    CloseHandle(ours);
+  }
+}
+
+TEST(TempFolder, UserAndLocalSystemRules) {
+  wchar_t expected[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH, expected);
+  EXPECT_EQ(ComputeTempFolder(false), std::wstring(expected, n));
+  EXPECT_EQ(ProgramTempFolder(), std::wstring(expected, n));
+
+  // Wine has no GetTempPath2W: the Windows folder + "\SystemTemp\", created
+  // with exactly two access entries and no inheritance.
+  wchar_t windows[MAX_PATH];
+  UINT w = GetWindowsDirectoryW(windows, MAX_PATH);
+  std::wstring system = ComputeTempFolder(true);
+  bool hasTempPath2 =
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W") != nullptr;
+  if (!hasTempPath2) EXPECT_EQ(system, std::wstring(windows, w) + L"\\SystemTemp\\");
+  ASSERT_NE(GetFileAttributesW(system.c_str()), INVALID_FILE_ATTRIBUTES);
+
+}
+
+TEST(TempFolder, SystemTempAccessListHasExactlyTwoEntries) {
+  // What the folder is created with (Wine does not keep a directory's
+  // security descriptor, so the descriptor itself is checked).
+  LocalMemory sd = SecurityDescriptorFromSddl(kSystemTempSddl);
+  ASSERT_TRUE(sd.valid());
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(sd.get(), &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(sd.get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl != nullptr);
+  ASSERT_EQ(dacl->AceCount, 2);
+  std::vector<std::wstring> sids;
+  for (WORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(ace->Header.AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), 0);
+    EXPECT_EQ(ace->Mask & GENERIC_ALL, static_cast<DWORD>(GENERIC_ALL));
+    LPWSTR text = nullptr;
+    ConvertSidToStringSidW(&ace->SidStart, &text);
+    sids.push_back(text ? text : L"");
+    LocalFree(text);
+  }
+  EXPECT_EQ(sids, (std::vector<std::wstring>{L"S-1-5-18", L"S-1-5-32-544"}));
+}
+
+TEST(OsInfo, MatchesThePrefix) {
+  const OsInfo& os = GetOsInfo();
+  const char* arch = std::getenv("PREREQ_TEST_ARCH");
+  if (arch == nullptr) GTEST_SKIP() << "PREREQ_TEST_ARCH not set";
+  EXPECT_EQ(os.is64BitWindows, std::string(arch) == "win64");
+  // A fresh prefix is Windows 7 SP1 workstation unless a test changed it.
+  EXPECT_EQ(os.majorVersion, 6u);
+  EXPECT_EQ(os.minorVersion, 1u);
+  EXPECT_EQ(os.buildNumber, 7601u);
+  EXPECT_EQ(os.servicePackMajor, 1u);
+  EXPECT_FALSE(os.isServer);
+  EXPECT_EQ(&GetOsInfo(), &os);
+}
+
+TEST(FileVersion, ProductNameAndVersionOfAnExecutable) {
+  std::wstring self = GetModulePath();
+  std::wstring name;
+  ASSERT_TRUE(GetProductName(self, name));
+  EXPECT_EQ(name, L"Prereq Unit Tests");
+  FileVersionResult v = GetFileVersion(self);
+  EXPECT_EQ(v.error, 0u);
+  EXPECT_EQ(v.versionMS, (2u << 16) | 7u);
+  EXPECT_EQ(v.versionLS, (1u << 16) | 3u);
+
+  TestFolder dir;
+  WriteBytes(dir / L"plain.txt", "no resources");
+  EXPECT_FALSE(GetProductName(dir / L"plain.txt", name));
+  v = GetFileVersion(dir / L"plain.txt");
+  EXPECT_NE(v.error, 0u);
+  EXPECT_EQ(v.versionMS, 0u);
+}
+
+TEST(Handles, OwnersCloseOnEveryPath) {
+  HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  {
+    KernelHandle owner(raw);
+    DWORD flags = 0;
+    EXPECT_TRUE(GetHandleInformation(raw, &flags));
+  }
+  DWORD flags = 0;
+  EXPECT_FALSE(GetHandleInformation(raw, &flags));
+
+  FileHandle none(INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(none.valid());
+  KernelHandle moved(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  KernelHandle target(std::move(moved));
+  EXPECT_FALSE(moved.valid());
+  EXPECT_TRUE(target.valid());
+
+  int runs = 0;
+  {
+    ScopeGuard guard([&] { ++runs; });
+  }
+  {
+    ScopeGuard guard([&] { ++runs; });
+    guard.Dismiss();
+  }
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(ResourceStrings, TableTexts) {
+  // The unit-test executable carries no string table of its own.
+  EXPECT_EQ(LoadResourceString(161), L"");
+}
+
+}  // namespace
