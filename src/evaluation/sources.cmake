@@ -1,0 +1,9 @@
+# Sources of this folder: PURE ones have no <windows.h> and are also built
+# natively; WIN ones use the platform.
+list(APPEND PREREQ_PURE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/OsRules.cpp
+)
+list(APPEND PREREQ_WIN_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/OsInfo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileVersion.cpp
+)

@@ -1,0 +1,6 @@
+# Sources of this folder: PURE ones have no <windows.h> and are also built
+# natively; WIN ones use the platform.
+list(APPEND PREREQ_PURE_SOURCES
+)
+list(APPEND PREREQ_WIN_SOURCES
+)

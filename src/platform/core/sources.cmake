@@ -1,0 +1,13 @@
+# Sources of this folder: PURE ones have no <windows.h> and are also built
+# natively; WIN ones use the platform.
+list(APPEND PREREQ_PURE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/Exception.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TextFormat.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PathForms.cpp
+)
+list(APPEND PREREQ_WIN_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/WinText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TempFolder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Security.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Handles.cpp
+)
