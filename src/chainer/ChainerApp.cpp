@@ -70,6 +70,7 @@ void ChainerApp::Run() {
   if (ReadConfigurationText(iniPath, found.nFileSizeLow, text)) ini = ParseIni(text);
 
   PrereqList list;
+  list.packagedFiles = &packagedFiles;
   list.tempFolder = [] { return ProgramTempFolder(); };
   LoadConfiguration(ini, list);
 

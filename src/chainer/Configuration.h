@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "acquisition/PackagedFiles.h"
 #include "chainer/IniFile.h"
 
 namespace prereq {
@@ -114,8 +115,18 @@ struct ChainerSettings {
 // The configuration model of one run.
 class PrereqList {
  public:
+  virtual ~PrereqList() = default;
+
   std::vector<Prerequisite> prereqs;
   GeneralOptions general;
+  // The packaged-file table, when one is attached.
+  const PackagedFiles* packagedFiles = nullptr;
+
+  // The path of the file a search entry's SearchString names, as the
+  // packaged-file table locates it for a search; empty without a table.
+  virtual std::wstring GetSearchFile(const SearchEntry& entry) const {
+    return packagedFiles ? packagedFiles->LocateForSearch(entry.SearchString) : std::wstring();
+  }
 
   size_t Count() const { return prereqs.size(); }
   // Raises the range error for an index outside the list.

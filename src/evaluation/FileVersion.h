@@ -10,8 +10,19 @@ struct FileVersionResult {
   uint32_t error = 0;      // 0, the platform's last error, or 8 (no memory)
 };
 
-// The fixed file version of an executable file.
+// The fixed file version of an executable file. On Windows 10 or later a file
+// under the Windows folder is read from a temporary copy.
 FileVersionResult GetFileVersion(const std::wstring& path);
+
+struct LibraryVersion {
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  bool ok = false;
+};
+
+// A library's own version report (DllGetVersion), or the high word of its file
+// version as major with minor 0.
+LibraryVersion GetLibraryVersion(const std::wstring& path);
 
 // The ProductName of a file's version information; false when it has none or
 // it is empty.

@@ -1,0 +1,48 @@
+#pragma once
+// Folder properties ([Name]), environment variables (%NAME%) and registry
+// references (!ROOT\key\value!) in paths and command lines.
+#include <functional>
+#include <string>
+#include <string_view>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace prereq {
+
+// What a reference is replaced by. Folder properties answer false when the
+// name is not recognised (the reference then stays as written).
+struct ReferenceResolver {
+  std::function<bool(std::wstring_view name, std::wstring& value)> folderProperty;
+  std::function<std::wstring(std::wstring_view name)> environment;
+  std::function<std::wstring(std::wstring_view path)> registry;
+};
+
+// The expansion scanner: replaces every reference in one pass; replacement
+// values are not scanned again; an opening character without its closing one
+// leaves the rest of the text unchanged.
+std::wstring ExpandReferences(std::wstring_view text, const ReferenceResolver& resolver);
+
+#ifdef _WIN32
+// ExpandReferences with the platform's folders, environment and registry.
+// `use64`: 64-bit views (only search paths of prerequisites with option "x").
+std::wstring ExpandProperties(std::wstring_view text, bool use64);
+
+// The folder a property names, ending with "\"; false when unrecognised.
+bool ResolveFolderProperty(std::wstring_view name, bool use64, std::wstring& value);
+
+// The predefined root key named before the first "\" of a registry path;
+// nullptr when the path has no "\".
+HKEY RegistryRoot(std::wstring_view path);
+
+// Reads a value as text: string types without trailing NULs, REG_DWORD as
+// "%u"; false for other types or when the query fails.
+bool ReadValueText(HKEY key, const std::wstring& valueName, std::wstring& text);
+
+// The text of the value that a whole path ROOT\key\value names; empty when
+// the key cannot be opened or the value not read.
+std::wstring ReadRegistryText(std::wstring_view path, bool use64);
+#endif
+
+}  // namespace prereq
