@@ -1,0 +1,103 @@
+# Build, test and demo targets. All of them install what they need first
+# (Debian 12, as root); see README.md.
+
+SHELL        := /bin/bash
+BUILD_DIR    := build
+NATIVE_DIR   := $(BUILD_DIR)/native
+X64_DIR      := $(BUILD_DIR)/x64
+TOOLCHAIN    := cmake/toolchain-mingw-i686.cmake
+TOOLCHAIN64  := cmake/toolchain-mingw-x86_64.cmake
+PYTHON       := /usr/bin/python3
+JOBS         := -j2
+
+.DEFAULT_GOAL := build
+# Some virtual machines execute 64-bit user code only: Wine's i386 loader, and
+# with it every 32-bit Windows program, cannot run there. On such a machine a
+# 64-bit build of the same sources (build/x64) is what runs under Wine.
+NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
+
+.PHONY: build build-x64 x64-if-needed test demo bench deps unit native e2e stop-wine clean
+
+deps:
+	scripts/install-deps.sh
+
+# Cross build: build/prereq.exe, the test tools in build/tools, the unit tests.
+build:
+	scripts/install-deps.sh --build
+	@if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || \
+	    { [ ! -f $(BUILD_DIR)/Makefile ] && [ ! -f $(BUILD_DIR)/build.ninja ]; }; then \
+	  echo "cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN)"; \
+	  cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN); \
+	fi
+	cmake --build $(BUILD_DIR) $(JOBS)
+
+build-x64:
+	@if [ ! -f $(X64_DIR)/CMakeCache.txt ] || \
+	    { [ ! -f $(X64_DIR)/Makefile ] && [ ! -f $(X64_DIR)/build.ninja ]; }; then \
+	  echo "cmake -S . -B $(X64_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN64)"; \
+	  cmake -S . -B $(X64_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN64); \
+	fi
+	cmake --build $(X64_DIR) $(JOBS)
+
+x64-if-needed:
+	@if $(NO_X86); then \
+	  echo "== this machine cannot execute 32-bit x86 code: 64-bit test build in $(X64_DIR)"; \
+	  $(MAKE) --no-print-directory build-x64; \
+	fi
+
+# Unit tests under Wine (32- and 64-bit prefixes), the native build of the
+# pure code under ASan/UBSan, and the end-to-end tests. Every part runs; the
+# target fails when any of them failed.
+test:
+	scripts/install-deps.sh
+	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory x64-if-needed
+	@status=0; \
+	$(MAKE) --no-print-directory unit   || status=1; \
+	$(MAKE) --no-print-directory native || status=1; \
+	$(MAKE) --no-print-directory e2e    || status=1; \
+	$(MAKE) --no-print-directory stop-wine; \
+	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all parts passed"; fi; \
+	exit $$status
+
+unit:
+	@echo "== unit tests under Wine"
+	xvfb-run -a ctest --test-dir $(BUILD_DIR) --output-on-failure
+	@if $(NO_X86) && [ -f $(X64_DIR)/CTestTestfile.cmake ]; then \
+	  echo "== unit tests of the 64-bit test build"; \
+	  xvfb-run -a ctest --test-dir $(X64_DIR) --output-on-failure; \
+	fi
+
+native:
+	@echo "== native build of the pure code (ASan/UBSan)"
+	cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug
+	cmake --build $(NATIVE_DIR) $(JOBS)
+	ctest --test-dir $(NATIVE_DIR) --output-on-failure
+
+e2e:
+	@echo "== end-to-end tests under Wine"
+	@status=0; \
+	xvfb-run -a $(PYTHON) -m pytest tests/e2e -q </dev/null || status=$$?; \
+	$(MAKE) --no-print-directory stop-wine; \
+	exit $$status
+
+# Ends the wineserver (and every Windows process) of each prefix under build/wine.
+stop-wine:
+	@for d in $(BUILD_DIR)/wine/*/ $(X64_DIR)/wine/*/; do \
+	  [ -f "$$d/system.reg" ] && scripts/wine-prefix.sh stop "$$d"; \
+	done; true
+
+demo:
+	scripts/install-deps.sh
+	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory x64-if-needed
+	scripts/demo.sh
+
+bench:
+	scripts/install-deps.sh
+	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory x64-if-needed
+	bench/run.sh
+
+clean: stop-wine
+	rm -rf $(BUILD_DIR)
