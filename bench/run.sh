@@ -41,6 +41,7 @@ trap '"$repo/scripts/wine-prefix.sh" stop "$prefix" "$arch"' EXIT
 # ---------------------------------------------------------------- (a)
 cp "$build/prereq.exe" "$work/bench.exe"
 cp "$build/tools/trivial.exe" "$work/trivial.exe"
+cp "$build/tools/trivialcom.exe" "$work/trivialcom.exe"
 printf '[GeneralOptions]\nOptions=q\n[PREREQUISITES]\n[PREREQ_CHAINER]\nLogFile=%s\n' \
   "$(winpath "$work/bench.log")" | write_utf16 "$work/bench.ini"
 
@@ -58,7 +59,7 @@ print(f"prereq.exe    median {prog * 1000:8.1f} ms")
 print(f"ratio prereq/trivial {prog / base:.2f} (goal <= 1.3)")
 PY
 else
-  "$python" - "$runs" "$work/trivial.exe" "$work/bench.exe" <<'PY'
+  "$python" - "$runs" "$work/trivial.exe" "$work/bench.exe" "$work/trivialcom.exe" <<'PY'
 import os, statistics, subprocess, sys, time
 wine = os.environ["BENCH_WINE"]
 runs, programs = int(sys.argv[1]), sys.argv[2:]
@@ -73,10 +74,12 @@ times = {exe: [] for exe in programs}
 for _ in range(runs):         # interleaved, so drifts hit both alike
     for exe in programs:
         times[exe].append(once(exe))
-base, prog = (statistics.median(times[e]) for e in programs)
+base, prog, com = (statistics.median(times[e]) for e in programs)
 print(f"trivial.exe   median {base * 1000:8.1f} ms  (min {min(times[programs[0]]) * 1000:.1f})")
 print(f"prereq.exe    median {prog * 1000:8.1f} ms  (min {min(times[programs[1]]) * 1000:.1f})")
+print(f"trivialcom.exe median {com * 1000:7.1f} ms  (trivial + CoInitialize, which every start does)")
 print(f"ratio prereq/trivial {prog / base:.2f} (goal <= 1.3)")
+print(f"ratio prereq/trivialcom {prog / com:.2f}")
 PY
 fi
 
