@@ -1,0 +1,21 @@
+#include "execution/ErrorText.h"
+
+#include <windows.h>
+
+#include "platform/core/Handles.h"
+#include "platform/core/TextFormat.h"
+
+namespace prereq {
+
+std::wstring ErrorText(uint32_t code) {
+  wchar_t* buffer = nullptr;
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                             reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  LocalMemory owner(buffer);
+  if (n == 0 || buffer == nullptr) return Format(L"%d", {static_cast<int32_t>(code)});
+  return std::wstring(buffer, n);
+}
+
+}  // namespace prereq

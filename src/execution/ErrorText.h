@@ -1,0 +1,11 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace prereq {
+
+// The system's message text for an error code (user's default language, no
+// inserts); the code in signed decimal when the system has none.
+std::wstring ErrorText(uint32_t code);
+
+}  // namespace prereq
