@@ -1,0 +1,42 @@
+#pragma once
+// What a long task reports to its window: progress, status, errors, and
+// whether the user cancelled. Every pass also runs without an observer.
+#include <cstdint>
+#include <string>
+
+namespace prereq {
+
+// Kinds of status text: the download and open-site passes use kind 8, the
+// install loop kind 9 (the only one the progress window shows).
+inline constexpr int kStatusKindAcquisition = 8;
+inline constexpr int kStatusKindInstall = 9;
+
+class ProgressObserver {
+ public:
+  virtual ~ProgressObserver() = default;  // destroy
+  // The number of steps of the pass.
+  virtual void SetRange(uint32_t count, uint32_t reserved) { (void)count, (void)reserved; }
+  virtual void Reserved3() {}
+  // Data begins to flow: kind 1 = download, total length in bytes (0 when
+  // unknown), the local path being written.
+  virtual void Start(int kind, uint64_t totalLength, const std::wstring& path) {
+    (void)kind, (void)totalLength, (void)path;
+  }
+  virtual void Reserved5() {}
+  // The run finished.
+  virtual void Done(uint32_t reserved1, uint32_t reserved2) { (void)reserved1, (void)reserved2; }
+  // Bytes transferred so far (first call: the resume offset).
+  virtual void Progress(uint64_t bytes) { (void)bytes; }
+  virtual bool IsCancelled() { return false; }
+  virtual bool IsPaused() { return false; }
+  // Reports an error; answers a code: for certificate errors 0 means "send the
+  // request again", for credentials 1237 means "credentials were entered";
+  // otherwise the code itself.
+  virtual uint32_t ErrorReport(const std::wstring& text, uint32_t code, const std::wstring& extra) {
+    (void)text, (void)extra;
+    return code;
+  }
+  virtual void StatusText(const std::wstring& text, int kind) { (void)text, (void)kind; }
+};
+
+}  // namespace prereq
