@@ -14,6 +14,14 @@ struct FileVersionResult {
 // under the Windows folder is read from a temporary copy.
 FileVersionResult GetFileVersion(const std::wstring& path);
 
+// The rule for the copy: Windows 10 or later and the path begins with the
+// Windows folder (case-sensitive).
+bool ReadsFromCopy(const std::wstring& path);
+// Reads the version from a "shim_clone" copy in the program's temporary folder
+// (made with file-system redirection off, deleted afterwards); from the file
+// itself when no copy can be made.
+FileVersionResult GetFileVersionFromCopy(const std::wstring& path);
+
 struct LibraryVersion {
   uint32_t major = 0;
   uint32_t minor = 0;

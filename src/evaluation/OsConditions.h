@@ -23,6 +23,11 @@ bool IsWindows10OrLater();
 bool OsListAllows(const OsInfo& os, std::wstring_view winNTVersions,
                   std::wstring_view winNT64Versions);
 bool OsAllowed(std::wstring_view winNTVersions, std::wstring_view winNT64Versions);
+// The list rule with names already computed: the all-versions text of the
+// architecture, then every ", "-separated item against both names.
+bool OsListAllowsNames(bool is64BitWindows, std::wstring_view winNTVersions,
+                       std::wstring_view winNT64Versions, std::wstring_view detailedName,
+                       std::wstring_view generalName);
 
 // True when the list is empty or one of its ";"-ended items, read as a decimal
 // number, equals the language identifier in its low 16 bits.

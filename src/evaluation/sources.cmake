@@ -2,8 +2,11 @@
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OsRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OsNames.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OsInfo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileVersion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KnownFolder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OsConditions.cpp
 )

@@ -1,0 +1,56 @@
+// The system conditions for the running system: names computed once per
+// process from GetOsInfo(), the system default language.
+#include "evaluation/OsConditions.h"
+
+#include <windows.h>
+
+#include "logging/Logger.h"
+#include "platform/core/TextFormat.h"
+
+namespace prereq {
+
+namespace {
+
+struct SystemNames {
+  std::wstring detailed;
+  std::wstring general;
+};
+
+const SystemNames& ProcessSystemNames() {
+  static const SystemNames names{DetailedSystemName(GetOsInfo()), GeneralSystemName(GetOsInfo())};
+  return names;
+}
+
+// The localized name of a language, as the locale information reports it;
+// empty when the platform has none.
+std::wstring LanguageName(LANGID language) {
+  const LCID locale = MAKELCID(language, SORT_DEFAULT);
+  const int length = ::GetLocaleInfoW(locale, LOCALE_SLANGUAGE, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring name(static_cast<size_t>(length), L'\0');
+  const int written = ::GetLocaleInfoW(locale, LOCALE_SLANGUAGE, name.data(), length);
+  if (written <= 0) return {};
+  name.resize(static_cast<size_t>(written) - 1);  // without the terminating NUL
+  return name;
+}
+
+}  // namespace
+
+bool IsWindows10OrLater() { return IsWindows10OrLater(GetOsInfo()); }
+
+bool OsAllowed(std::wstring_view winNTVersions, std::wstring_view winNT64Versions) {
+  const SystemNames& names = ProcessSystemNames();
+  return OsListAllowsNames(GetOsInfo().is64BitWindows, winNTVersions, winNT64Versions,
+                           names.detailed, names.general);
+}
+
+bool LanguageAllowed(std::wstring_view languageList) {
+  if (languageList.empty()) return true;
+  const LANGID language = ::GetSystemDefaultLangID();
+  if (loggingEnabled)
+    WriteLine(L"SystemDefault LangID=" +
+              Format(L"%d-%s", {static_cast<int>(language), LanguageName(language)}));
+  return LanguageListAllows(languageList, language);
+}
+
+}  // namespace prereq
