@@ -3,10 +3,12 @@
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OsRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OsNames.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ReferenceExpansion.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OsInfo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileVersion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KnownFolder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OsConditions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FolderProperties.cpp
 )

@@ -1,0 +1,271 @@
+// Folder properties, environment variables and registry references resolved
+// on this machine.
+#include "evaluation/FolderProperties.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "evaluation/FileVersion.h"
+#include "evaluation/KnownFolder.h"
+#include "platform/core/Handles.h"
+#include "platform/core/TempFolder.h"
+#include "platform/core/TextFormat.h"
+#include "platform/core/WinText.h"
+
+namespace prereq {
+
+namespace {
+
+// A resolved folder: the obtained path with a trailing backslash. A folder the
+// platform cannot name (empty path) leaves the property unrecognised.
+bool FolderValue(const std::wstring& path, std::wstring& value) {
+  if (path.empty()) return false;
+  value = path;
+  if (value.back() != L'\\') value.push_back(L'\\');
+  return true;
+}
+
+// The value of an environment variable of any length; empty when it is not
+// defined.
+std::wstring EnvironmentValue(std::wstring_view name) {
+  const std::wstring key(name);
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetEnvironmentVariableW(key.c_str(), buffer.data(),
+                                              static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};  // not defined (ERROR_ENVVAR_NOT_FOUND) or empty
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(n, L'\0');  // n is the size needed, with the terminating NUL
+  }
+}
+
+// A directory that the platform reports through a (buffer, size) function.
+template <typename Query>
+std::wstring PlatformDirectory(Query query) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const UINT n = query(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(n, L'\0');
+  }
+}
+
+std::wstring WindowsDirectory() {
+  return PlatformDirectory([](wchar_t* b, UINT n) { return ::GetWindowsDirectoryW(b, n); });
+}
+std::wstring SystemDirectory() {
+  return PlatformDirectory([](wchar_t* b, UINT n) { return ::GetSystemDirectoryW(b, n); });
+}
+
+struct WStringViewHash {
+  using is_transparent = void;
+  size_t operator()(std::wstring_view s) const noexcept { return std::hash<std::wstring_view>{}(s); }
+};
+
+using KnownFolderTable =
+    std::unordered_map<std::wstring, KNOWNFOLDERID, WStringViewHash, std::equal_to<>>;
+
+// Installer folder property names and the known folders they stand for.
+const KnownFolderTable& KnownFolders() {
+  static const KnownFolderTable table{
+      {L"AdminToolsFolder", FOLDERID_AdminTools},
+      {L"AppDataFolder", FOLDERID_RoamingAppData},
+      {L"CommonAppDataFolder", FOLDERID_ProgramData},
+      {L"CommonFiles64Folder", FOLDERID_ProgramFilesCommon},
+      {L"CommonFilesFolder", FOLDERID_ProgramFilesCommon},
+      {L"DesktopFolder", FOLDERID_Desktop},
+      {L"FavoritesFolder", FOLDERID_Favorites},
+      {L"FontsFolder", FOLDERID_Fonts},
+      {L"LocalAppDataFolder", FOLDERID_LocalAppData},
+      {L"MyPicturesFolder", FOLDERID_Pictures},
+      {L"NetHoodFolder", FOLDERID_NetHood},
+      {L"PersonalFolder", FOLDERID_Documents},
+      {L"PrintHoodFolder", FOLDERID_PrintHood},
+      {L"ProgramFiles64Folder", FOLDERID_ProgramFiles},
+      {L"ProgramFilesFolder", FOLDERID_ProgramFiles},
+      {L"ProgramMenuFolder", FOLDERID_Programs},
+      {L"RecentFolder", FOLDERID_Recent},
+      {L"SendToFolder", FOLDERID_SendTo},
+      {L"StartMenuFolder", FOLDERID_StartMenu},
+      {L"System16Folder", FOLDERID_SystemX86},
+      {L"System64Folder", FOLDERID_System},
+      {L"StartupFolder", FOLDERID_Startup},
+      {L"TemplateFolder", FOLDERID_Templates},
+      {L"AllUsersDesktopFolder", FOLDERID_PublicDesktop},
+      {L"ProgramFiles", FOLDERID_ProgramFiles},
+  };
+  return table;
+}
+
+bool KnownFolderValue(REFKNOWNFOLDERID id, std::wstring& value) {
+  std::wstring path;
+  return GetKnownFolderPath(id, path) && FolderValue(path, value);
+}
+
+const std::wstring& SetupExeDir() {
+  static const std::wstring folder = [] {
+    std::wstring path = GetModulePath();
+    const size_t slash = path.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  }();
+  return folder;
+}
+
+// The shell's major version: Shlwapi's report, or Shell32's when Shlwapi has
+// none; 0 when neither answers.
+uint32_t ShellMajorVersion() {
+  static const uint32_t major = [] {
+    LibraryVersion v = GetLibraryVersion(L"Shlwapi.dll");
+    if (!v.ok) v = GetLibraryVersion(L"Shell32.dll");
+    return v.ok ? v.major : 0u;
+  }();
+  return major;
+}
+
+// Shells before version 5 have no known folders for these two; their
+// environment variables stand in.
+bool OldShellFolder(std::wstring_view name, std::wstring& value) {
+  const wchar_t* variable = nullptr;
+  if (name == L"ProgramFilesFolder" || name == L"ProgramFiles")
+    variable = L"PROGRAMFILES";
+  else if (name == L"AppDataFolder")
+    variable = L"APPDATA";
+  else
+    return false;
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = ::GetEnvironmentVariableW(variable, buffer, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;  // undefined, empty or cut
+  return FolderValue(std::wstring(buffer, n), value);
+}
+
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    wchar_t x = a[i], y = b[i];
+    if (x >= L'a' && x <= L'z') x = static_cast<wchar_t>(x - L'a' + L'A');
+    if (y >= L'a' && y <= L'z') y = static_cast<wchar_t>(y - L'a' + L'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ResolveFolderProperty(std::wstring_view name, bool use64, std::wstring& value) {
+  if (name == L"ProgramFiles64Folder") {
+    if (FolderValue(EnvironmentValue(L"ProgramW6432"), value)) return true;
+    // otherwise through the known-folder table below
+  } else if (name == L"SystemFolder") {
+    return KnownFolderValue(use64 ? FOLDERID_System : FOLDERID_SystemX86, value);
+  } else if (name == L"System32Folder") {
+    return FolderValue(SystemDirectory(), value);
+  } else if (name == L"WindowsFolder") {
+    return FolderValue(WindowsDirectory(), value);
+  } else if (name == L"WindowsVolume") {
+    const std::wstring windows = WindowsDirectory();
+    if (windows.size() < 3) return false;  // no drive to take
+    return FolderValue(windows.substr(0, 3), value);
+  } else if (name == L"TempFolder") {
+    return FolderValue(ProgramTempFolder(), value);
+  } else if (name == L"SETUPEXEDIR") {
+    return FolderValue(SetupExeDir(), value);
+  }
+
+  const KnownFolderTable& table = KnownFolders();
+  if (auto it = table.find(name); it != table.end() && KnownFolderValue(it->second, value))
+    return true;
+
+  if (ShellMajorVersion() < 5) return OldShellFolder(name, value);
+  return false;
+}
+
+std::wstring ExpandProperties(std::wstring_view text, bool use64) {
+  ReferenceResolver resolver;
+  resolver.folderProperty = [use64](std::wstring_view name, std::wstring& value) {
+    return ResolveFolderProperty(name, use64, value);
+  };
+  resolver.environment = [](std::wstring_view name) { return EnvironmentValue(name); };
+  resolver.registry = [use64](std::wstring_view path) { return ReadRegistryText(path, use64); };
+  return ExpandReferences(text, resolver);
+}
+
+HKEY RegistryRoot(std::wstring_view path) {
+  const size_t slash = path.find(L'\\');
+  if (slash == std::wstring_view::npos) return nullptr;
+  const std::wstring_view root = path.substr(0, slash);
+  if (EqualsNoCase(root, L"HKLM") || EqualsNoCase(root, L"HKEY_LOCAL_MACHINE"))
+    return HKEY_LOCAL_MACHINE;
+  if (EqualsNoCase(root, L"HKCU") || EqualsNoCase(root, L"HKEY_CURRENT_USER"))
+    return HKEY_CURRENT_USER;
+  if (EqualsNoCase(root, L"HKCR") || EqualsNoCase(root, L"HKEY_CLASSES_ROOT"))
+    return HKEY_CLASSES_ROOT;
+  if (EqualsNoCase(root, L"HKCC") || EqualsNoCase(root, L"HKEY_CURRENT_CONFIG"))
+    return HKEY_CURRENT_CONFIG;
+  return HKEY_USERS;
+}
+
+bool ReadValueText(HKEY key, const std::wstring& valueName, std::wstring& text) {
+  std::vector<BYTE> data(200);
+  DWORD type = REG_NONE;
+  DWORD size = static_cast<DWORD>(data.size());
+  LSTATUS status = ::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, data.data(), &size);
+  while (status == ERROR_MORE_DATA) {
+    data.assign(static_cast<size_t>(size) + 2, 0);
+    size = static_cast<DWORD>(data.size());
+    status = ::RegQueryValueExW(key, valueName.c_str(), nullptr, &type, data.data(), &size);
+  }
+  if (status != ERROR_SUCCESS) return false;
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+    case REG_MULTI_SZ: {
+      std::wstring value(size / sizeof(wchar_t), L'\0');
+      if (!value.empty()) std::memcpy(value.data(), data.data(), value.size() * sizeof(wchar_t));
+      while (!value.empty() && value.back() == L'\0') value.pop_back();
+      text = std::move(value);
+      return true;
+    }
+    case REG_DWORD: {
+      // Data shorter than a DWORD is malformed: nothing to format.
+      if (size < sizeof(DWORD)) return false;
+      DWORD number = 0;
+      std::memcpy(&number, data.data(), sizeof(number));
+      text = Format(L"%u", {static_cast<unsigned long>(number)});
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+std::wstring ReadRegistryText(std::wstring_view path, bool use64) {
+  const HKEY root = RegistryRoot(path);
+  if (root == nullptr) return {};
+  const size_t first = path.find(L'\\');
+  const size_t last = path.rfind(L'\\');
+  const std::wstring keyPath(first < last ? path.substr(first + 1, last - first - 1)
+                                          : std::wstring_view());
+  const std::wstring valueName(path.substr(last + 1));
+  RegKey key;
+  if (::RegOpenKeyExW(root, keyPath.c_str(), 0, KEY_QUERY_VALUE | (use64 ? KEY_WOW64_64KEY : 0),
+                      key.put()) != ERROR_SUCCESS)
+    return {};
+  std::wstring text;
+  if (!ReadValueText(key.get(), valueName, text)) return {};
+  return text;
+}
+
+}  // namespace prereq
