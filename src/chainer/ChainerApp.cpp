@@ -6,6 +6,7 @@
 
 #include "chainer/ModulePaths.h"
 #include "evaluation/FileVersion.h"
+#include "evaluation/FolderProperties.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Handles.h"
@@ -72,6 +73,7 @@ void ChainerApp::Run() {
   PrereqList list;
   list.packagedFiles = &packagedFiles;
   list.tempFolder = [] { return ProgramTempFolder(); };
+  list.expander = [](std::wstring_view text, bool) { return ExpandProperties(text, false); };
   LoadConfiguration(ini, list);
 
   LoadChainerSettings(ini, cleanupSettings);
