@@ -67,8 +67,8 @@ enum class PrereqState : int32_t {
   FromPackage = 1,
   Download = 2,
   OpenSite = 3,
-  NotApplicable = 4,
-  RunPresentFile = 5,
+  OsNotSupported = 4,
+  AlreadyDownloaded = 5,
   NotSelected = 7,
   Unset = 8,
 };

@@ -1,6 +1,9 @@
 # Sources of this folder: PURE ones have no <windows.h> and are also built
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/Versions.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SearchRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Selection.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OsRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OsNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReferenceExpansion.cpp

@@ -1,0 +1,138 @@
+#include "evaluation/SearchRules.h"
+
+#include <limits>
+
+namespace prereq {
+
+bool CombineSearches(size_t count, int32_t op, const std::function<bool(size_t)>& runEntry) {
+  bool result = op == 0;
+  for (size_t i = 0; i < count; ++i) {
+    const bool found = runEntry(i);
+    if (op == 0) result = result && found;
+    else if (op == 1) result = result || found;
+    if ((op == 0 && !result) || (op == 1 && result)) break;
+  }
+  return result;
+}
+
+PrereqState StateAfterSearch(bool found, LocationKind kind) {
+  if (found) return PrereqState::Installed;
+  switch (kind) {
+    case LocationKind::Url:
+      return PrereqState::Download;
+    case LocationKind::OpenSite:
+      return PrereqState::OpenSite;
+    default:
+      return PrereqState::FromPackage;
+  }
+}
+
+const wchar_t* StateText(PrereqState state) {
+  switch (state) {
+    case PrereqState::Installed:
+      return L"An acceptable version was found.";
+    case PrereqState::FromPackage:
+      return L"No acceptable version found. It must be installed from package.";
+    case PrereqState::Download:
+      return L"No acceptable version found. It must be downloaded.";
+    case PrereqState::OpenSite:
+      return L"No acceptable version found. It must be downloaded manually from a site.";
+    case PrereqState::OsNotSupported:
+      return L"No acceptable version found. Operating System not supported.";
+    case PrereqState::AlreadyDownloaded:
+      return L"No acceptable version found. It is already downloaded and it will be installed.";
+    case PrereqState::NotSelected:
+      return L"Not selected for install.";
+    default:
+      return L"Undefined";
+  }
+}
+
+bool MustBeObtained(PrereqState state) {
+  return state == PrereqState::FromPackage || state == PrereqState::Download ||
+         state == PrereqState::OpenSite;
+}
+
+bool ProcessorExcludes(bool haveFunction, bool callSucceeded, uint16_t nativeMachine,
+                       bool optionC, bool optionD) {
+  if (!haveFunction) return optionD;  // no ARM64 machine without the function
+  if (!callSucceeded) return false;   // unknown machine: nothing decided
+  return nativeMachine == kMachineArm64 ? optionC : optionD;
+}
+
+DepthSplit SplitDepthSuffix(std::wstring_view searchString) {
+  const size_t mark = searchString.find(L'?', 1);
+  if (mark == std::wstring_view::npos) return {searchString, {}};
+  return {searchString.substr(0, mark), searchString.substr(mark)};
+}
+
+int32_t ParseDepth(std::wstring_view suffix) {
+  if (suffix.empty() || suffix.front() != L'?') return 0;
+  size_t at = 1;
+  while (at < suffix.size() && (suffix[at] == L' ' || (suffix[at] >= L'\t' && suffix[at] <= L'\r')))
+    ++at;
+  bool negative = false;
+  if (at < suffix.size() && (suffix[at] == L'-' || suffix[at] == L'+')) {
+    negative = suffix[at] == L'-';
+    ++at;
+  }
+  constexpr int64_t kCap = std::numeric_limits<int32_t>::max();
+  int64_t depth = 0;
+  for (; at < suffix.size() && suffix[at] >= L'0' && suffix[at] <= L'9'; ++at) {
+    depth = depth * 10 + (suffix[at] - L'0');
+    if (depth > kCap) depth = kCap;  // deeper than any folder tree
+  }
+  return static_cast<int32_t>(negative ? -depth : depth);
+}
+
+std::vector<std::wstring> FileSearchCandidates(std::wstring_view searchString,
+                                               const std::vector<std::wstring>& fixedDriveRoots) {
+  const DepthSplit split = SplitDepthSuffix(searchString);
+  if (split.path.find_first_of(L"\\]%!") != std::wstring_view::npos)
+    return {std::wstring(searchString)};
+  std::vector<std::wstring> candidates;
+  candidates.reserve(fixedDriveRoots.size());
+  for (const std::wstring& root : fixedDriveRoots) {
+    std::wstring candidate = root;
+    candidate += split.path;
+    candidate += split.suffix;
+    candidates.push_back(std::move(candidate));
+  }
+  return candidates;
+}
+
+std::vector<std::wstring> SplitDriveStrings(std::wstring_view buffer) {
+  std::vector<std::wstring> roots;
+  size_t at = 0;
+  while (at < buffer.size()) {
+    size_t end = buffer.find(L'\0', at);
+    if (end == std::wstring_view::npos) end = buffer.size();
+    if (end == at) break;  // the empty string that ends the list
+    roots.emplace_back(buffer.substr(at, end - at));
+    at = end + 1;
+  }
+  return roots;
+}
+
+FolderAndName SplitFolderAndName(std::wstring_view path) {
+  const size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring_view::npos) return {std::wstring(), std::wstring(path)};
+  return {std::wstring(path.substr(0, slash + 1)), std::wstring(path.substr(slash + 1))};
+}
+
+bool SubkeyOf(std::wstring_view path, std::wstring& subkey) {
+  const size_t slash = path.find(L'\\');
+  if (slash == std::wstring_view::npos) return false;
+  subkey.assign(path.substr(slash + 1));
+  return true;
+}
+
+bool SplitValuePath(std::wstring_view path, KeyAndValue& out) {
+  const size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring_view::npos) return false;
+  out.keyPath.assign(path.substr(0, slash));
+  out.valueName.assign(path.substr(slash + 1));
+  return true;
+}
+
+}  // namespace prereq
