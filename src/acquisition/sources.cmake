@@ -1,7 +1,9 @@
 # Sources of this folder: PURE ones have no <windows.h> and are also built
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/DownloadRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PackagedFiles.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/DownloadPresence.cpp
 )
