@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "TestFolder.h"
+#include "ToolPaths.h"
+#include "execution/ProcessUtil.h"
+#include "platform/core/Handles.h"
+
+using namespace prereq;
+
+namespace {
+
+bool Contains(const std::vector<DWORD>& ids, DWORD id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+TEST(ShellExecuteAndWait, ExitCodesAndFailures) {
+  struct Case {
+    std::wstring path, commandLine;
+    bool quiet;
+    bool started;
+    DWORD code;
+  };
+  const std::wstring tool = ToolPath(L"exitcode");
+  const Case cases[] = {
+      {tool, L"0", true, true, 0},
+      {tool, L"7", true, true, 7},
+      {tool, L"-1", true, true, 0xFFFFFFFF},
+      {tool, L"3010", false, true, 3010},  // shown: also brings its window up
+      {L"\\\\?\\" + tool, L"5", true, true, 5},  // the long-path prefix is dropped for the shell
+      {tool, L"", true, true, 0},
+      {ToolsFolder() + L"no-such-program.exe", L"", true, false, ERROR_FILE_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    DWORD code = 12345;
+    EXPECT_EQ(ProcessUtil::ShellExecuteAndWait(c.path, c.commandLine, L"", c.quiet, code), c.started)
+        << ToUtf8(c.path) << " " << ToUtf8(c.commandLine);
+    EXPECT_EQ(code, c.code) << ToUtf8(c.path) << " " << ToUtf8(c.commandLine);
+  }
+}
+
+TEST(ShellExecuteAndWait, WorkingFolderIsGivenOrTheProgramsOwn) {
+  TestFolder given, own;
+  const std::wstring copy = own / L"exitcode.exe";
+  ASSERT_TRUE(CopyFileW(ToolPath(L"exitcode").c_str(), copy.c_str(), FALSE));
+
+  DWORD code = 1;
+  ASSERT_TRUE(ProcessUtil::ShellExecuteAndWait(copy, L"0 marker.txt", given.path(), true, code));
+  EXPECT_EQ(MarkerRuns(given / L"marker.txt"), 1);
+  EXPECT_EQ(MarkerRuns(own / L"marker.txt"), 0);
+
+  ASSERT_TRUE(ProcessUtil::ShellExecuteAndWait(copy, L"0 marker.txt", L"", true, code));
+  EXPECT_EQ(MarkerRuns(own / L"marker.txt"), 1);
+  EXPECT_EQ(MarkerRuns(given / L"marker.txt"), 1);
+}
+
+// A chain of three nest.exe processes that lives until the event is set.
+class ProcessChain {
+ public:
+  ProcessChain() {
+    name_ = L"prereq-ut-nest-" + std::to_wstring(GetCurrentProcessId());
+    event_.reset(CreateEventW(nullptr, TRUE, FALSE, name_.c_str()));
+    std::wstring line = L"\"" + ToolPath(L"nest") + L"\" 2 " + name_;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      process_.reset(pi.hProcess);
+      CloseHandle(pi.hThread);
+      id_ = pi.dwProcessId;
+    }
+  }
+  ~ProcessChain() {
+    if (event_) SetEvent(event_.get());
+    if (process_) WaitForSingleObject(process_.get(), 10000);
+  }
+  DWORD id() const { return id_; }
+  HANDLE process() const { return process_.get(); }
+  // The tree of the first process once all three are running.
+  std::vector<DWORD> WaitForTree() const {
+    std::vector<DWORD> tree;
+    for (int i = 0; i < 100; ++i) {
+      tree = ProcessUtil::GetProcessTree(id_);
+      if (tree.size() >= 3) break;
+      Sleep(50);
+    }
+    return tree;
+  }
+  void Release() {
+    SetEvent(event_.get());
+    WaitForSingleObject(process_.get(), 10000);
+  }
+
+ private:
+  std::wstring name_;
+  KernelHandle event_, process_;
+  DWORD id_ = 0;
+};
+
+TEST(ProcessTree, DescendantsAndParents) {
+  ProcessChain chain;
+  ASSERT_NE(chain.id(), 0u);
+  const std::vector<DWORD> tree = chain.WaitForTree();
+  ASSERT_EQ(tree.size(), 3u);
+  EXPECT_TRUE(Contains(tree, chain.id()));  // the root belongs
+  EXPECT_FALSE(Contains(tree, GetCurrentProcessId()));
+
+  // Every member other than the root descends from another member.
+  EXPECT_EQ(ProcessUtil::GetParentProcessId(chain.id()), GetCurrentProcessId());
+  for (DWORD id : tree) {
+    if (id != chain.id()) EXPECT_TRUE(Contains(tree, ProcessUtil::GetParentProcessId(id))) << id;
+  }
+
+  // From this process, the chain is part of its tree.
+  const std::vector<DWORD> own = ProcessUtil::GetProcessTree(GetCurrentProcessId());
+  EXPECT_TRUE(Contains(own, GetCurrentProcessId()));
+  for (DWORD id : tree) EXPECT_TRUE(Contains(own, id)) << id;
+
+  chain.Release();
+  EXPECT_TRUE(ProcessUtil::GetProcessTree(chain.id()).empty());  // gone from the snapshot
+}
+
+TEST(ProcessTree, UnknownProcesses) {
+  EXPECT_EQ(ProcessUtil::GetParentProcessId(0xFFFFFFF0), 0u);
+  EXPECT_TRUE(ProcessUtil::GetProcessTree(0xFFFFFFF0).empty());
+}
+
+TEST(BringProcessWindowToTop, ReturnsForAProcessWithoutWindows) {
+  ProcessChain chain;
+  ASSERT_NE(chain.id(), 0u);
+  ASSERT_EQ(chain.WaitForTree().size(), 3u);
+  const DWORD start = GetTickCount();
+  ProcessUtil::BringProcessWindowToTop(chain.process());
+  // Half a second first, then five tries per process of the tree.
+  EXPECT_GE(GetTickCount() - start, 500u + 3u * 5u * 50u - 50u);
+}
+
+// Records the messages a window receives.
+struct MessageLog {
+  static std::vector<UINT>& Received() {
+    static std::vector<UINT> received;
+    return received;
+  }
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message >= WM_APP) Received().push_back(message);
+    return DefWindowProcW(window, message, w, l);
+  }
+};
+
+struct PostThenSignal {
+  HWND window;
+  HANDLE event;
+};
+
+DWORD WINAPI PostThenSignalThread(void* param) {
+  auto* p = static_cast<PostThenSignal*>(param);
+  PostMessageW(p->window, WM_APP + 1, 0, 0);
+  Sleep(200);
+  PostMessageW(p->window, WM_APP + 2, 0, 0);
+  Sleep(200);
+  SetEvent(p->event);
+  return 0;
+}
+
+TEST(WaitWithMessagePump, DispatchesUntilSignalled) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = MessageLog::Proc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PrereqUtPump";
+  RegisterClassW(&wc);
+  HWND window = CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  ScopeGuard destroy([&] { DestroyWindow(window); });
+  MessageLog::Received().clear();
+
+  KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  PostThenSignal param{window, event.get()};
+  KernelHandle thread(CreateThread(nullptr, 0, PostThenSignalThread, &param, 0, nullptr));
+  ASSERT_TRUE(thread);
+  EXPECT_TRUE(ProcessUtil::WaitWithMessagePump(event.get()));
+  EXPECT_EQ(MessageLog::Received(), (std::vector<UINT>{WM_APP + 1, WM_APP + 2}));
+  WaitForSingleObject(thread.get(), INFINITE);
+
+  // A signalled handle returns at once; a handle that is no handle fails.
+  EXPECT_TRUE(ProcessUtil::WaitWithMessagePump(event.get()));
+  HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CloseHandle(closed);
+  EXPECT_FALSE(ProcessUtil::WaitWithMessagePump(closed));
+}
+
+}  // namespace
