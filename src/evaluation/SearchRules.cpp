@@ -85,11 +85,14 @@ int32_t ParseDepth(std::wstring_view suffix) {
   return static_cast<int32_t>(negative ? -depth : depth);
 }
 
+bool SearchesAsWritten(std::wstring_view searchString) {
+  return SplitDepthSuffix(searchString).path.find_first_of(L"\\]%!") != std::wstring_view::npos;
+}
+
 std::vector<std::wstring> FileSearchCandidates(std::wstring_view searchString,
                                                const std::vector<std::wstring>& fixedDriveRoots) {
+  if (SearchesAsWritten(searchString)) return {std::wstring(searchString)};
   const DepthSplit split = SplitDepthSuffix(searchString);
-  if (split.path.find_first_of(L"\\]%!") != std::wstring_view::npos)
-    return {std::wstring(searchString)};
   std::vector<std::wstring> candidates;
   candidates.reserve(fixedDriveRoots.size());
   for (const std::wstring& root : fixedDriveRoots) {

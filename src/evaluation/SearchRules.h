@@ -71,6 +71,10 @@ DepthSplit SplitDepthSuffix(std::wstring_view searchString);
 // numbers are capped instead of overflowing.
 int32_t ParseDepth(std::wstring_view suffix);
 
+// True when the path of a search string names a folder or a reference ("\",
+// "]", "%" or "!"): it is searched as written, not on every fixed drive.
+bool SearchesAsWritten(std::wstring_view searchString);
+
 // The candidates of a file search: the search string itself when its path
 // names a folder or a reference ("\", "]", "%" or "!"), else the path with its
 // suffix under every given drive root.

@@ -9,6 +9,10 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ReferenceExpansion.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/Search.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RegistrySearch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileSearch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ProductSearch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OsInfo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileVersion.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KnownFolder.cpp

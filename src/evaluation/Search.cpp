@@ -1,0 +1,156 @@
+#include "evaluation/Search.h"
+
+#include <windows.h>
+
+#include "acquisition/DownloadRules.h"
+#include "evaluation/OsConditions.h"
+#include "evaluation/OsInfo.h"
+#include "evaluation/SearchKinds.h"
+#include "evaluation/SearchRules.h"
+#include "evaluation/Selection.h"
+#include "evaluation/Versions.h"
+#include "logging/Logger.h"
+
+namespace prereq {
+
+namespace {
+
+void Log(std::wstring_view line) {
+  if (loggingEnabled) WriteLine(line);
+}
+
+// IsWow64Process2 exists from Windows 10 1709 on; it is looked up once.
+using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+IsWow64Process2Fn LookUpIsWow64Process2() {
+  const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32");
+  if (kernel32 == nullptr) return nullptr;
+  return reinterpret_cast<IsWow64Process2Fn>(::GetProcAddress(kernel32, "IsWow64Process2"));
+}
+
+bool ExcludedByProcessor(const Prerequisite& p) {
+  static const IsWow64Process2Fn isWow64Process2 = LookUpIsWow64Process2();
+  USHORT processMachine = 0;
+  USHORT nativeMachine = 0;
+  const bool callSucceeded = isWow64Process2 != nullptr &&
+                             isWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine);
+  return ProcessorExcludes(isWow64Process2 != nullptr, callSucceeded, nativeMachine,
+                           p.HasOption(L'c'), p.HasOption(L'd'));
+}
+
+}  // namespace
+
+SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool use64) {
+  SearchResult result;
+  // Registry searches use the 64-bit view for option "x" on 64-bit Windows;
+  // the value-name search asks for it whenever option "x" is set.
+  const REGSAM view = (use64 && GetOsInfo().is64BitWindows) ? KEY_WOW64_64KEY : 0;
+  const std::wstring& what = entry.SearchString;
+  bool byRange = true;
+  switch (static_cast<SearchKind>(entry.SearchType)) {
+    case SearchKind::FileVersion:
+      searches::CollectFileVersion(what, use64, result.values);
+      break;
+    case SearchKind::RegistrySubkeys:
+      searches::CollectSubkeyNames(what, view, result.values);
+      break;
+    case SearchKind::RegistryValueVersion:
+      searches::CollectValueData(what, view, result.values);
+      break;
+    case SearchKind::MsiProductCode:
+      searches::CollectProductVersion(what, result.values);
+      break;
+    case SearchKind::MsiUpgradeCode:
+      searches::CollectRelatedVersions(what, result.values);
+      break;
+    case SearchKind::RegistryKeyExists:
+      byRange = false;
+      result.found = searches::KeyOpens(what, view);
+      break;
+    case SearchKind::RegistryKeyMissing:
+      byRange = false;
+      result.found = !searches::KeyOpens(what, view);
+      break;
+    case SearchKind::RegistryValueExists:
+      byRange = false;
+      result.found = searches::ValueQueryable(what, view);
+      break;
+    case SearchKind::RegistryValueMissing:
+      byRange = false;
+      result.found = !searches::ValueQueryable(what, view);
+      break;
+    case SearchKind::RegistryValueCompare:
+      byRange = false;
+      result.found = searches::ReadValueAsText(what, view, result.value) &&
+                     CompareWithReference(result.value, entry.RefContent);
+      break;
+    case SearchKind::CommandExitCode:
+      byRange = false;
+      result.found = searches::DetectionProgramSucceeds(list, entry);
+      break;
+    case SearchKind::MsiComponent:
+      byRange = false;
+      result.found = searches::ComponentInstalled(what);
+      break;
+    case SearchKind::RegistryValueNames:
+      searches::CollectValueNames(what, use64 ? KEY_WOW64_64KEY : 0, result.values);
+      break;
+    case SearchKind::MsixPackage:
+      // MSIX/AppX packages: the installed-package lookup is not part of the
+      // program yet, so this kind collects nothing and is never found.
+      break;
+    case SearchKind::SubfolderNames:
+      searches::CollectSubfolderNames(what, use64, result.values);
+      break;
+    default:
+      // Unknown kinds run nothing and do not stand in the way.
+      byRange = false;
+      result.found = true;
+      break;
+  }
+  if (byRange) result.found = VersionInRange(result.values, entry.VerMin, entry.VerMax);
+  return result;
+}
+
+bool RunSearches(const PrereqList& list, const std::vector<SearchEntry>& entries, int32_t op,
+                 bool use64) {
+  return CombineSearches(entries.size(), op, [&](size_t i) {
+    return RunSearch(list, entries[i], use64).found;
+  });
+}
+
+void EvaluatePrereq(PrereqList& list, size_t index, bool reevaluate) {
+  Prerequisite& p = list.At(index);
+  if (p.state == PrereqState::OsNotSupported) return;  // final
+
+  if (!OsAllowed(p.WinNTVersions, p.WinNT64Versions) || !LanguageAllowed(p.LanguageList)) {
+    Log(L"Wrong OS or Os language for:" + p.DisplayName);
+    p.state = PrereqState::OsNotSupported;
+    return;
+  }
+  if (ExcludedByProcessor(p)) {
+    p.state = PrereqState::OsNotSupported;
+    return;
+  }
+
+  Log(L"Searching for:" + p.DisplayName);
+  if (reevaluate && p.ignoreDetection) return;
+  const bool found =
+      !p.ignoreDetection && RunSearches(list, p.Searches, p.Operator, p.HasOption(L'x'));
+  p.state = StateAfterSearch(found, p.locationKind);
+  Log(std::wstring(L"Search result:") + StateText(p.state));
+}
+
+void EvaluateAll(PrereqList& list) {
+  for (size_t i = 0; i < list.Count(); ++i) EvaluatePrereq(list, i, false);
+  for (size_t i = 0; i < list.Count(); ++i) {
+    Prerequisite& p = list.At(i);
+    if (p.state == PrereqState::Download) p.present = IsPresent(p, list.DownloadFolder());
+    SetSelected(list, i, MustBeObtained(p.state));
+  }
+}
+
+void SetSelected(PrereqList& list, size_t index, bool flag) {
+  SetSelectedWithLog(list, index, flag, Log);
+}
+
+}  // namespace prereq
