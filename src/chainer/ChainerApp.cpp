@@ -7,6 +7,7 @@
 #include "chainer/ModulePaths.h"
 #include "evaluation/FileVersion.h"
 #include "evaluation/FolderProperties.h"
+#include "evaluation/Search.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Handles.h"
@@ -99,8 +100,9 @@ void ChainerApp::Run() {
   ::SetCurrentDirectoryW(appFolder.c_str());
 
   if (!WaitForInstaller()) return;
-  // The chaining run takes over here; without prerequisites to chain the
-  // exit code stays 0.
+  // The chaining run takes over here; until then the prerequisites are
+  // evaluated, which is what that run does first. The exit code stays 0.
+  EvaluateAll(list);
 }
 
 }  // namespace prereq
