@@ -10,6 +10,8 @@ using namespace prereq;
 
 namespace {
 
+PrereqState S(int value) { return static_cast<PrereqState>(value); }
+
 std::string N(std::wstring_view w) {
   std::string out;
   for (wchar_t c : w) out.push_back(c < 128 ? static_cast<char>(c) : '?');
@@ -30,10 +32,8 @@ TEST(CombineSearches, OperatorsAndEarlyStop) {
       {0, {true, false, true}, false, 2},  // AND stops at the first entry not found
       {0, {false, true}, false, 1},
       {1, {false, true, false}, true, 2},  // OR stops at the first entry found
-      {1, {true, false}, true, 1},
       {1, {false, false, false}, false, 3},
       {2, {true, true}, false, 2},  // other operators leave the start value alone
-      {-1, {false, true}, false, 2},
   };
   for (const Case& c : cases) {
     size_t run = 0;
@@ -47,31 +47,13 @@ TEST(CombineSearches, OperatorsAndEarlyStop) {
   }
 }
 
-TEST(StateAfterSearch, FoundOrByLocation) {
-  EXPECT_EQ(StateAfterSearch(true, LocationKind::Url), PrereqState::Installed);
-  EXPECT_EQ(StateAfterSearch(true, LocationKind::OpenSite), PrereqState::Installed);
-  EXPECT_EQ(StateAfterSearch(false, LocationKind::Url), PrereqState::Download);
-  EXPECT_EQ(StateAfterSearch(false, LocationKind::OpenSite), PrereqState::OpenSite);
-  EXPECT_EQ(StateAfterSearch(false, LocationKind::SetupFile), PrereqState::FromPackage);
-  EXPECT_EQ(StateAfterSearch(false, static_cast<LocationKind>(7)), PrereqState::FromPackage);
-}
-
-TEST(StateText, EveryValue) {
-  const std::pair<int, std::wstring> cases[] = {
-      {0, L"An acceptable version was found."},
-      {1, L"No acceptable version found. It must be installed from package."},
-      {2, L"No acceptable version found. It must be downloaded."},
-      {3, L"No acceptable version found. It must be downloaded manually from a site."},
-      {4, L"No acceptable version found. Operating System not supported."},
-      {5, L"No acceptable version found. It is already downloaded and it will be installed."},
-      {6, L"Undefined"},
-      {7, L"Not selected for install."},
-      {8, L"Undefined"},
-      {-1, L"Undefined"},
-      {99, L"Undefined"},
-  };
-  for (const auto& [value, text] : cases)
-    EXPECT_EQ(StateText(static_cast<PrereqState>(value)), text) << value;
+// The states the evaluation never logs itself; later steps report them.
+TEST(StateText, DerivedAndUnknownStates) {
+  EXPECT_STREQ(StateText(S(4)), L"No acceptable version found. Operating System not supported.");
+  EXPECT_STREQ(StateText(S(5)),
+               L"No acceptable version found. It is already downloaded and it will be installed.");
+  EXPECT_STREQ(StateText(S(7)), L"Not selected for install.");
+  for (int unknown : {6, 8, -1}) EXPECT_STREQ(StateText(S(unknown)), L"Undefined") << unknown;
 }
 
 TEST(ProcessorExcludes, OptionsCAndD) {
@@ -84,7 +66,6 @@ TEST(ProcessorExcludes, OptionsCAndD) {
       {true, true, kMachineArm64, true, false, true},    // "c": not on ARM64
       {true, true, kMachineArm64, false, true, false},   // "d": only on ARM64
       {true, true, 0x8664, false, true, true},
-      {true, true, 0x014c, true, false, false},
       {true, true, 0x8664, false, false, false},
       {true, false, 0x8664, true, true, false},          // failed call decides nothing
       {false, false, 0, false, true, true},              // without the function: "d" excludes
@@ -99,14 +80,12 @@ TEST(FileSearchCandidates, AsWrittenOrOnEveryFixedDrive) {
   const std::vector<std::wstring> drives = {L"C:\\", L"E:\\"};
   const std::pair<std::wstring, std::vector<std::wstring>> cases[] = {
       {L"setup.dll?2", {L"C:\\setup.dll?2", L"E:\\setup.dll?2"}},
-      {L"setup.dll", {L"C:\\setup.dll", L"E:\\setup.dll"}},
       {L"C:\\x\\a.dll?1", {L"C:\\x\\a.dll?1"}},
       {L"[SystemFolder]a.dll", {L"[SystemFolder]a.dll"}},
       {L"%WINDIR%a.dll?1", {L"%WINDIR%a.dll?1"}},
       {L"!HKLM!a.dll", {L"!HKLM!a.dll"}},
       {L"a.dll?\\x", {L"C:\\a.dll?\\x", L"E:\\a.dll?\\x"}},  // only the path before "?" counts
       {L"?x\\y.dll", {L"?x\\y.dll"}},  // a "?" in the first place is part of the path
-      {L"", {L"C:\\", L"E:\\"}},
   };
   for (const auto& [search, expected] : cases)
     EXPECT_EQ(FileSearchCandidates(search, drives), expected) << N(search);
@@ -115,66 +94,12 @@ TEST(FileSearchCandidates, AsWrittenOrOnEveryFixedDrive) {
 
 TEST(ParseDepth, Table) {
   const std::pair<std::wstring, int32_t> cases[] = {
-      {L"", 0},         {L"?", 0},       {L"?2", 2},        {L"? \t3", 3},
-      {L"?-1", -1},     {L"?+4", 4},     {L"?2x5", 2},      {L"?x2", 0},
-      {L"?012", 12},    {L"2", 0},       {L"?- 1", 0},
+      {L"", 0},     {L"?", 0},     {L"?2", 2},   {L"? \t3", 3}, {L"?-1", -1},
+      {L"?+4", 4},  {L"?2x5", 2},  {L"?x2", 0},  {L"?- 1", 0},
       {L"?99999999999999999999", INT_MAX},
       {L"?-99999999999999999999", -INT_MAX},
   };
   for (const auto& [suffix, depth] : cases) EXPECT_EQ(ParseDepth(suffix), depth) << N(suffix);
-}
-
-TEST(SplitDepthSuffix, FirstMarkAfterTheFirstCharacter) {
-  const std::tuple<std::wstring, std::wstring, std::wstring> cases[] = {
-      {L"a.dll?2", L"a.dll", L"?2"},
-      {L"a.dll", L"a.dll", L""},
-      {L"?a?2", L"?a", L"?2"},
-      {L"a?1?2", L"a", L"?1?2"},
-      {L"", L"", L""},
-      {L"?", L"?", L""},
-  };
-  for (const auto& [text, path, suffix] : cases) {
-    const DepthSplit split = SplitDepthSuffix(text);
-    EXPECT_EQ(split.path, path) << N(text);
-    EXPECT_EQ(split.suffix, suffix) << N(text);
-  }
-}
-
-TEST(SplitDriveStrings, ListEndsAtTheEmptyString) {
-  using namespace std::string_view_literals;
-  EXPECT_EQ(SplitDriveStrings(L"C:\\\0D:\\\0\0"sv), (std::vector<std::wstring>{L"C:\\", L"D:\\"}));
-  EXPECT_EQ(SplitDriveStrings(L"C:\\"sv), (std::vector<std::wstring>{L"C:\\"}));
-  EXPECT_TRUE(SplitDriveStrings(L""sv).empty());
-  EXPECT_TRUE(SplitDriveStrings(L"\0C:\\\0"sv).empty());
-}
-
-TEST(SearchPaths, FolderNameKeyAndValue) {
-  FolderAndName f = SplitFolderAndName(L"C:\\a\\b.dll");
-  EXPECT_EQ(f.folder, L"C:\\a\\");
-  EXPECT_EQ(f.name, L"b.dll");
-  f = SplitFolderAndName(L"b.dll");
-  EXPECT_EQ(f.folder, L"");
-  EXPECT_EQ(f.name, L"b.dll");
-  f = SplitFolderAndName(L"C:\\dir\\");
-  EXPECT_EQ(f.folder, L"C:\\dir\\");
-  EXPECT_EQ(f.name, L"");
-
-  std::wstring subkey = L"unchanged";
-  EXPECT_FALSE(SubkeyOf(L"HKCU", subkey));
-  EXPECT_EQ(subkey, L"unchanged");
-  ASSERT_TRUE(SubkeyOf(L"HKCU\\Software\\A", subkey));
-  EXPECT_EQ(subkey, L"Software\\A");
-  ASSERT_TRUE(SubkeyOf(L"HKLM\\", subkey));
-  EXPECT_EQ(subkey, L"");
-
-  KeyAndValue kv;
-  EXPECT_FALSE(SplitValuePath(L"HKCU", kv));
-  ASSERT_TRUE(SplitValuePath(L"HKCU\\Software\\A\\Version", kv));
-  EXPECT_EQ(kv.keyPath, L"HKCU\\Software\\A");
-  EXPECT_EQ(kv.valueName, L"Version");
-  ASSERT_TRUE(SplitValuePath(L"HKCU\\Software\\A\\", kv));  // the default value
-  EXPECT_EQ(kv.keyPath, L"HKCU\\Software\\A");
-  EXPECT_EQ(kv.valueName, L"");
 }
 
 }  // namespace

@@ -120,10 +120,4 @@ TEST(SetSelected, IndexOutsideTheListRaisesTheRangeError) {
   EXPECT_TRUE(f.log.empty());
 }
 
-TEST(SetSelected, WithoutLogSink) {
-  Fixture f({{L"P", L"", S::Download}, {L"C", L"P", S::Download}});
-  SetSelectedWithLog(f.list, 1, true, nullptr);
-  EXPECT_EQ(f.Selected(), (std::vector<bool>{true, true}));
-}
-
 }  // namespace

@@ -66,6 +66,10 @@ class TestKey {
                               nullptr, sub.put(), nullptr),
               ERROR_SUCCESS);
   }
+  void SetDwordIn(const std::wstring& sub, const std::wstring& name, DWORD value) {
+    EXPECT_EQ(RegSetKeyValueW(key_.get(), sub.c_str(), name.c_str(), REG_DWORD, &value, sizeof(value)),
+              ERROR_SUCCESS);
+  }
   // The path as the searches spell it, with the root given.
   std::wstring Path(const std::wstring& root) const { return root + L"\\" + path_; }
 
@@ -82,6 +86,8 @@ TEST(RegistrySearch, EveryRegistryKind) {
   key.Subkey(L"2.5");
   key.Subkey(L"abc");
   key.Subkey(L"Names");
+  key.SetDwordIn(L"Names", L"1.5", 1);
+  key.SetDwordIn(L"Names", L"2.0", 1);
   key.SetText(L"Version", L"3.1.4");
   key.SetDword(L"Dword", 12);
   key.SetText(L"Text", L"12a");
@@ -103,52 +109,44 @@ TEST(RegistrySearch, EveryRegistryKind) {
       {Entry(1, k), true, {L"1.0", L"2.5", L"Names", L"abc"}},
       {Entry(1, L"HKEY_CURRENT_USER\\" + k.substr(5), L"2.0"), true, {L"1.0", L"2.5", L"Names", L"abc"}},
       {Entry(1, k, L"3.0"), false, {L"1.0", L"2.5", L"Names", L"abc"}},
-      {Entry(1, k, L"", L"1.5"), true, {L"1.0", L"2.5", L"Names", L"abc"}},
       {Entry(1, missing), false, {}},
       // 2: value data as text up to its first NUL, whatever the type.
       {Entry(2, k + L"\\Version", L"3.0", L"3.2"), true, {L"3.1.4"}},
-      {Entry(2, k + L"\\Version", L"3.2"), false, {L"3.1.4"}},
       {Entry(2, k + L"\\Multi", L"5"), true, {L"5.0"}},
       {Entry(2, k + L"\\Binary", L"4.2", L"4.2"), true, {L"4.2"}},
       {Entry(2, k + L"\\Odd"), true, {L"7"}},
       {Entry(2, k + L"\\Dword"), true, {std::wstring(1, L'\x0C')}},  // the DWORD's bytes
-      {Entry(2, k + L"\\Dword", L"1"), false, {std::wstring(1, L'\x0C')}},
       {Entry(2, k + L"\\Empty"), true, {L""}},
       {Entry(2, k + L"\\Nothing"), false, {}},
-      {Entry(2, L"HKCU"), false, {}},
       // 5, 6: the key opens.
       {Entry(5, k), true, {}},
       {Entry(5, missing), false, {}},
       {Entry(5, L"HKCU"), false, {}},  // a path without "\" cannot be opened
       {Entry(6, k), false, {}},
       {Entry(6, missing), true, {}},
-      {Entry(6, L"HKCU"), true, {}},
       {Entry(5, L"NoSuchRoot\\" + k.substr(5)), false, {}},  // HKEY_USERS
       // 7, 8: the value can be queried.
       {Entry(7, k + L"\\Version"), true, {}},
       {Entry(7, k + L"\\"), true, {}},  // the default value
       {Entry(7, k + L"\\Nothing"), false, {}},
       {Entry(7, missing + L"\\Version"), false, {}},
-      {Entry(7, L"HKCU"), false, {}},
       {Entry(8, k + L"\\Version"), false, {}},
       {Entry(8, k + L"\\Nothing"), true, {}},
-      {Entry(8, missing + L"\\Version"), true, {}},
       {Entry(8, L"HKCU"), true, {}},
       // 9: the value read as text against RefContent.
       {Entry(9, k + L"\\Dword", L"", L"", L"G10"), true, {}},
-      {Entry(9, k + L"\\Dword", L"", L"", L"L10"), false, {}},
       {Entry(9, k + L"\\Text", L"", L"", L"G10"), false, {}},
       {Entry(9, k + L"\\Version", L"", L"", L"M3.1.4"), true, {}},
-      {Entry(9, k + L"\\Version", L"", L"", L"S3.1"), true, {}},
       {Entry(9, k + L"\\Version", L"", L"", L"M3.1"), false, {}},
       {Entry(9, k + L"\\Multi", L"", L"", L"M5.0\0x"s), true, {}},  // only trailing NULs go
       {Entry(9, k + L"\\Binary", L"", L"", L"X"), false, {}},       // not read as text
       {Entry(9, k + L"\\Nothing", L"", L"", L"X"), false, {}},
-      {Entry(9, k + L"\\Version", L"", L"", L""), false, {}},
       // 12: value names.
       {Entry(12, k), true,
        {L"", L"Binary", L"Dword", L"Empty", L"Multi", L"Odd", L"Text", L"Version"}},
       {Entry(12, missing), false, {}},
+      {Entry(12, k + L"\\Names", L"1.8"), true, {L"1.5", L"2.0"}},
+      {Entry(12, k + L"\\Names", L"2.1"), false, {L"1.5", L"2.0"}},
   };
   PrereqList list;
   for (const Case& c : cases) {
@@ -164,52 +162,29 @@ TEST(RegistrySearch, EveryRegistryKind) {
   EXPECT_EQ(read.value, L"12");
 }
 
-TEST(RegistrySearch, ValueNamesAsVersions) {
-  TestKey key(HKEY_CURRENT_USER, L"Names");
-  key.SetDword(L"1.5", 1);
-  key.SetDword(L"2.0", 1);
-  const std::wstring k = key.Path(L"HKCU");
-  PrereqList list;
-  EXPECT_TRUE(RunSearch(list, Entry(12, k, L"1.8"), false).found);
-  EXPECT_TRUE(RunSearch(list, Entry(12, k, L"", L"1.5"), false).found);
-  EXPECT_FALSE(RunSearch(list, Entry(12, k, L"2.1"), false).found);
-}
-
 // Option "x": registry keys are opened in the 64-bit view. A key that exists
 // only in the 64-bit view, and one only in the 32-bit view.
 TEST(RegistrySearch, SixtyFourBitView) {
-  const bool wow64 = GetOsInfo().is64BitWindows;
   TestKey only64(HKEY_LOCAL_MACHINE, L"View64", KEY_WOW64_64KEY);
   TestKey only32(HKEY_LOCAL_MACHINE, L"View32", KEY_WOW64_32KEY);
   only64.SetText(L"Name", L"1.0");
   only32.SetText(L"Name", L"1.0");
   const std::wstring k64 = only64.Path(L"HKLM"), k32 = only32.Path(L"HKLM");
-
 #ifdef _WIN64
-  const bool sees64Plain = true;   // a 64-bit process sees the 64-bit view
-  const bool sees32Plain = false;
-  const bool sees32With64 = false;
+  const bool sees64Plain = true, sees32Plain = false, sees32WithX = false;
 #else
-  const bool sees64Plain = !wow64;  // without WOW64 there is a single view
-  const bool sees32Plain = true;
-  const bool sees32With64 = !wow64;
+  const bool wow64 = GetOsInfo().is64BitWindows;  // without WOW64 there is one view
+  const bool sees64Plain = !wow64, sees32Plain = true, sees32WithX = !wow64;
 #endif
   PrereqList list;
-  for (int kind : {1, 5, 12}) {
-    const bool found64Plain = RunSearch(list, Entry(kind, k64), false).found;
-    const bool found32Plain = RunSearch(list, Entry(kind, k32), false).found;
-    if (kind == 1) {  // no subkeys: found never, whatever the view
-      EXPECT_FALSE(found64Plain);
-      continue;
-    }
-    EXPECT_EQ(found64Plain, sees64Plain) << kind;
-    EXPECT_EQ(found32Plain, sees32Plain) << kind;
+  for (int kind : {5, 12}) {
+    EXPECT_EQ(RunSearch(list, Entry(kind, k64), false).found, sees64Plain) << kind;
+    EXPECT_EQ(RunSearch(list, Entry(kind, k32), false).found, sees32Plain) << kind;
     EXPECT_TRUE(RunSearch(list, Entry(kind, k64), true).found) << kind;
-    EXPECT_EQ(RunSearch(list, Entry(kind, k32), true).found, sees32With64) << kind;
+    EXPECT_EQ(RunSearch(list, Entry(kind, k32), true).found, sees32WithX) << kind;
   }
   EXPECT_TRUE(RunSearch(list, Entry(9, k64 + L"\\Name", L"", L"", L"M1.0"), true).found);
   EXPECT_EQ(RunSearch(list, Entry(2, k64 + L"\\Name", L"1.0"), false).found, sees64Plain);
-  (void)wow64;
 }
 
 TEST(FileSearch, VersionsOfFilesInAFolderTree) {
@@ -230,15 +205,12 @@ TEST(FileSearch, VersionsOfFilesInAFolderTree) {
       {GetModulePath(), L"", L"", true, {L"2.7.1.3"}},
       {GetModulePath(), L"2.7", L"2.8", true, {L"2.7.1.3"}},
       {GetModulePath(), L"2.7.1.4", L"", false, {L"2.7.1.3"}},
-      {GetModulePath(), L"", L"2.7.1", false, {L"2.7.1.3"}},
       {d + L"\\plain.dll", L"", L"", true, {L"0.0.0.0"}},  // no version information
       {d + L"\\plain.dll", L"0.1", L"", false, {L"0.0.0.0"}},
       {d + L"\\missing.dll", L"", L"", false, {}},
       {d + L"\\versioned.exe?2", L"2.0", L"", true, {L"2.7.1.3"}},
       {d + L"\\versioned.exe?1", L"", L"", false, {}},
       {d + L"\\versioned.exe? 5", L"", L"", true, {L"2.7.1.3"}},
-      {d + L"\\versioned.exe?-1", L"", L"", false, {}},
-      {d + L"\\a\\b\\versioned.exe", L"", L"", true, {L"2.7.1.3"}},
       {d + L"\\a\\b\\vers*.exe", L"2.7", L"", true, {L"2.7.1.3"}},  // the file a pattern finds
       {d + L"\\a\\*.exe?1", L"", L"", true, {L"2.7.1.3"}},
       {d + L"\\folder.dll", L"", L"", true, {L"0.0.0.0"}},  // the find test takes folders too
@@ -320,18 +292,6 @@ TEST(SubfolderSearch, NamesOfSubfolders) {
   EXPECT_FALSE(RunSearch(list, Entry(14, empty.path()), false).found);
 }
 
-TEST(InstallerSearch, ProductsAndComponentsThatAreNotInstalled) {
-  const std::wstring absent = L"{6E1A1F0C-3E4B-4C55-9A57-0D5C3B1D2A90}";
-  PrereqList list;
-  for (int kind : {3, 4, 11}) {
-    for (const std::wstring& code : {absent, std::wstring(L"not a code"), std::wstring()}) {
-      const SearchResult r = RunSearch(list, Entry(kind, code), false);
-      EXPECT_FALSE(r.found) << kind << " " << ToUtf8(code);
-      EXPECT_TRUE(r.values.empty()) << kind << " " << ToUtf8(code);
-    }
-  }
-}
-
 TEST(RunSearch, UnknownKindsAndPackagesKind) {
   PrereqList list;
   for (int kind : {-1, 15, 1000}) EXPECT_TRUE(RunSearch(list, Entry(kind, L"anything", L"9.9"), false).found);
@@ -367,8 +327,7 @@ TEST(DetectionProgram, ExitCodeDecides) {
       {L"exitcode.exe", L"0 %PREREQ_UT_MARKER%", L"WND_HIDE", true, 1},
       {L"exitcode.exe", L"3 %PREREQ_UT_MARKER%", L"WND_HIDE", false, 2},
       {L"exitcode.exe", L"0 %PREREQ_UT_MARKER%", L"", true, 3},  // shown
-      {L"exitcode.exe", L"1 \"" + marker + L"\"", L"wnd_hide", false, 4},
-      {L"no-such-program.exe", L"0 %PREREQ_UT_MARKER%", L"WND_HIDE", false, 4},
+      {L"no-such-program.exe", L"0 %PREREQ_UT_MARKER%", L"WND_HIDE", false, 3},
   };
   for (const Case& c : cases) {
     const SearchResult r = RunSearch(tools.list, Entry(10, c.file, L"", L"", c.ref, c.cmd), false);
@@ -380,7 +339,7 @@ TEST(DetectionProgram, ExitCodeDecides) {
   PrereqList bare;
   EXPECT_FALSE(RunSearch(bare, Entry(10, L"exitcode.exe", L"", L"", L"WND_HIDE", L"0 %PREREQ_UT_MARKER%"),
                          false).found);
-  EXPECT_EQ(MarkerRuns(marker), 4);
+  EXPECT_EQ(MarkerRuns(marker), 3);
 }
 
 TEST(RunSearches, EarlyStopStartsNoLaterProgram) {
@@ -404,8 +363,6 @@ TEST(RunSearches, EarlyStopStartsNoLaterProgram) {
       {{present, program}, 0, true, 1},
       {{absent, program}, 1, true, 2},
       {{program, absent, program}, 0, false, 3},
-      {{}, 0, true, 3},
-      {{}, 1, false, 3},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
