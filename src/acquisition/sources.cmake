@@ -4,6 +4,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/DownloadRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PackagedFiles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Md5.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TransferRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/DownloadPresence.cpp

@@ -1,0 +1,136 @@
+#pragma once
+// The platform-free rules of the transfer engine: its result codes, what an
+// HTTP response means for the part file, and the texts it reads from servers
+// (realms, FTP replies, content ranges, file URLs).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace prereq {
+
+// Result codes of a transfer besides 0 (success) and the system's and the
+// internet library's error numbers.
+inline constexpr uint32_t kTransferPathNotAbsolute = 0xE0000005;
+inline constexpr uint32_t kTransferCancelled = 0xE0000008;
+inline constexpr uint32_t kTransferDataEndedEarly = 0xE000000F;
+inline constexpr uint32_t kTransferResumeBeyondEnd = 0xE0000010;
+inline constexpr uint32_t kTransferCredentialsRequired = 0xE0000012;
+inline constexpr uint32_t kTransferNotModified = 0xE0000013;
+inline constexpr uint32_t kTransferForbidden = 0xE0000016;
+inline constexpr uint32_t kTransferNotFound = 0xE0000018;
+inline constexpr uint32_t kTransferSizeMismatch = 0xE0000023;
+
+// Internet library errors the engine treats specially.
+inline constexpr uint32_t kInetTimeout = 12002;
+inline constexpr uint32_t kInetExtendedError = 12003;
+inline constexpr uint32_t kInetUnrecognizedScheme = 12006;
+inline constexpr uint32_t kInetNameNotResolved = 12007;
+inline constexpr uint32_t kInetIncorrectUserName = 12013;
+inline constexpr uint32_t kInetIncorrectPassword = 12014;
+inline constexpr uint32_t kInetLoginFailure = 12015;
+inline constexpr uint32_t kInetItemNotFound = 12028;
+inline constexpr uint32_t kInetCannotConnect = 12029;
+inline constexpr uint32_t kInetConnectionAborted = 12030;
+inline constexpr uint32_t kInetConnectionReset = 12031;
+inline constexpr uint32_t kInetCertDateInvalid = 12037;
+inline constexpr uint32_t kInetCertNameInvalid = 12038;
+inline constexpr uint32_t kInetClientAuthCertNeeded = 12044;
+inline constexpr uint32_t kInetInvalidCa = 12045;
+inline constexpr uint32_t kInetFtpDropped = 12111;
+inline constexpr uint32_t kInetInvalidServerResponse = 12152;
+inline constexpr uint32_t kInetDisconnected = 12163;
+
+// Answer of an error report: credentials were entered.
+inline constexpr uint32_t kCredentialsEntered = 1237;
+
+// Kinds of asynchronous operation, as the status callback tells them apart.
+enum class AsyncKind : uint32_t {
+  Connect = 0,
+  OpenFtpFile = 2,
+  Read = 3,
+  FtpCommand = 4,
+  OpenRequest = 6,
+  SendRequest = 7,
+  QueryAvailable = 8,
+};
+// Whether the completion of this kind carries a new handle in its result.
+bool AsyncKindCreatesHandle(uint32_t kind);
+
+// A target path must be at least 2 characters long and begin with two
+// backslashes or have ":" as its second character.
+bool IsAbsoluteTargetPath(std::wstring_view path);
+
+// The name after the last backslash or slash.
+std::wstring_view FileNamePart(std::wstring_view path);
+
+// Errors after which a dropped body is fetched again from where it stopped.
+bool IsDroppedConnection(uint32_t error);
+// Errors of the security layer that the observer may choose to accept.
+bool IsCertificateError(uint32_t error);
+// Errors for which the next location is tried (after the first attempt).
+bool IsUnreachableHost(uint32_t error);
+// FTP login failures, answered by asking for credentials.
+bool IsFtpLoginFailure(uint32_t error);
+
+// The realm of a WWW-Authenticate or Proxy-Authenticate value: the text after
+// its first space is split at ","; the first item name=value whose name (blanks
+// around it ignored) is "realm" in any case gives its value without one
+// leading and one trailing double quote. Empty when there is none.
+std::wstring ParseRealm(std::wstring_view header);
+
+// The reply number of an FTP response text: the number before its first space
+// (leading line ends and blanks skipped); -1 when there is none.
+int FtpReplyNumber(std::wstring_view response);
+
+// The size in a "213 <size>" reply to SIZE; false for other replies.
+bool ParseFtpSizeReply(std::wstring_view response, uint64_t& size);
+
+// A decimal number of a header value (blanks around it allowed); false when
+// the value is not one.
+bool ParseHeaderNumber(std::wstring_view text, uint64_t& value);
+
+// Content-Range of a 206 answer: "bytes <first>-<last>/<length or *>".
+struct ContentRange {
+  uint64_t first = 0;
+  uint64_t last = 0;
+  uint64_t length = 0;  // 0 when the server gave "*"
+};
+bool ParseContentRange(std::wstring_view text, ContentRange& range);
+
+// What the engine does with an HTTP answer to its GET.
+struct ResponsePlan {
+  enum class Action {
+    Read,          // read the body into the part file from resumePoint on
+    Fail,          // give `code`
+    Authenticate,  // 401/407: ask for credentials and send again
+    Restart,       // the answer cannot continue the part file: ask again from 0
+  };
+  Action action = Action::Fail;
+  uint32_t code = 0;
+  uint64_t resumePoint = 0;  // where the body goes in the part file
+  uint64_t total = 0;        // the resource's length; 0 when unknown
+};
+// `contentLength` is 0 when the answer has none; `contentRange` is empty when
+// the answer has none.
+ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
+                              std::wstring_view contentRange, uint64_t resumePoint);
+
+// The request headers: "Range: bytes=<n>-\r\n" when resuming, then
+// "Accept-Encoding: <value>\r\n" when a value is set.
+std::wstring RequestHeaders(uint64_t resumePoint, std::wstring_view acceptEncoding);
+
+// Percent-decoding of a URL part; the decoded bytes are read as UTF-8 (as
+// single bytes where they are not valid UTF-8).
+std::wstring PercentDecode(std::wstring_view text);
+
+// The local or network path a file URL names: "file:///C:/dir/x" and
+// "file://C:/dir/x" give "C:\dir\x", "file://server/share/x" gives
+// "\\server\share\x" (a user name and password before "@" are skipped),
+// "file://localhost/C:/x" gives "C:\x"; percent escapes are decoded. Empty
+// for other URLs.
+std::wstring FileUrlPath(std::wstring_view url);
+
+// "\\server\share" of a network path; empty for other paths.
+std::wstring ShareOfUncPath(std::wstring_view path);
+
+}  // namespace prereq
