@@ -25,14 +25,18 @@ class ProgressObserver {
   virtual void Reserved5() {}
   // The run finished.
   virtual void Done(uint32_t reserved1, uint32_t reserved2) { (void)reserved1, (void)reserved2; }
-  // Bytes transferred so far (first call: the resume offset).
+  // Bytes added since the last call: the first call of a download gives the
+  // offset it resumes from, each later one the size of a written block.
   virtual void Progress(uint64_t bytes) { (void)bytes; }
   virtual bool IsCancelled() { return false; }
   virtual bool IsPaused() { return false; }
   // Reports an error; answers a code: for certificate errors 0 means "send the
   // request again", for credentials 1237 means "credentials were entered";
-  // otherwise the code itself.
-  virtual uint32_t ErrorReport(const std::wstring& text, uint32_t code, const std::wstring& extra) {
+  // otherwise the code itself. `extra` is what the code needs to be answered:
+  // the request's HINTERNET for certificate errors (12037, 12038, 12044,
+  // 12045), the CredentialsProvider for credentials (0xE0000012), otherwise
+  // nothing.
+  virtual uint32_t ErrorReport(const std::wstring& text, uint32_t code, const void* extra) {
     (void)text, (void)extra;
     return code;
   }

@@ -1,0 +1,950 @@
+#include "acquisition/Transfer.h"
+
+#include <winnetwk.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/core/PathForms.h"
+
+namespace prereq {
+
+namespace {
+
+constexpr DWORD kBlockSize = 51200;
+constexpr DWORD kPollMilliseconds = 10;
+// How long a closed handle may take to report its end. WinINet reports it
+// once every operation on the handle has finished, which for an operation
+// still waiting for a stalled server can take as long as the server stalls:
+// then the wait is short, and the state (with the read buffer) is given up
+// instead of freed.
+constexpr DWORD kClosingWaitMilliseconds = 10000;
+constexpr DWORD kClosingWaitPendingMilliseconds = 100;
+// Answers "send again" to certificate errors, rounds of credentials per
+// request: a server that keeps refusing ends the request instead of looping.
+constexpr int kMaxCertificateAnswers = 4;
+constexpr int kMaxCredentialRounds = 3;
+
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                INTERNET_FLAG_KEEP_CONNECTION |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;  // 0x8440C000
+static_assert(kRequestFlags == 0x8440C000);
+
+uint32_t LastError() {
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_INTERNET_INTERNAL_ERROR;
+}
+
+// The library's last response text of the calling thread.
+std::wstring ResponseTextOfThisThread() {
+  std::wstring text(1000, L'\0');
+  for (;;) {
+    DWORD error = 0;
+    DWORD length = static_cast<DWORD>(text.size());
+    if (::InternetGetLastResponseInfoW(&error, text.data(), &length)) {
+      // Wine counts the terminating zero in the length.
+      text.resize(::wcsnlen(text.data(), std::min<size_t>(length, text.size())));
+      return text;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= text.size()) return {};
+    text.assign(length + 1, L'\0');
+  }
+}
+
+bool QueryHeader(HINTERNET request, DWORD id, std::wstring& value) {
+  std::wstring buffer(256, L'\0');
+  for (;;) {
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (::HttpQueryInfoW(request, id, buffer.data(), &bytes, nullptr)) {
+      buffer.resize(bytes / sizeof(wchar_t));
+      value = std::move(buffer);
+      return true;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    buffer.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+  }
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(ToLongPathForm(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Creates the missing folders above a file path, outermost first.
+uint32_t CreateParentFolders(const std::wstring& filePath) {
+  const size_t slash = filePath.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return 0;
+  std::wstring folder = filePath.substr(0, slash);
+  std::vector<std::wstring> missing;
+  while (!folder.empty() && !IsFolder(folder)) {
+    missing.push_back(folder);
+    const size_t up = folder.find_last_of(L"\\/");
+    if (up == std::wstring::npos || up < 3) break;  // at "C:\" or "\\server"
+    folder.resize(up);
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!::CreateDirectoryW(ToLongPathForm(*it).c_str(), nullptr) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS)
+      return LastError();
+  }
+  return 0;
+}
+
+bool SizeOfFile(const std::wstring& path, uint64_t& size) {
+  FileHandle file(::CreateFileW(ToLongPathForm(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER value{};
+  if (!file || !::GetFileSizeEx(file.get(), &value)) return false;
+  size = static_cast<uint64_t>(value.QuadPart);
+  return true;
+}
+
+}  // namespace
+
+// Everything the status callback touches. Lives on the heap, is reached by
+// the callback only through the registry below (by an id that is never used
+// twice), and holds the read buffer and the library's out-values, so that an
+// operation that completes after the transfer gave up still writes into
+// valid memory.
+struct Transfer::AsyncState {
+  DWORD_PTR id = 0;
+  KernelHandle completion;     // manual reset: the pending operation completed
+  KernelHandle handleClosing;  // manual reset: the awaited handle reported its end
+  // Result of the last completed operation.
+  DWORD_PTR result = 0;
+  DWORD error = 0;
+  uint32_t pendingKind = 0;
+  bool pending = false;    // an operation was started and has not completed
+  bool completed = false;
+  HINTERNET newHandle = nullptr;  // a handle delivered by a completion
+  bool connectionClosed = false;
+  std::wstring lastResponse;
+  HINTERNET closingHandle = nullptr;
+  bool closingSeen = false;
+  // Out-values of the library: valid until the operation completes.
+  DWORD bytesRead = 0;
+  DWORD available = 0;
+  uint8_t buffer[kBlockSize];
+};
+
+namespace {
+
+using AsyncState = Transfer::AsyncState;
+
+// The live states by id. Callbacks run under its lock, so a state that has
+// left the registry is never touched again.
+class CallbackRegistry {
+ public:
+  static CallbackRegistry& Instance() {
+    static CallbackRegistry* registry = new CallbackRegistry;  // callbacks may outlive statics
+    return *registry;
+  }
+  CriticalSection lock;
+
+  DWORD_PTR Add(AsyncState* state) {
+    CriticalSectionLock hold(lock);
+    state->id = nextId_++;
+    live_.push_back(state);
+    return state->id;
+  }
+  void Remove(AsyncState* state) {
+    CriticalSectionLock hold(lock);
+    live_.erase(std::remove(live_.begin(), live_.end(), state), live_.end());
+  }
+  AsyncState* Find(DWORD_PTR id) const {
+    for (AsyncState* state : live_)
+      if (state->id == id) return state;
+    return nullptr;
+  }
+
+ private:
+  std::vector<AsyncState*> live_;
+  DWORD_PTR nextId_ = 1;  // 0 would switch the callbacks off
+};
+
+void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info,
+                             DWORD infoLength) {
+  CallbackRegistry& registry = CallbackRegistry::Instance();
+  CriticalSectionLock hold(registry.lock);
+  AsyncState* state = registry.Find(context);
+  if (state == nullptr) return;
+  switch (status) {
+    case INTERNET_STATUS_CONNECTION_CLOSED:
+      state->connectionClosed = true;
+      break;
+    case INTERNET_STATUS_HANDLE_CLOSING:
+      if (handle == state->closingHandle) {
+        state->closingSeen = true;
+        ::SetEvent(state->handleClosing.get());
+      }
+      break;
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      if (info == nullptr || infoLength < sizeof(INTERNET_ASYNC_RESULT) || !state->pending) break;
+      const auto* result = static_cast<const INTERNET_ASYNC_RESULT*>(info);
+      state->result = result->dwResult;
+      state->error = result->dwError;
+      if (AsyncKindCreatesHandle(state->pendingKind)) {
+        state->newHandle = reinterpret_cast<HINTERNET>(result->dwResult);
+        state->lastResponse = ResponseTextOfThisThread();
+      } else if (state->pendingKind == static_cast<uint32_t>(AsyncKind::FtpCommand)) {
+        state->lastResponse = ResponseTextOfThisThread();
+      }
+      state->pending = false;
+      state->completed = true;
+      ::SetEvent(state->completion.get());
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// The parts of a URL that the engine uses; user name and password decoded.
+struct UrlParts {
+  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring user;
+  std::wstring password;
+  std::wstring path;
+  std::wstring extra;
+};
+
+uint32_t CrackUrl(const std::wstring& url, UrlParts& parts) {
+  URL_COMPONENTSW c{};
+  c.dwStructSize = sizeof(c);
+  c.dwSchemeLength = c.dwHostNameLength = c.dwUserNameLength = c.dwPasswordLength = 1;
+  c.dwUrlPathLength = c.dwExtraInfoLength = 1;
+  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return LastError();
+  auto piece = [](const wchar_t* text, DWORD length) {
+    return text != nullptr ? std::wstring(text, length) : std::wstring();
+  };
+  parts.scheme = c.nScheme;
+  parts.host = piece(c.lpszHostName, c.dwHostNameLength);
+  parts.port = c.nPort;
+  parts.user = PercentDecode(piece(c.lpszUserName, c.dwUserNameLength));
+  parts.password = PercentDecode(piece(c.lpszPassword, c.dwPasswordLength));
+  parts.path = piece(c.lpszUrlPath, c.dwUrlPathLength);
+  parts.extra = piece(c.lpszExtraInfo, c.dwExtraInfoLength);
+  return 0;
+}
+
+const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
+
+// Lets a request be sent again past the certificate error the observer
+// accepted.
+void AcceptCertificateError(HINTERNET request, uint32_t error) {
+  if (error == kInetClientAuthCertNeeded) {
+    ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
+    return;
+  }
+  DWORD flags = 0, size = sizeof(flags);
+  ::InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
+  if (error == kInetCertDateInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+  if (error == kInetCertNameInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+  if (error == kInetInvalidCa) flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+  ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+}
+
+// The proxy server of the connection's settings.
+std::wstring ProxyServerName(HINTERNET connection) {
+  INTERNET_PER_CONN_OPTIONW option{};
+  option.dwOption = INTERNET_PER_CONN_PROXY_SERVER;
+  INTERNET_PER_CONN_OPTION_LISTW list{};
+  list.dwSize = sizeof(list);
+  list.dwOptionCount = 1;
+  list.pOptions = &option;
+  DWORD size = sizeof(list);
+  if (!::InternetQueryOptionW(connection, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) &&
+      !::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
+    return {};
+  std::wstring name = option.Value.pszValue != nullptr ? option.Value.pszValue : L"";
+  if (option.Value.pszValue != nullptr) ::GlobalFree(option.Value.pszValue);
+  return name;
+}
+
+}  // namespace
+
+// A connection to a network share, cancelled again when the download ends.
+class Transfer::ShareConnection {
+ public:
+  ShareConnection() = default;
+  ~ShareConnection() {
+    if (!name_.empty()) ::WNetCancelConnection2W(name_.c_str(), 0, FALSE);
+  }
+  ShareConnection(const ShareConnection&) = delete;
+  ShareConnection& operator=(const ShareConnection&) = delete;
+
+  uint32_t Connect(const std::wstring& share, const std::wstring& user, const std::wstring& password) {
+    NETRESOURCEW resource{};
+    resource.dwType = RESOURCETYPE_DISK;
+    std::wstring remote = share;
+    resource.lpRemoteName = remote.data();
+    const DWORD rc = ::WNetAddConnection2W(&resource, password.c_str(), user.c_str(), 0);
+    if (rc == NO_ERROR && name_.empty()) name_ = share;
+    return rc;
+  }
+
+ private:
+  std::wstring name_;
+};
+
+namespace {
+
+struct CopyProgressContext {
+  ProgressObserver* observer;
+  DWORD lastReport;
+  uint64_t reported;
+};
+
+DWORD CALLBACK CopyProgress(LARGE_INTEGER totalSize, LARGE_INTEGER transferred, LARGE_INTEGER,
+                            LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE, LPVOID data) {
+  auto* context = static_cast<CopyProgressContext*>(data);
+  ProgressObserver* observer = context->observer;
+  if (observer == nullptr) return PROGRESS_CONTINUE;
+  if (observer->IsCancelled()) return PROGRESS_CANCEL;
+  const DWORD now = ::GetTickCount();
+  const auto done = static_cast<uint64_t>(transferred.QuadPart);
+  if (now - context->lastReport >= 200 || transferred.QuadPart == totalSize.QuadPart) {
+    if (done > context->reported) observer->Progress(done - context->reported);
+    context->reported = done;
+    context->lastReport = now;
+  }
+  return PROGRESS_CONTINUE;
+}
+
+}  // namespace
+
+struct Transfer::Location {
+  std::wstring url;
+  UrlParts parts;
+};
+
+Transfer::Transfer(ProgressObserver* observer, CredentialsProvider* credentials)
+    : observer_(observer), credentials_(credentials) {}
+
+Transfer::~Transfer() { CloseSession(); }
+
+bool Transfer::Cancelled() { return observer_ != nullptr && observer_->IsCancelled(); }
+
+std::wstring Transfer::TargetName() const { return std::wstring(FileNamePart(targetPath_)); }
+
+uint32_t Transfer::Report(uint32_t code) {
+  if (observer_ != nullptr) observer_->ErrorReport(TargetName(), code, nullptr);
+  return code;
+}
+
+// ---------------------------------------------------------------------------
+// Internet handle, status callback, closing
+
+uint32_t Transfer::OpenSession() {
+  CloseSession();
+  auto state = std::make_unique<AsyncState>();
+  state->completion.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!state->completion) return LastError();
+  state->handleClosing.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!state->handleClosing) return LastError();
+  CallbackRegistry::Instance().Add(state.get());
+  async_ = std::move(state);
+
+  session_.reset(::InternetOpenW(L"Corvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                 INTERNET_FLAG_ASYNC));
+  if (!session_) return LastError();
+  if (::InternetSetStatusCallbackW(session_.get(), StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
+    return LastError();
+  return 0;
+}
+
+void Transfer::CloseSession() {
+  CloseRequest();
+  if (session_) {
+    ::InternetSetStatusCallbackW(session_.get(), nullptr);
+    session_.reset();
+  }
+  if (async_ == nullptr) return;
+  CallbackRegistry& registry = CallbackRegistry::Instance();
+  bool stillInUse;
+  {
+    CriticalSectionLock hold(registry.lock);
+    // A handle that a late completion delivered after the request was given
+    // up: nobody else will close it.
+    if (async_->newHandle != nullptr) ::InternetCloseHandle(std::exchange(async_->newHandle, nullptr));
+    stillInUse = async_->pending;
+  }
+  registry.Remove(async_.get());
+  // An operation that never completed may still write into the buffer or the
+  // out-values: that memory is given up rather than freed.
+  if (stillInUse) (void)async_.release();
+  async_.reset();
+}
+
+void Transfer::CloseRequest() {
+  CloseHandle(current_);
+  CloseHandle(connection_);
+}
+
+void Transfer::CloseHandle(InternetHandle& handle) {
+  if (!handle) return;
+  HINTERNET h = handle.release();
+  if (async_ == nullptr) {
+    ::InternetCloseHandle(h);
+    return;
+  }
+  bool pending;
+  {
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->closingHandle = h;
+    async_->closingSeen = false;
+    ::ResetEvent(async_->handleClosing.get());
+    pending = async_->pending;
+  }
+  if (!::InternetCloseHandle(h)) return;
+  ::WaitForSingleObject(async_->handleClosing.get(),
+                        pending ? kClosingWaitPendingMilliseconds : kClosingWaitMilliseconds);
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  // Once the handle reported its end, nothing of the library uses our memory
+  // for it any more.
+  if (async_->closingSeen) async_->pending = false;
+  async_->closingHandle = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Asynchronous operations
+
+void Transfer::Arm(AsyncKind kind) {
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  async_->pendingKind = static_cast<uint32_t>(kind);
+  async_->pending = true;
+  async_->completed = false;
+  async_->result = 0;
+  async_->error = 0;
+  async_->newHandle = nullptr;
+  ::ResetEvent(async_->completion.get());
+}
+
+uint32_t Transfer::AwaitCompletion() {
+  for (;;) {
+    {
+      CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+      if (async_->completed) return 0;
+    }
+    if (Cancelled()) return kTransferCancelled;
+    ::WaitForSingleObject(async_->completion.get(), kPollMilliseconds);
+  }
+}
+
+uint32_t Transfer::CompleteHandleCall(AsyncKind kind, HINTERNET immediate, InternetHandle& into) {
+  const DWORD callError = ::GetLastError();
+  if (immediate != nullptr) {
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->pending = false;
+    ::SetEvent(async_->completion.get());
+    into.reset(immediate);
+    return 0;
+  }
+  // Wine's FtpOpenFile answers NULL without an error and completes later.
+  const bool later = callError == ERROR_IO_PENDING ||
+                     (kind == AsyncKind::OpenFtpFile && callError == ERROR_SUCCESS);
+  if (!later) {
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->pending = false;
+    return callError != ERROR_SUCCESS ? callError : ERROR_INTERNET_INTERNAL_ERROR;
+  }
+  if (const uint32_t rc = AwaitCompletion()) return rc;
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  HINTERNET handle = std::exchange(async_->newHandle, nullptr);
+  if (handle != nullptr) {
+    into.reset(handle);
+    return 0;
+  }
+  return async_->error != ERROR_SUCCESS ? async_->error : ERROR_INTERNET_INTERNAL_ERROR;
+}
+
+uint32_t Transfer::CompleteBoolCall(AsyncKind, BOOL immediate) {
+  const DWORD callError = ::GetLastError();
+  if (immediate || callError != ERROR_IO_PENDING) {
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->pending = false;
+    if (!immediate) return callError != ERROR_SUCCESS ? callError : ERROR_INTERNET_INTERNAL_ERROR;
+    ::SetEvent(async_->completion.get());
+    return 0;
+  }
+  if (const uint32_t rc = AwaitCompletion()) return rc;
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  // A completed read, send or query tells its success in the result; the
+  // error field of a query carries the amount available instead.
+  if (async_->result != 0) return 0;
+  return async_->error != ERROR_SUCCESS ? async_->error : ERROR_INTERNET_INTERNAL_ERROR;
+}
+
+std::wstring Transfer::LastResponseText() {
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  return async_->lastResponse;
+}
+
+uint32_t Transfer::FtpCommandReply(const std::wstring& command, std::wstring& reply) {
+  Arm(AsyncKind::FtpCommand);
+  const BOOL ok = ::FtpCommandW(connection_.get(), FALSE, FTP_TRANSFER_TYPE_ASCII, command.c_str(),
+                                async_->id, nullptr);
+  const bool immediate = ok != FALSE;
+  const uint32_t rc = CompleteBoolCall(AsyncKind::FtpCommand, ok);
+  if (immediate) {
+    // Answered on this thread: the reply is this thread's response text.
+    const std::wstring text = ResponseTextOfThisThread();
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->lastResponse = text;
+  }
+  reply = LastResponseText();
+  return rc;
+}
+
+// ---------------------------------------------------------------------------
+// Download
+
+uint32_t Transfer::Download(const std::wstring& url, const std::wstring& targetPath) {
+  urls_.assign(1, url);
+  targetPath_ = targetPath;
+  partPath_ = targetPath + L".part";
+  CloseSession();
+  resumable_ = true;
+  httpStatus_ = 0;
+
+  UrlParts parts;
+  if (const uint32_t rc = CrackUrl(url, parts)) return Report(rc);
+  switch (parts.scheme) {
+    case INTERNET_SCHEME_FTP:
+    case INTERNET_SCHEME_HTTP:
+    case INTERNET_SCHEME_HTTPS:
+      break;
+    case INTERNET_SCHEME_FILE:
+      resumable_ = false;
+      break;
+    default:
+      return Report(kInetUnrecognizedScheme);
+  }
+
+  ScopeGuard closeAll([this] {
+    CloseSession();
+    share_.reset();
+  });
+  share_ = std::make_unique<ShareConnection>();
+  if (const uint32_t rc = OpenSession()) return Report(rc);
+
+  if (!IsAbsoluteTargetPath(targetPath_)) {
+    if (observer_ != nullptr) observer_->ErrorReport(L"", kTransferPathNotAbsolute, nullptr);
+    return kTransferPathNotAbsolute;
+  }
+
+  uint64_t resumePoint = 0;
+  if (!resumeEnabled_ || !SizeOfFile(partPath_, resumePoint)) resumePoint = 0;
+
+  uint64_t total = 0;
+  bool copy = false;
+  const uint32_t rc = Connect(resumePoint, total, copy);
+  if (Cancelled()) return kTransferCancelled;
+  if (rc != 0) {
+    if (rc != kTransferNotModified && rc != kTransferCancelled) Report(rc);
+    return rc;
+  }
+  if (expectedSize_ != 0 && total != 0 && expectedSize_ != total) return Report(kTransferSizeMismatch);
+
+  return copy ? CopyFromFileUrl(total) : ReadBody(total, resumePoint);
+}
+
+uint32_t Transfer::Connect(uint64_t& resumePoint, uint64_t& total, bool& copy) {
+  if (urls_.empty()) return kInetUnrecognizedScheme;
+  if (credentials_ != nullptr) credentials_->Begin();
+  uint32_t attempts = std::max<uint32_t>(retryBudget_, static_cast<uint32_t>(urls_.size() - 1));
+  size_t index = 0;
+  for (;;) {
+    uint64_t point = resumePoint;
+    const uint32_t rc = OpenUrl(urls_[index], point, total, copy);
+    const bool nextLocation =
+        IsUnreachableHost(rc) ||
+        (urls_.size() > 1 && (rc == ERROR_PATH_NOT_FOUND || rc == kInetExtendedError ||
+                              rc == kInetItemNotFound || rc == kInetFtpDropped || rc == kTransferNotFound));
+    if (nextLocation && attempts > 0 && !Cancelled()) {
+      --attempts;
+      index = (index + 1) % urls_.size();
+      CloseRequest();
+      continue;
+    }
+    if (rc == 0) resumePoint = point;
+    return rc;
+  }
+}
+
+uint32_t Transfer::OpenUrl(const std::wstring& url, uint64_t& resumePoint, uint64_t& total, bool& copy) {
+  Location where;
+  where.url = url;
+  if (const uint32_t rc = CrackUrl(url, where.parts)) return rc;
+  switch (where.parts.scheme) {
+    case INTERNET_SCHEME_FTP:
+      return FtpOpen(where, resumePoint, total);
+    case INTERNET_SCHEME_HTTP:
+      return HttpOpen(where, false, resumePoint, total);
+    case INTERNET_SCHEME_HTTPS:
+      return HttpOpen(where, true, resumePoint, total);
+    case INTERNET_SCHEME_FILE:
+      copy = true;
+      resumePoint = 0;
+      return FileOpen(where, total);
+    default:
+      return kInetUnrecognizedScheme;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// HTTP and HTTPS
+
+uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resumePoint, uint64_t& total) {
+  CloseRequest();
+  const UrlParts& p = where.parts;
+  Arm(AsyncKind::Connect);
+  HINTERNET connection = ::InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(p.user),
+                                            OrNull(p.password), INTERNET_SERVICE_HTTP, 0, async_->id);
+  if (const uint32_t rc = CompleteHandleCall(AsyncKind::Connect, connection, connection_)) return rc;
+
+  const std::wstring object = p.path + p.extra;
+  const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+  Arm(AsyncKind::OpenRequest);
+  HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr,
+                                         acceptTypes, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0),
+                                         async_->id);
+  if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenRequest, request, current_)) return rc;
+
+  std::wstring headers = RequestHeaders(resumePoint, acceptEncoding_);
+  if (credentials_ != nullptr) credentials_->Begin();
+  int certificateAnswers = 0;
+  int credentialRounds = 0;
+  for (;;) {
+    Arm(AsyncKind::SendRequest);
+    const BOOL sent = ::HttpSendRequestW(current_.get(), OrNull(headers), static_cast<DWORD>(headers.size()),
+                                         nullptr, 0);
+    const uint32_t sendError = CompleteBoolCall(AsyncKind::SendRequest, sent);
+    if (sendError == kTransferCancelled) return sendError;
+
+    if (sendError == 0) {
+      DWORD status = 0, size = sizeof(status);
+      if (!::HttpQueryInfoW(current_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                            &size, nullptr))
+        return LastError();
+      httpStatus_ = status;
+      uint64_t contentLength = 0;
+      std::wstring text;
+      if (!QueryHeader(current_.get(), HTTP_QUERY_CONTENT_LENGTH, text) ||
+          !ParseHeaderNumber(text, contentLength))
+        contentLength = 0;
+      std::wstring contentRange;
+      if (!QueryHeader(current_.get(), HTTP_QUERY_CONTENT_RANGE, contentRange)) contentRange.clear();
+
+      const ResponsePlan plan = PlanHttpResponse(status, contentLength, contentRange, resumePoint);
+      switch (plan.action) {
+        case ResponsePlan::Action::Read:
+          resumePoint = plan.resumePoint;
+          total = plan.total;
+          return 0;
+        case ResponsePlan::Action::Fail:
+          return plan.code;
+        case ResponsePlan::Action::Restart:
+          // The answer continues neither the part file nor the resource's
+          // start: ask once more for the whole resource.
+          if (resumePoint == 0) return kInetInvalidServerResponse;
+          resumePoint = 0;
+          return HttpOpen(where, secure, resumePoint, total);
+        case ResponsePlan::Action::Authenticate:
+          if (++credentialRounds > kMaxCredentialRounds) return kTransferCredentialsRequired;
+          if (const uint32_t rc = Authenticate(where, status == HTTP_STATUS_PROXY_AUTH_REQ, credentialRounds))
+            return rc;
+          continue;
+      }
+    }
+
+    if (IsCertificateError(sendError)) {
+      const uint32_t answer =
+          observer_ != nullptr ? observer_->ErrorReport(L"", sendError, current_.get()) : sendError;
+      if (answer != 0) return answer;
+      if (++certificateAnswers > kMaxCertificateAnswers) return sendError;
+      AcceptCertificateError(current_.get(), sendError);
+      headers.clear();  // already part of the request
+      continue;
+    }
+    return sendError;
+  }
+}
+
+uint32_t Transfer::Authenticate(const Location& where, bool proxy, int round) {
+  std::wstring challenge;
+  if (!QueryHeader(current_.get(), proxy ? HTTP_QUERY_PROXY_AUTHENTICATE : HTTP_QUERY_WWW_AUTHENTICATE,
+                   challenge))
+    challenge.clear();
+  const std::wstring realm = ParseRealm(challenge);
+  const std::wstring serverName = proxy ? ProxyServerName(connection_.get()) : std::wstring();
+  if (!AskForCredentials(current_.get(), where.url, realm, serverName, proxy, round == 1, nullptr, nullptr))
+    return kTransferCredentialsRequired;
+  return 0;
+}
+
+bool Transfer::AskForCredentials(HINTERNET handle, const std::wstring& url, const std::wstring& description,
+                                 const std::wstring& serverName, bool proxy, bool allowStored,
+                                 std::wstring* userOut, std::wstring* passwordOut) {
+  if (credentials_ == nullptr) return false;
+  std::wstring user, password;
+  // Stored credentials are offered once; when the server refuses them the
+  // user is asked.
+  if (!allowStored || !credentials_->StoredCredentials(user, password)) {
+    credentials_->SetUrl(url);
+    credentials_->SetDescription(description);
+    credentials_->SetServerName(serverName);
+    const uint32_t answer = observer_ != nullptr
+                                ? observer_->ErrorReport(url, kTransferCredentialsRequired, credentials_)
+                                : kTransferCredentialsRequired;
+    if (answer != kCredentialsEntered) return false;
+    user.clear();
+    password.clear();
+    if (!credentials_->EnteredCredentials(user, password) || user.empty()) return false;
+  }
+  if (handle != nullptr) {
+    ::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
+                         user.data(), static_cast<DWORD>(user.size() + 1));
+    ::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
+                         password.data(), static_cast<DWORD>(password.size() + 1));
+  }
+  if (userOut != nullptr) *userOut = user;
+  if (passwordOut != nullptr) *passwordOut = password;
+  credentials_->End();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// FTP
+
+uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_t& total) {
+  CloseRequest();
+  const UrlParts& p = where.parts;
+  std::wstring user = p.user, password = p.password;
+  for (int round = 1;; ++round) {
+    Arm(AsyncKind::Connect);
+    HINTERNET connection = ::InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(user),
+                                              OrNull(password), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE,
+                                              async_->id);
+    const uint32_t rc = CompleteHandleCall(AsyncKind::Connect, connection, connection_);
+    if (rc == 0) break;
+    if (!IsFtpLoginFailure(rc) || round > kMaxCredentialRounds) return rc;
+    if (!AskForCredentials(nullptr, where.url, L"FTP Server", L"", false, round == 1, &user, &password))
+      return rc;
+  }
+
+  const std::wstring path = PercentDecode(p.path);
+  // Binary type first: servers refuse REST and SIZE in ASCII mode.
+  std::wstring reply;
+  FtpCommandReply(L"TYPE I", reply);
+  uint64_t announced = 0;
+  if (FtpCommandReply(L"SIZE " + path, reply) != 0 || !ParseFtpSizeReply(reply, announced)) announced = 0;
+  if (resumePoint != 0) {
+    const uint32_t rc = FtpCommandReply(L"REST " + std::to_wstring(resumePoint), reply);
+    if (rc == kTransferCancelled) return rc;
+    if (rc != 0 || FtpReplyNumber(reply) != 350) resumePoint = 0;
+  }
+  if (announced != 0 && resumePoint != 0 && resumePoint >= announced) return kTransferResumeBeyondEnd;
+
+  Arm(AsyncKind::OpenFtpFile);
+  ::SetLastError(ERROR_SUCCESS);
+  HINTERNET file = ::FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
+                                  FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, async_->id);
+  if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenFtpFile, file, current_)) {
+    if (rc != kTransferCancelled) {
+      const std::wstring text = ResponseTextOfThisThread();
+      CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+      if (!text.empty()) async_->lastResponse = text;
+    }
+    return rc;
+  }
+  DWORD high = 0;
+  const DWORD low = ::FtpGetFileSize(current_.get(), &high);
+  uint64_t size = 0;
+  if (low != INVALID_FILE_SIZE || ::GetLastError() == NO_ERROR) size = (static_cast<uint64_t>(high) << 32) | low;
+  total = size != 0 ? size : announced;
+  if (total != 0 && resumePoint != 0 && resumePoint >= total) return kTransferResumeBeyondEnd;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// File URLs and network shares
+
+uint32_t Transfer::FileOpen(const Location& where, uint64_t& total) {
+  sourcePath_ = FileUrlPath(where.url);
+  const std::wstring share = ShareOfUncPath(sourcePath_);
+  if (!where.parts.user.empty() && !share.empty())
+    share_->Connect(share, where.parts.user, where.parts.password);
+
+  for (int round = 1;; ++round) {
+    if (sourcePath_.empty()) return ERROR_INVALID_PARAMETER;
+    if (!IsAbsoluteTargetPath(sourcePath_) || (sourcePath_[1] != L':' && share.empty()))
+      return ERROR_PATH_NOT_FOUND;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (::GetFileAttributesExW(ToLongPathForm(sourcePath_).c_str(), GetFileExInfoStandard, &data)) {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+      total = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      return 0;
+    }
+    const uint32_t rc = LastError();
+    const bool logon = rc == ERROR_INVALID_PASSWORD || rc == ERROR_LOGON_FAILURE || rc == ERROR_BAD_USERNAME;
+    if (!logon || share.empty() || round > kMaxCredentialRounds) return rc;
+    std::wstring user, password;
+    if (!AskForCredentials(nullptr, where.url, L"Local Network Server", L"", false, round == 1, &user,
+                           &password))
+      return rc;
+    share_->Connect(share, user, password);
+  }
+}
+
+uint32_t Transfer::CopyFromFileUrl(uint64_t total) {
+  if (observer_ != nullptr) observer_->Start(1, total, targetPath_);
+  if (Cancelled()) return kTransferCancelled;
+  if (const uint32_t rc = CreateParentFolders(partPath_)) return Report(rc);
+  if (observer_ != nullptr) observer_->Progress(0);
+  CopyProgressContext context{observer_, ::GetTickCount(), 0};
+  if (!::CopyFileExW(ToLongPathForm(sourcePath_).c_str(), ToLongPathForm(partPath_).c_str(), CopyProgress,
+                     &context, nullptr, 0)) {
+    const uint32_t rc = LastError();
+    if (rc == ERROR_REQUEST_ABORTED || Cancelled()) {
+      ::DeleteFileW(ToLongPathForm(partPath_).c_str());
+      return kTransferCancelled;
+    }
+    return Report(rc);
+  }
+  uint64_t copied = 0;
+  if (!SizeOfFile(partPath_, copied) || (total != 0 && copied != total)) {
+    // The source changed while it was copied.
+    ::DeleteFileW(ToLongPathForm(partPath_).c_str());
+    return Report(kTransferDataEndedEarly);
+  }
+  if (observer_ != nullptr && copied > context.reported) observer_->Progress(copied - context.reported);
+  return PutPartInPlace();
+}
+
+// ---------------------------------------------------------------------------
+// Body
+
+uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
+  if (observer_ != nullptr) observer_->Start(1, total, targetPath_);
+  if (Cancelled()) return kTransferCancelled;
+  if (const uint32_t rc = CreateParentFolders(partPath_)) return Report(rc);
+
+  const std::wstring partLong = ToLongPathForm(partPath_);
+  FileHandle part(::CreateFileW(partLong.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                resumePoint == 0 ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+  if (!part) {
+    const uint32_t rc = LastError();
+    if (Cancelled()) return kTransferCancelled;
+    return Report(rc);
+  }
+  if (resumePoint != 0) {
+    // Continue exactly at the resume point, whatever the file grew to since
+    // its size was taken.
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(resumePoint);
+    if (!::SetFilePointerEx(part.get(), position, nullptr, FILE_BEGIN) || !::SetEndOfFile(part.get()))
+      return Report(LastError());
+  }
+  if (observer_ != nullptr) observer_->Progress(resumePoint);
+
+  uint64_t written = resumePoint;
+  uint64_t sizeAtLastReconnect = UINT64_MAX;
+  uint32_t idleReconnects = 0;
+  for (;;) {
+    // Wait until data is there, then take as much of it as fits a block: the
+    // amount the query reports can be far smaller than what has arrived.
+    Arm(AsyncKind::QueryAvailable);
+    uint32_t rc = CompleteBoolCall(AsyncKind::QueryAvailable,
+                                   ::InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
+    DWORD got = 0;
+    if (rc == 0) {
+      Arm(AsyncKind::Read);
+      async_->bytesRead = 0;
+      rc = CompleteBoolCall(AsyncKind::Read, ::InternetReadFile(current_.get(), async_->buffer, kBlockSize,
+                                                                &async_->bytesRead));
+      if (rc == 0) {
+        CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+        got = std::min(async_->bytesRead, kBlockSize);
+      }
+    }
+    if (rc == kTransferCancelled) return rc;
+
+    if (rc == 0 && got != 0) {
+      if (total != 0 && written + got > total) {
+        // More than the server announced: the part file no longer matches
+        // the resource and cannot be continued.
+        part.reset();
+        ::DeleteFileW(partLong.c_str());
+        return Report(kInetInvalidServerResponse);
+      }
+      DWORD done = 0;
+      if (!::WriteFile(part.get(), async_->buffer, got, &done, nullptr) || done != got)
+        return Report(LastError());
+      written += got;
+      if (observer_ != nullptr) observer_->Progress(got);
+      if (Cancelled()) return kTransferCancelled;
+      continue;
+    }
+
+    // The end of the data, or an error. Without a length from the server the
+    // expected size tells whether the data is complete.
+    const uint64_t announced = total != 0 ? total : expectedSize_;
+    const bool dropped = rc != 0 ? IsDroppedConnection(rc) : (announced != 0 && written < announced);
+    if (rc == 0 && !dropped) break;
+    if (!dropped) return Report(rc);
+    if (!resumable_) return Report(rc != 0 ? rc : kTransferDataEndedEarly);
+    // A server that drops the connection without sending anything more is
+    // asked again only as often as the retry budget allows.
+    if (written == sizeAtLastReconnect) {
+      if (++idleReconnects > retryBudget_) return Report(rc != 0 ? rc : kTransferDataEndedEarly);
+    } else {
+      idleReconnects = 0;
+      sizeAtLastReconnect = written;
+    }
+
+    ::FlushFileBuffers(part.get());
+    uint64_t point = written;
+    uint64_t newTotal = 0;
+    bool copy = false;
+    reconnecting_ = true;
+    rc = Connect(point, newTotal, copy);
+    reconnecting_ = false;
+    if (rc == kTransferCancelled || Cancelled()) return kTransferCancelled;
+    if (rc != 0) return Report(rc);
+    // The new answer must continue the part file, and describe the same
+    // resource.
+    if (point != written || (total != 0 && newTotal != 0 && newTotal != total)) return Report(kInetTimeout);
+    if (total == 0) total = newTotal;
+  }
+
+  if (expectedSize_ != 0 && total == 0 && written > expectedSize_) {
+    part.reset();
+    ::DeleteFileW(partLong.c_str());
+    return Report(kTransferSizeMismatch);
+  }
+  part.reset();
+  return PutPartInPlace();
+}
+
+uint32_t Transfer::PutPartInPlace() {
+  const std::wstring partLong = ToLongPathForm(partPath_);
+  const std::wstring targetLong = ToLongPathForm(targetPath_);
+  if (!::MoveFileExW(partLong.c_str(), targetLong.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!::CopyFileW(partLong.c_str(), targetLong.c_str(), FALSE)) {
+      const uint32_t rc = LastError();
+      ::DeleteFileW(targetLong.c_str());  // no partial copy under the target's name
+      return Report(rc);
+    }
+    ::DeleteFileW(partLong.c_str());
+  }
+  if (observer_ != nullptr) observer_->Done(0, 0);
+  return 0;
+}
+
+}  // namespace prereq
