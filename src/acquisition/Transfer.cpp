@@ -118,6 +118,7 @@ struct Transfer::AsyncState {
   uint32_t pendingKind = 0;
   bool pending = false;    // an operation was started and has not completed
   bool completed = false;
+  bool completionSignalled = false;  // the completion event is set
   HINTERNET newHandle = nullptr;  // a handle delivered by a completion
   bool connectionClosed = false;
   std::wstring lastResponse;
@@ -193,6 +194,7 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
       }
       state->pending = false;
       state->completed = true;
+      state->completionSignalled = true;
       ::SetEvent(state->completion.get());
       break;
     }
@@ -413,6 +415,9 @@ void Transfer::CloseHandle(InternetHandle& handle) {
 // ---------------------------------------------------------------------------
 // Asynchronous operations
 
+// Only completions signal the completion event: a call that completes at
+// once needs no wake-up, and under Wine every event call is a round trip to
+// the server, paid per block.
 void Transfer::Arm(AsyncKind kind) {
   CriticalSectionLock hold(CallbackRegistry::Instance().lock);
   async_->pendingKind = static_cast<uint32_t>(kind);
@@ -421,7 +426,10 @@ void Transfer::Arm(AsyncKind kind) {
   async_->result = 0;
   async_->error = 0;
   async_->newHandle = nullptr;
-  ::ResetEvent(async_->completion.get());
+  if (async_->completionSignalled) {
+    ::ResetEvent(async_->completion.get());
+    async_->completionSignalled = false;
+  }
 }
 
 uint32_t Transfer::AwaitCompletion() {
@@ -440,7 +448,6 @@ uint32_t Transfer::CompleteHandleCall(AsyncKind kind, HINTERNET immediate, Inter
   if (immediate != nullptr) {
     CriticalSectionLock hold(CallbackRegistry::Instance().lock);
     async_->pending = false;
-    ::SetEvent(async_->completion.get());
     into.reset(immediate);
     return 0;
   }
@@ -468,7 +475,6 @@ uint32_t Transfer::CompleteBoolCall(AsyncKind, BOOL immediate) {
     CriticalSectionLock hold(CallbackRegistry::Instance().lock);
     async_->pending = false;
     if (!immediate) return callError != ERROR_SUCCESS ? callError : ERROR_INTERNET_INTERNAL_ERROR;
-    ::SetEvent(async_->completion.get());
     return 0;
   }
   if (const uint32_t rc = AwaitCompletion()) return rc;
@@ -856,12 +862,18 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   uint64_t written = resumePoint;
   uint64_t sizeAtLastReconnect = UINT64_MAX;
   uint32_t idleReconnects = 0;
+  bool flowing = false;  // the last read filled a whole block
   for (;;) {
     // Wait until data is there, then take as much of it as fits a block: the
     // amount the query reports can be far smaller than what has arrived.
-    Arm(AsyncKind::QueryAvailable);
-    uint32_t rc = CompleteBoolCall(AsyncKind::QueryAvailable,
-                                   ::InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
+    // While whole blocks keep coming, data is there and the read goes ahead
+    // at once (a read that finds nothing completes later like the query).
+    uint32_t rc = 0;
+    if (!flowing) {
+      Arm(AsyncKind::QueryAvailable);
+      rc = CompleteBoolCall(AsyncKind::QueryAvailable,
+                            ::InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
+    }
     DWORD got = 0;
     if (rc == 0) {
       Arm(AsyncKind::Read);
@@ -874,6 +886,7 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
       }
     }
     if (rc == kTransferCancelled) return rc;
+    flowing = rc == 0 && got == kBlockSize;
 
     if (rc == 0 && got != 0) {
       if (total != 0 && written + got > total) {
