@@ -7,6 +7,7 @@
 #  (b) parse + load of a configuration with 2,000 prerequisites x 5 search
 #      entries, natively and under Wine (bench/native/config_load.cpp)
 #  (c) the size of build/prereq.exe
+#  (d) downloads and MD5: bench/transfer.sh
 #
 # BENCH_RUNS (default 20) sets the number of runs of (a).
 set -euo pipefail
@@ -137,3 +138,7 @@ for exe in "$repo/build/prereq.exe" "$repo/build/x64/prereq.exe"; do
 done
 
 rm -rf "$work"
+
+# ---------------------------------------------------------------- (d)
+echo
+"$repo/bench/transfer.sh"
