@@ -7,6 +7,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/TransferRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/PrerequisiteRunner.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadPresence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Md5File.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Transfer.cpp

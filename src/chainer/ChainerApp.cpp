@@ -4,10 +4,10 @@
 
 #include <new>
 
+#include "chainer/ChainingRun.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FileVersion.h"
 #include "evaluation/FolderProperties.h"
-#include "evaluation/Search.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Handles.h"
@@ -100,9 +100,7 @@ void ChainerApp::Run() {
   ::SetCurrentDirectoryW(appFolder.c_str());
 
   if (!WaitForInstaller()) return;
-  // The chaining run takes over here; until then the prerequisites are
-  // evaluated, which is what that run does first. The exit code stays 0.
-  EvaluateAll(list);
+  exitCode = ChainingRun(list, packagedFiles, statusWindow, quiet, title_);
 }
 
 }  // namespace prereq

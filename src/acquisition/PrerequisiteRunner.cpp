@@ -1,0 +1,235 @@
+#include "acquisition/PrerequisiteRunner.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "acquisition/DownloadRules.h"
+#include "acquisition/Md5.h"
+#include "acquisition/Transfer.h"
+#include "chainer/ModulePaths.h"
+#include "evaluation/Search.h"
+#include "execution/ErrorText.h"
+#include "logging/Logger.h"
+#include "platform/core/Handles.h"
+#include "platform/core/PathForms.h"
+#include "platform/core/TempFolder.h"
+#include "platform/core/TextFormat.h"
+#include "platform/core/WinText.h"
+
+namespace prereq {
+
+namespace {
+
+// Downloads from this host are asked for in any encoding.
+constexpr std::wstring_view kAnyEncodingHost = L"dl.corvane.io";
+
+bool KeepsDownloads(const GeneralOptions& general) {
+  return general.KeepFiles == static_cast<int32_t>(KeepFilesMode::Complete) ||
+         general.KeepFiles == static_cast<int32_t>(KeepFilesMode::Prereqs);
+}
+
+std::wstring HostOf(const std::wstring& url) {
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof(parts);
+  parts.dwHostNameLength = 1;  // ask for the host's position
+  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+      parts.lpszHostName == nullptr)
+    return {};
+  return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
+}
+
+bool IsFolder(const std::wstring& path) {
+  DWORD attrs = ::GetFileAttributesW(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Creates the missing parent folders of a file path, outermost first.
+void CreateParentFolders(const std::wstring& filePath, std::vector<std::wstring>& created) {
+  std::wstring folder = FolderOf(filePath);
+  std::vector<std::wstring> missing;
+  while (!folder.empty() && !IsFolder(folder)) {
+    missing.push_back(folder);
+    std::wstring parent = FolderOf(folder);
+    if (parent == folder) break;
+    folder = parent;
+  }
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    if (!::CreateDirectoryW(it->c_str(), nullptr)) return;  // the transfer then fails
+    created.push_back(*it);
+  }
+}
+
+std::wstring TextOrDefault(UINT id) { return LoadResourceString(id); }
+
+}  // namespace
+
+bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
+                          const std::wstring& md5Text) {
+  if (expectedSize != 0) {
+    uint32_t size = 0;
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) size = ::GetFileSize(file.get(), nullptr);
+    if (size == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) size = 0;
+    if (size != expectedSize) return false;
+  }
+  if (!md5Text.empty()) {
+    std::string digest;
+    if (!Md5OfFileForAcceptance(path, digest)) return false;
+    if (!Md5TextMatches(md5Text, digest)) return false;
+  }
+  return true;
+}
+
+PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles& files,
+                                       StatusWindow& status, ResultStore& resultStore)
+    : list(prereqs), packagedFiles(files), statusWindow(status), store(resultStore) {
+  context.downloadFolder = list.DownloadFolder();
+}
+
+PrerequisiteRunner::~PrerequisiteRunner() {
+  for (const std::wstring& path : context.deletionList) ::DeleteFileW(path.c_str());
+  for (auto it = context.foldersCreated.rbegin(); it != context.foldersCreated.rend(); ++it)
+    ::RemoveDirectoryW(it->c_str());
+}
+
+PrerequisiteAction PrerequisiteRunner::Action(size_t index) const {
+  const Prerequisite& p = list.At(index);
+  if (!p.selected) return PrerequisiteAction::Skip;
+  if (p.state != PrereqState::Installed) {
+    if (p.state == PrereqState::Download && p.present) return PrerequisiteAction::RunPresentFile;
+    return static_cast<PrerequisiteAction>(p.state);
+  }
+  switch (p.locationKind) {
+    case LocationKind::Url:
+      return IsPresent(p, list.DownloadFolder()) ? PrerequisiteAction::RunPresentFile
+                                                 : PrerequisiteAction::Download;
+    case LocationKind::OpenSite:
+      return PrerequisiteAction::OpenSite;
+    default:
+      return PrerequisiteAction::RunShippedFile;
+  }
+}
+
+void PrerequisiteRunner::RefreshPresent(size_t index) {
+  Prerequisite& p = list.At(index);
+  p.present = IsPresent(p, list.DownloadFolder());
+}
+
+uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
+  if (itemIndex >= context.items.size()) return 5;
+  DownloadItem& item = context.items[itemIndex];
+  Transfer transfer(context.observer, context.credentials);
+  item.localPath = TargetPath(context.downloadFolder, item.url, item.folder);
+  CreateParentFolders(item.localPath, context.foldersCreated);
+  if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
+  if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
+  context.lastTransferResult = transfer.Download(item.url, item.localPath);
+  if (context.lastTransferResult != 0) return 5;
+  item.status = 0;
+  return 0;
+}
+
+uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
+  context.items.clear();
+  context.observer = nullptr;
+  context.deletionList.clear();
+  context.observer = observer;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (Action(i) != PrerequisiteAction::Download) continue;
+    const Prerequisite& p = list.At(i);
+    DownloadItem item;
+    item.url = p.Location;
+    item.expectedSize = static_cast<uint32_t>(p.ExactSize);
+    item.folder = p.Folder;
+    item.index = i;
+    context.items.push_back(std::move(item));
+  }
+  if (observer != nullptr && !context.items.empty())
+    observer->SetRange(static_cast<uint32_t>(context.items.size()), 0);
+
+  const std::wstring downloadingText = TextOrDefault(IDS_DOWNLOADING);
+  for (size_t k = 0; k < context.items.size(); ++k) {
+    if (observer != nullptr && observer->IsCancelled()) {
+      WriteLine(L"Download was canceled.");
+      return 0;
+    }
+    Prerequisite& p = list.At(context.items[k].index);
+    if (observer != nullptr)
+      observer->StatusText(Format(downloadingText, {p.DisplayName}), kStatusKindAcquisition);
+    WriteLine(L"Starting download of:" + p.DisplayName);
+    TransferOne(k);
+    const DownloadItem& item = context.items[k];
+    if (item.status != 0) {
+      WriteLine(L"Download failed. Error:" + ErrorText(context.lastTransferResult));
+      if (p.HasOption(L'm')) {
+        if (observer != nullptr) observer->ErrorReport(p.DisplayName, kErrorMandatoryFailed, nullptr);
+        return kInstallFailed;
+      }
+      continue;
+    }
+    WriteLine(L"Download completed succesfully.");
+    if (!KeepsDownloads(list.general)) context.deletionList.push_back(item.localPath);
+    if (!AcceptDownloadedFile(item.localPath, item.expectedSize, p.MD5)) {
+      ::DeleteFileW(item.localPath.c_str());
+      WriteLine(L"Downloaded file was rejected.(Invalid size or MD5).");
+      if (observer != nullptr) observer->ErrorReport(L"", kErrorDownloadRejected, nullptr);
+      return kInstallFailed;
+    }
+    WriteLine(L"Downloaded file was accepted.");
+    p.present = true;
+  }
+  return 0;
+}
+
+void OpenInternetShortcut(const std::wstring& url) {
+  const std::wstring& temp = ProgramTempFolder();
+  FileHandle file;
+  std::wstring path;
+  // A unique name: "URL", a number, ".url"; a taken name tries the next one.
+  DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+  for (DWORD attempt = 0; attempt < 1000 && !file; ++attempt) {
+    path = WithTrailingBackslash(temp) + Format(L"URL%X.url", {seed + attempt});
+    file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (!file) return;
+  std::string content = "[InternetShortcut]\r\nURL=" + ToAnsi(url) + "\r\n";
+  DWORD written = 0;
+  BOOL ok = ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                        nullptr);
+  file.reset();
+  if (!ok || written != content.size()) return;
+  ::ShellExecuteW(nullptr, L"open", path.c_str(), nullptr, nullptr, SW_SHOW);
+}
+
+void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
+  uint32_t count = 0;
+  for (size_t i = 0; i < list.Count(); ++i)
+    if (Action(i) == PrerequisiteAction::OpenSite) ++count;
+  if (observer != nullptr && count >= 1) observer->SetRange(count, 0);
+  const std::wstring openingText = TextOrDefault(IDS_OPENING_SITE);
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (Action(i) != PrerequisiteAction::OpenSite) continue;
+    if (observer != nullptr && observer->IsCancelled()) return;
+    const Prerequisite& p = list.At(i);
+    std::wstring caption = Format(openingText, {p.DisplayName});
+    if (observer != nullptr) observer->StatusText(caption, kStatusKindAcquisition);
+    WriteLine(L"Launching URL:" + p.Location);
+    OpenInternetShortcut(p.Location);
+    if (observer != nullptr && !list.Quiet()) {
+      // The list carries no manual-download text of its own: the box is empty.
+      ::MessageBoxW(::GetForegroundWindow(), L"", caption.c_str(), MB_OK | MB_ICONINFORMATION);
+    }
+  }
+}
+
+uint32_t PrerequisiteRunner::InstallLoop(ProgressObserver* observer) {
+  (void)observer;
+  return 0;
+}
+
+}  // namespace prereq

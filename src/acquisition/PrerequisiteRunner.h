@@ -1,0 +1,96 @@
+#pragma once
+// The passes of one chaining run over the selected prerequisites: download,
+// open-site, install loop, in this order, and the state they share.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "acquisition/PackagedFiles.h"
+#include "chainer/Configuration.h"
+#include "chainer/ResultStore.h"
+#include "ui/ProgressObserver.h"
+#include "ui/StatusWindow.h"
+
+namespace prereq {
+
+class CredentialsProvider;
+
+// What happens to one prerequisite; the numbering is that of PrereqState.
+enum class PrerequisiteAction : int32_t {
+  Installed = 0,
+  RunShippedFile = 1,
+  Download = 2,
+  OpenSite = 3,
+  NotApplicable = 4,
+  RunPresentFile = 5,
+  Skip = 7,
+};
+
+inline constexpr uint32_t kInstallFailed = 1603;
+inline constexpr uint32_t kInstallCancelled = 1602;
+inline constexpr uint32_t kErrorDownloadRejected = 0xE0000022;
+inline constexpr uint32_t kErrorMandatoryFailed = 0xE0000024;
+
+struct DownloadItem {
+  std::wstring url;
+  uint32_t expectedSize = 0;  // bytes; 0 = no size check
+  std::wstring localPath;     // set by the transfer step
+  int32_t status = 4;         // 4 queued, 0 transferred
+  size_t index = 0;           // the prerequisite's position in the list
+  std::wstring folder;        // the prerequisite's Folder value
+};
+
+struct DownloadContext {
+  std::wstring downloadFolder;  // ends with a backslash
+  std::vector<DownloadItem> items;
+  ProgressObserver* observer = nullptr;
+  CredentialsProvider* credentials = nullptr;
+  uint32_t lastTransferResult = 0;
+  std::vector<std::wstring> foldersCreated;  // outermost first
+  std::vector<std::wstring> deletionList;
+};
+
+class PrerequisiteRunner {
+ public:
+  PrerequisiteRunner(PrereqList& list, const PackagedFiles& packagedFiles,
+                     StatusWindow& statusWindow, ResultStore& store);
+  // Deletes the downloaded files on the deletion list and removes the folders
+  // the downloads created, last created first.
+  ~PrerequisiteRunner();
+  PrerequisiteRunner(const PrerequisiteRunner&) = delete;
+  PrerequisiteRunner& operator=(const PrerequisiteRunner&) = delete;
+
+  PrerequisiteAction Action(size_t index) const;
+  // Refreshes the present flag of a prerequisite by the presence rule.
+  void RefreshPresent(size_t index);
+
+  // 0, or 1603 when a mandatory download failed or a file was rejected.
+  uint32_t DownloadPass(ProgressObserver* observer);
+  void OpenSitePass(ProgressObserver* observer);
+  // 0 done, 1602 cancelled, 1603 failed.
+  uint32_t InstallLoop(ProgressObserver* observer);
+
+  // 0 done, 5 failed.
+  uint32_t TransferOne(size_t itemIndex);
+
+  PrereqList& list;
+  const PackagedFiles& packagedFiles;
+  StatusWindow& statusWindow;
+  ResultStore& store;
+  DownloadContext context;
+
+  bool rebootRequired = false;
+  bool rebootRefused = false;
+  std::atomic<bool> rebootInProgress{false};
+};
+
+// Writes an internet shortcut for the URL into the temporary folder and asks
+// the shell to open it.
+void OpenInternetShortcut(const std::wstring& url);
+
+// Size and MD5 acceptance of a downloaded file.
+bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
+                          const std::wstring& md5Text);
+
+}  // namespace prereq
