@@ -402,6 +402,47 @@ def test_cancel_during_a_stall_then_resume(prefix, http, tmp_path, unique_path):
     assert http.requests_for(path)[-1].headers["range"] == f"bytes={len(part)}-"
 
 
+@pytest.mark.parametrize("cancel_ms", [0, 5, 20, 60, 150, 400])
+def test_cancel_at_any_moment_leaves_a_usable_part(prefix, http, tmp_path, unique_path, cancel_ms):
+    # A body that trickles in pieces, so that the cancellation meets the
+    # connect, the send, a pending read or a write, depending on the moment.
+    data = payload(400_000, 22)
+    path = unique_path()
+    stalls = {n: (100_000 * (n % 3 + 1), 0.05) for n in range(4)}
+    url = http.add(path, Resource(data, stall=stalls))
+    target = tmp_path / "x.bin"
+
+    run = fetch(prefix, url, target, "--cancel-after-ms", cancel_ms)
+
+    assert run.result in (0, CANCELLED), str(run)
+    assert run.errors == []
+    if run.result == 0:
+        assert_complete(target, data, run)
+    else:
+        assert not target.exists()
+        part = part_of(target).read_bytes() if part_of(target).exists() else b""
+        assert part == data[:len(part)]
+        assert_complete(target, data, fetch(prefix, url, target))
+
+
+def test_read_completing_after_the_transfer_gave_up(prefix, http, tmp_path, unique_path):
+    # The first download is cancelled while its read waits for a stalled
+    # server; the stall ends while the process goes on, so the library
+    # completes that read after the transfer is gone. A second transfer in
+    # the same process must neither see that completion nor be disturbed.
+    data = payload(600_000, 23)
+    path = unique_path()
+    url = http.add(path, Resource(data, stall={0: (200_000, 1.5)}))
+    target = tmp_path / "x.bin"
+
+    run = fetch(prefix, url, target, "--cancel-after-ms", 700, "--again", 2500, "--quiet")
+
+    results = [line for line in run.lines if line.startswith("result=")]
+    assert results == ["result=0xE0000008", "result=0x00000000"], str(run)
+    assert target.read_bytes() == data and not part_of(target).exists()
+    assert run.errors == []
+
+
 def test_cancel_after_some_blocks(prefix, http, tmp_path, unique_path):
     data = payload(1_000_000, 14)
     url = http.add(unique_path(), Resource(data))

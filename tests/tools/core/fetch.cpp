@@ -15,6 +15,9 @@
 //     --cancel-after-ms T     cancel T milliseconds after the start
 //     --no-observer           download without an observer
 //     --quiet                 no progress lines (their sum is printed at the end)
+//     --again MS              after the download, wait MS milliseconds and
+//                             download again with a new transfer (cancelling
+//                             options apply to the first download only)
 #include <windows.h>
 
 #include <cstdio>
@@ -120,6 +123,7 @@ int wmain(int argc, wchar_t** argv) {
   PrintingObserver observer;
   PrintingProvider provider;
   bool useProvider = false, useObserver = true;
+  int again = -1;
   uint32_t expected = 0;
   std::wstring acceptEncoding;
   std::wstring positional[2];
@@ -142,6 +146,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (arg == L"--cancel-after-ms" && hasValue) observer.cancelAfterMs = ParseCode(argv[++i]);
     else if (arg == L"--no-observer") useObserver = false;
     else if (arg == L"--quiet") observer.quiet = true;
+    else if (arg == L"--again" && hasValue) again = static_cast<int>(ParseCode(argv[++i]));
     else if (count < 2 && arg.rfind(L"--", 0) != 0) positional[count++] = arg;
     else {
       Line(L"usage: fetch.exe [options] <url> <target>");
@@ -154,15 +159,23 @@ int wmain(int argc, wchar_t** argv) {
   }
   observer.provider = static_cast<CredentialsProvider*>(&provider);
 
-  uint32_t result;
-  {
-    Transfer transfer(useObserver ? &observer : nullptr, useProvider ? &provider : nullptr);
-    if (expected != 0) transfer.SetExpectedSize(expected);
-    if (!acceptEncoding.empty()) transfer.SetAcceptEncoding(acceptEncoding);
-    observer.startTick = ::GetTickCount();
-    result = transfer.Download(positional[0], positional[1]);
+  for (int round = 0; round < (again >= 0 ? 2 : 1); ++round) {
+    if (round == 1) {
+      ::Sleep(static_cast<DWORD>(again));
+      observer.cancelAfterBytes.reset();
+      observer.cancelAfterMs.reset();
+      observer.progressSum = 0;
+    }
+    uint32_t result;
+    {
+      Transfer transfer(useObserver ? &observer : nullptr, useProvider ? &provider : nullptr);
+      if (expected != 0) transfer.SetExpectedSize(expected);
+      if (!acceptEncoding.empty()) transfer.SetAcceptEncoding(acceptEncoding);
+      observer.startTick = ::GetTickCount();
+      result = transfer.Download(positional[0], positional[1]);
+    }
+    Line(L"progress-sum=" + std::to_wstring(observer.progressSum));
+    Line(L"result=" + Hex(result));
   }
-  Line(L"progress-sum=" + std::to_wstring(observer.progressSum));
-  Line(L"result=" + Hex(result));
   return 0;
 }
