@@ -163,15 +163,6 @@ def test_accept_encoding_header_only_when_set(prefix, http, tmp_path, unique_pat
     assert request.headers.get("accept-encoding") == encoding
 
 
-def test_existing_target_is_replaced(prefix, http, tmp_path, unique_path):
-    data = payload(200_000, 3)
-    url = http.add(unique_path(), Resource(data))
-    target = tmp_path / "x.bin"
-    target.write_bytes(b"old version of the file, longer than nothing" * 10000)
-
-    assert_complete(target, data, fetch(prefix, url, target))
-
-
 # --------------------------------------------------------------------------
 # HTTP: resuming
 
@@ -402,7 +393,7 @@ def test_cancel_during_a_stall_then_resume(prefix, http, tmp_path, unique_path):
     assert http.requests_for(path)[-1].headers["range"] == f"bytes={len(part)}-"
 
 
-@pytest.mark.parametrize("cancel_ms", [0, 5, 20, 60, 150, 400])
+@pytest.mark.parametrize("cancel_ms", [0, 20, 150, 400])
 def test_cancel_at_any_moment_leaves_a_usable_part(prefix, http, tmp_path, unique_path, cancel_ms):
     # A body that trickles in pieces, so that the cancellation meets the
     # connect, the send, a pending read or a write, depending on the moment.
@@ -506,6 +497,31 @@ def test_credentials_through_the_observer(prefix, http, tmp_path, unique_path, c
         assert case == "stored"
 
 
+def test_proxy_credentials(prefix, http, tmp_path, unique_path, monkeypatch):
+    # Wine's WinINet takes the proxy from http_proxy; the test server serves
+    # as the proxy and asks for its own credentials.
+    data = payload(90_000, 24)
+    path = unique_path()
+    http.add(path, Resource(data))
+    monkeypatch.setenv("http_proxy", f"http://127.0.0.1:{http.port}")
+    http.proxy_credentials = ("proxyuser", "proxypw", "Proxy realm")
+    target = tmp_path / "x.bin"
+    url = f"http://prereq-test-origin.invalid{path}"
+    try:
+        refused = fetch(prefix, url, target, "--provider")
+        assert_failed(target, refused, CREDENTIALS_REQUIRED)
+        run = fetch(prefix, url, target, "--entered", "proxyuser:proxypw", "--answer-credentials", "1237")
+    finally:
+        http.proxy_credentials = None
+
+    assert_complete(target, data, run)
+    assert "credentials description=Proxy realm" in run.lines
+    server_lines = [line for line in run.lines if line.startswith("credentials server=")]
+    assert server_lines and f"127.0.0.1:{http.port}" in server_lines[0], str(run)
+    auth = [r.headers.get("proxy-authorization") for r in http.requests_for(path)]
+    assert auth == ["Basic cHJveHl1c2VyOnByb3h5cHc="]  # proxyuser:proxypw
+
+
 # --------------------------------------------------------------------------
 # HTTPS
 
@@ -522,14 +538,11 @@ def test_https_certificate_error_goes_to_the_observer(prefix, https, tmp_path, u
     assert code in (12037, 12038, 12044, 12045)
     assert_failed(target, run, code)
 
+    run = fetch(prefix, url, target, "--answer-cert", "0x1234")  # any other answer is the result
+    assert_failed(target, run, 0x1234)
+
     run = fetch(prefix, url, target, "--answer-cert", "0")  # send again, accepting it
     assert_complete(target, data, run)
-
-
-def test_https_observer_answer_is_the_result(prefix, https, tmp_path, unique_path):
-    url = https.add(unique_path(), Resource(b"abc"))
-    run = fetch(prefix, url, tmp_path / "x.bin", "--answer-cert", "0x1234")
-    assert_failed(tmp_path / "x.bin", run, 0x1234)
 
 
 # --------------------------------------------------------------------------
@@ -620,12 +633,3 @@ def test_file_url_copy(prefix, tmp_path):
 
     assert_complete(target, data, run)
     assert run.lines[0].startswith(f"start kind=1 total={len(data)} ")
-
-    run = fetch(prefix, url, target, "--expected", 5)
-    assert run.result == SIZE_MISMATCH
-
-
-def test_file_url_missing_source(prefix, tmp_path):
-    target = tmp_path / "pkg.bin"
-    run = fetch(prefix, "file:///" + to_windows(tmp_path / "nothing.bin").replace("\\", "/"), target)
-    assert_failed(target, run, 2)

@@ -52,7 +52,18 @@ class _Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):  # noqa: N802
         server: FaultServer = self.server.owner
-        path = self.path.split("?", 1)[0]
+        target = self.path
+        if target.startswith("http://"):  # asked as a proxy
+            if server.proxy_credentials:
+                user, password, realm = server.proxy_credentials
+                expected = "Basic " + base64.b64encode(f"{user}:{password}".encode()).decode()
+                if self.headers.get("Proxy-Authorization") != expected:
+                    with server.lock:
+                        server.requests.append(Request("<proxy>", self.requestline,
+                                                       {k.lower(): v for k, v in self.headers.items()}))
+                    return self._plain(407, b"proxy", {"Proxy-Authenticate": f'Basic realm="{realm}"'})
+            target = "/" + target.split("/", 3)[3]
+        path = target.split("?", 1)[0]
         with server.lock:
             number = sum(1 for r in server.requests if r.path == path)
             server.requests.append(Request(path, self.requestline, {k.lower(): v for k, v in self.headers.items()}))
@@ -133,6 +144,7 @@ class FaultServer:
     def __init__(self, certificate: tuple[Path, Path] | None = None):
         self.resources: dict[str, Resource] = {}
         self.requests: list[Request] = []
+        self.proxy_credentials: tuple | None = None  # (user, password, realm) asked of proxy clients
         self.lock = threading.Lock()
         self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), _Handler)
         self.httpd.daemon_threads = True
