@@ -367,12 +367,17 @@ void Transfer::CloseSession() {
   }
   if (async_ == nullptr) return;
   CallbackRegistry& registry = CallbackRegistry::Instance();
+  // A handle that a late completion delivered after the request was given
+  // up: nobody else will close it.
+  InternetHandle late;
+  {
+    CriticalSectionLock hold(registry.lock);
+    late.reset(std::exchange(async_->newHandle, nullptr));
+  }
+  CloseHandle(late);
   bool stillInUse;
   {
     CriticalSectionLock hold(registry.lock);
-    // A handle that a late completion delivered after the request was given
-    // up: nobody else will close it.
-    if (async_->newHandle != nullptr) ::InternetCloseHandle(std::exchange(async_->newHandle, nullptr));
     stillInUse = async_->pending;
   }
   registry.Remove(async_.get());
@@ -448,6 +453,8 @@ uint32_t Transfer::CompleteHandleCall(AsyncKind kind, HINTERNET immediate, Inter
   if (immediate != nullptr) {
     CriticalSectionLock hold(CallbackRegistry::Instance().lock);
     async_->pending = false;
+    // A completion sent from inside the call brings the same handle.
+    if (async_->newHandle == immediate) async_->newHandle = nullptr;
     into.reset(immediate);
     return 0;
   }
