@@ -236,18 +236,16 @@ uint32_t CrackUrl(const std::wstring& url, UrlParts& parts) {
 const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
 
 // Lets a request be sent again past the certificate error the observer
-// accepted.
-void AcceptCertificateError(HINTERNET request, uint32_t error) {
-  if (error == kInetClientAuthCertNeeded) {
-    ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0);
-    return;
-  }
+// accepted; false when the library refuses.
+bool AcceptCertificateError(HINTERNET request, uint32_t error) {
+  if (error == kInetClientAuthCertNeeded)
+    return ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0) != FALSE;
   DWORD flags = 0, size = sizeof(flags);
-  ::InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size);
+  if (!::InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
   if (error == kInetCertDateInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
   if (error == kInetCertNameInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   if (error == kInetInvalidCa) flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
+  return ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
 }
 
 // The proxy server of the connection's settings.
@@ -679,8 +677,8 @@ uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resume
       const uint32_t answer =
           observer_ != nullptr ? observer_->ErrorReport(L"", sendError, current_.get()) : sendError;
       if (answer != 0) return answer;
-      if (++certificateAnswers > kMaxCertificateAnswers) return sendError;
-      AcceptCertificateError(current_.get(), sendError);
+      if (++certificateAnswers > kMaxCertificateAnswers || !AcceptCertificateError(current_.get(), sendError))
+        return sendError;
       headers.clear();  // already part of the request
       continue;
     }
@@ -719,12 +717,12 @@ bool Transfer::AskForCredentials(HINTERNET handle, const std::wstring& url, cons
     password.clear();
     if (!credentials_->EnteredCredentials(user, password) || user.empty()) return false;
   }
-  if (handle != nullptr) {
-    ::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
-                         user.data(), static_cast<DWORD>(user.size() + 1));
-    ::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
-                         password.data(), static_cast<DWORD>(password.size() + 1));
-  }
+  if (handle != nullptr &&
+      (!::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
+                             user.data(), static_cast<DWORD>(user.size() + 1)) ||
+       !::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
+                             password.data(), static_cast<DWORD>(password.size() + 1))))
+    return false;
   if (userOut != nullptr) *userOut = user;
   if (passwordOut != nullptr) *passwordOut = password;
   credentials_->End();
