@@ -9,6 +9,7 @@
 #include "acquisition/Md5.h"
 #include "acquisition/Transfer.h"
 #include "chainer/ModulePaths.h"
+#include "evaluation/FolderProperties.h"
 #include "evaluation/Search.h"
 #include "execution/ErrorText.h"
 #include "logging/Logger.h"
@@ -227,9 +228,67 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
   }
 }
 
-uint32_t PrerequisiteRunner::InstallLoop(ProgressObserver* observer) {
-  (void)observer;
+void PrerequisiteRunner::BuildLaunchList() {
+  const CommandLineField field = ChooseCommandLineField(list.general.Options);
+  std::vector<LaunchItem>& items = launcher.launchList;
+  items.clear();
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const Prerequisite& p = list.At(i);
+    const std::wstring& commandLine = field == CommandLineField::BasicUi ? p.BasicUiCommandLine
+                                      : field == CommandLineField::NoUi  ? p.NoUiCommandLine
+                                                                         : p.CommandLine;
+    LaunchItem item;
+    switch (Action(i)) {
+      case PrerequisiteAction::RunShippedFile:
+        item.path = packagedFiles.LocateForInstall(p.Location);
+        item.commandLine = commandLine;
+        break;
+      case PrerequisiteAction::RunPresentFile:
+        if (!FileUrlLocalPath(p.Location, item.path))
+          item.path = TargetPath(context.downloadFolder, p.Location, p.Folder);
+        item.commandLine = ExpandProperties(commandLine, false);
+        break;
+      default:
+        continue;
+    }
+    item.displayName = p.DisplayName;
+    item.rebootMode = RebootModeFor(p.Options);
+    item.resultPropertyName = p.RetValPropName;
+    item.prereqIndex = i;
+    items.push_back(std::move(item));
+  }
+}
+
+uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
+  BuildLaunchList();
+  const std::vector<LaunchItem>& items = launcher.launchList;
+  const std::wstring installingText = TextOrDefault(IDS_INSTALLING);
+  if (observer != nullptr) observer->SetRange(static_cast<uint32_t>(items.size()), 0);
+  for (size_t k = 0; k < items.size(); ++k) {
+    if (rebootInProgress) return 0;
+    if (observer != nullptr) {
+      if (observer->IsCancelled()) return kInstallCancelled;
+      observer->StatusText(Format(installingText, {items[k].displayName}), kStatusKindAcquisition);
+    }
+    const PackageLauncher::Outcome outcome = launcher.InstallPackage(k, observer == nullptr);
+    if (outcome == PackageLauncher::Outcome::Done) continue;
+    const Prerequisite& p = list.At(items[k].prereqIndex);
+    if (!p.HasOption(L'm')) continue;
+    if (observer != nullptr) {
+      observer->ErrorReport(items[k].displayName,
+                            outcome == PackageLauncher::Outcome::Failed ? kErrorMandatoryFailed
+                                                                        : kErrorMandatoryReboot,
+                            nullptr);
+    }
+    return kInstallFailed;
+  }
   return 0;
+}
+
+bool PrerequisiteRunner::IsInstalledNow(size_t prereqIndex) {
+  EvaluatePrereq(list, prereqIndex, true);
+  if (list.At(prereqIndex).state == PrereqState::Download) RefreshPresent(prereqIndex);
+  return list.At(prereqIndex).state == PrereqState::Installed;
 }
 
 }  // namespace prereq

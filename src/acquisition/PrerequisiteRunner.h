@@ -9,6 +9,7 @@
 #include "acquisition/PackagedFiles.h"
 #include "chainer/Configuration.h"
 #include "chainer/ResultStore.h"
+#include "execution/PackageLauncher.h"
 #include "ui/ProgressObserver.h"
 #include "ui/StatusWindow.h"
 
@@ -31,6 +32,7 @@ inline constexpr uint32_t kInstallFailed = 1603;
 inline constexpr uint32_t kInstallCancelled = 1602;
 inline constexpr uint32_t kErrorDownloadRejected = 0xE0000022;
 inline constexpr uint32_t kErrorMandatoryFailed = 0xE0000024;
+inline constexpr uint32_t kErrorMandatoryReboot = 0xE0000025;
 
 struct DownloadItem {
   std::wstring url;
@@ -51,13 +53,13 @@ struct DownloadContext {
   std::vector<std::wstring> deletionList;
 };
 
-class PrerequisiteRunner {
+class PrerequisiteRunner : public RebootDecider {
  public:
   PrerequisiteRunner(PrereqList& list, const PackagedFiles& packagedFiles,
                      StatusWindow& statusWindow, ResultStore& store);
   // Deletes the downloaded files on the deletion list and removes the folders
   // the downloads created, last created first.
-  ~PrerequisiteRunner();
+  ~PrerequisiteRunner() override;
   PrerequisiteRunner(const PrerequisiteRunner&) = delete;
   PrerequisiteRunner& operator=(const PrerequisiteRunner&) = delete;
 
@@ -68,8 +70,16 @@ class PrerequisiteRunner {
   // 0, or 1603 when a mandatory download failed or a file was rejected.
   uint32_t DownloadPass(ProgressObserver* observer);
   void OpenSitePass(ProgressObserver* observer);
-  // 0 done, 1602 cancelled, 1603 failed.
-  uint32_t InstallLoop(ProgressObserver* observer);
+  // Rebuilds the launcher's list from the prerequisites to run now.
+  void BuildLaunchList();
+  // Runs the packages in list order: 0 done (also when a restart was started
+  // by a package's reboot rule), 1602 cancelled, 1603 a mandatory
+  // prerequisite's package failed or asked for a reboot.
+  uint32_t RunInstallLoop(ProgressObserver* observer);
+
+  // Evaluates the prerequisite again: true when it is now detected as
+  // installed.
+  bool IsInstalledNow(size_t prereqIndex) override;
 
   // 0 done, 5 failed.
   uint32_t TransferOne(size_t itemIndex);
@@ -80,8 +90,9 @@ class PrerequisiteRunner {
   ResultStore& store;
   DownloadContext context;
 
-  bool rebootRequired = false;
-  bool rebootRefused = false;
+  PackageLauncher launcher{store, *this};
+  // Set by the progress window when the user logs off or the system shuts
+  // down: no further package is started.
   std::atomic<bool> rebootInProgress{false};
 };
 

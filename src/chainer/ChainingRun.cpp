@@ -64,9 +64,7 @@ bool CheckMandatory(PrerequisiteRunner& runner) {
 }
 
 bool IsInstalledNow(PrerequisiteRunner& runner, size_t index) {
-  EvaluatePrereq(runner.list, index, true);
-  if (runner.list.At(index).state == PrereqState::Download) runner.RefreshPresent(index);
-  return runner.list.At(index).state == PrereqState::Installed;
+  return runner.IsInstalledNow(index);
 }
 
 int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
@@ -95,8 +93,8 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
       WriteLine(L"Starting installing prerequisites in silent mode.");
       runner.DownloadPass(nullptr);
       runner.OpenSitePass(nullptr);
-      runner.InstallLoop(nullptr);
-      if (!runner.rebootRequired) {
+      runner.RunInstallLoop(nullptr);
+      if (!runner.launcher.rebootRequired) {
         ReevaluateAfterInstall(runner);
         result = CheckMandatory(runner) ? 0 : 1;
       }
@@ -108,14 +106,14 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
 
     if (loggingEnabled) {
       WriteLine(std::wstring(L"After running prerequisites we have:") + L"  Reboot was required=" +
-                TrueFalse(runner.rebootRequired));
-      if (runner.rebootRequired) {
-        WriteLine(std::wstring(L"  Reboot was refused=") + TrueFalse(runner.rebootRefused));
-        if (!runner.rebootRefused)
+                TrueFalse(runner.launcher.rebootRequired));
+      if (runner.launcher.rebootRequired) {
+        WriteLine(std::wstring(L"  Reboot was refused=") + TrueFalse(runner.launcher.rebootRefused));
+        if (!runner.launcher.rebootRefused)
           WriteLine(std::wstring(L"  Reboot in Progress=") + TrueFalse(runner.rebootInProgress));
       }
     }
-    if ((runner.rebootRequired && !runner.rebootRefused) || runner.rebootInProgress) {
+    if ((runner.launcher.rebootRequired && !runner.launcher.rebootRefused) || runner.rebootInProgress) {
       result = -1;
       deleteStore = false;
     }

@@ -104,6 +104,30 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
   return true;
 }
 
+bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
+                          DWORD creationFlags, DWORD& returnCode) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  // CreateProcessW may write into the command line.
+  std::vector<wchar_t> command(commandLine.begin(), commandLine.end());
+  command.push_back(L'\0');
+  if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(),
+                        commandLine.empty() ? nullptr : command.data(), nullptr, nullptr, FALSE,
+                        creationFlags, nullptr, nullptr, &startup, &info)) {
+    returnCode = ::GetLastError();
+    return false;
+  }
+  KernelHandle thread(info.hThread);
+  KernelHandle process(info.hProcess);
+  if (process) {
+    ::WaitForSingleObject(process.get(), INFINITE);
+    DWORD exitCode = 0;
+    if (::GetExitCodeProcess(process.get(), &exitCode)) returnCode = exitCode;
+  }
+  return true;
+}
+
 void BringProcessWindowToTop(HANDLE process) {
   ::Sleep(500);
   for (DWORD id : GetProcessTree(::GetProcessId(process))) {

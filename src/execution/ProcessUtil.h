@@ -18,6 +18,14 @@ namespace prereq::ProcessUtil {
 bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLine,
                          const std::wstring& workingFolder, bool quiet, DWORD& returnCode);
 
+// CreateProcessW with the application name and command line (none when
+// empty), no inherited handles, the creation flags, this process's
+// environment and folder. Waits without time limit and stores the exit code
+// in `returnCode`; false (with `returnCode` the system error) when the
+// process could not be created.
+bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
+                          DWORD creationFlags, DWORD& returnCode);
+
 // Waits half a second, then brings the first captioned visible window (else
 // the last window seen) of the process or of one of its descendants to the
 // top, trying each process of the tree five times 50 ms apart.

@@ -1,9 +1,11 @@
 # Sources of this folder: PURE ones have no <windows.h> and are also built
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/LaunchRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ProcessUtil.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ErrorText.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PackageLauncher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Msix.cpp
 )

@@ -6,8 +6,7 @@
 
 namespace prereq {
 
-// Kinds of status text: the download and open-site passes use kind 8, the
-// install loop kind 9 (the only one the progress window shows).
+// Kinds of status text: the download, open-site and install passes use kind 8.
 inline constexpr int kStatusKindAcquisition = 8;
 inline constexpr int kStatusKindInstall = 9;
 

@@ -1,0 +1,70 @@
+#include "execution/LaunchRules.h"
+
+#include <regex>
+
+namespace prereq {
+
+namespace {
+
+wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? c + (L'a' - L'A') : c; }
+
+bool EqualsAsciiNoCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+CommandLineField ChooseCommandLineField(std::wstring_view runOptions) {
+  if (runOptions.find(L'b') != std::wstring_view::npos) return CommandLineField::BasicUi;
+  if (runOptions.find(L'q') != std::wstring_view::npos) return CommandLineField::NoUi;
+  return CommandLineField::Plain;
+}
+
+RebootMode RebootModeFor(std::wstring_view prereqOptions) {
+  if (prereqOptions.find(L'r') == std::wstring_view::npos) return RebootMode::None;
+  return prereqOptions.find(L'R') != std::wstring_view::npos ? RebootMode::WhenInstalled
+                                                              : RebootMode::Always;
+}
+
+bool IsQuietCommandLine(std::wstring_view commandLine) {
+  static const std::wregex pattern(L" ?(-|/)+q", std::regex::ECMAScript);
+  return std::regex_search(commandLine.begin(), commandLine.end(), pattern);
+}
+
+std::wstring WithLeadingSpace(std::wstring_view args) {
+  std::wstring result;
+  if (!args.empty() && args.front() != L' ') result = L" ";
+  result += args;
+  return result;
+}
+
+std::wstring_view ExtensionOf(std::wstring_view path) {
+  const size_t dot = path.rfind(L'.');
+  if (dot == std::wstring_view::npos) return {};
+  const size_t slash = path.rfind(L'\\');
+  if (slash != std::wstring_view::npos && slash > dot) return {};
+  return path.substr(dot);
+}
+
+ProcessCommand LocalSystemCommand(std::wstring_view path, std::wstring_view finalPath,
+                                  std::wstring_view args) {
+  ProcessCommand command;
+  if (EqualsAsciiNoCase(ExtensionOf(path), L".msi")) {
+    command.commandLine = L"msiexec.exe /i \"";
+    command.commandLine += finalPath;
+    command.commandLine += L"\"";
+    command.commandLine += args;
+    return command;
+  }
+  command.applicationName = path;
+  command.commandLine = L"\"";
+  command.commandLine += path;
+  command.commandLine += L"\" ";
+  command.commandLine += args;
+  return command;
+}
+
+}  // namespace prereq

@@ -1,0 +1,49 @@
+#pragma once
+// Text rules of the install loop: which command line a run uses, the reboot
+// mode of a prerequisite, quiet switches, and the command that starts a
+// package under the system account.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace prereq {
+
+// Which of a prerequisite's command lines the install loop passes.
+enum class CommandLineField { BasicUi, NoUi, Plain };
+
+// By the run-level letters (with case): "b" the basic-UI line, else "q" the
+// no-UI line, else the plain one.
+CommandLineField ChooseCommandLineField(std::wstring_view runOptions);
+
+// 0 no reboot rule, 1 reboot after the package, 2 reboot after the package
+// when the prerequisite is then detected as installed. "r" enables the rule,
+// "R" with it selects mode 2; "R" alone sets nothing.
+enum class RebootMode : int32_t { None = 0, Always = 1, WhenInstalled = 2 };
+RebootMode RebootModeFor(std::wstring_view prereqOptions);
+
+// True when a run of "-" or "/" followed by a lower-case "q" occurs anywhere
+// in the command line (/q, /qn, /quiet, -q, --q, /-q; not /Q).
+bool IsQuietCommandLine(std::wstring_view commandLine);
+
+// Arguments for a process command line: one space in front of non-empty
+// arguments that do not begin with one.
+std::wstring WithLeadingSpace(std::wstring_view args);
+
+// The extension of the path: the text from its last "." to the end, when that
+// "." comes after the last "\"; empty otherwise.
+std::wstring_view ExtensionOf(std::wstring_view path);
+
+// How a package is started with CreateProcess under the system account.
+struct ProcessCommand {
+  std::wstring applicationName;  // empty: none
+  std::wstring commandLine;
+};
+
+// ".msi" files (extension compared without regard to ASCII case) go through
+// msiexec.exe /i with the quoted `finalPath`; anything else is started itself
+// with its quoted path followed by a space and the arguments. `args` is
+// already resolved and spaced (WithLeadingSpace).
+ProcessCommand LocalSystemCommand(std::wstring_view path, std::wstring_view finalPath,
+                                  std::wstring_view args);
+
+}  // namespace prereq

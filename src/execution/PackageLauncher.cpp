@@ -1,0 +1,139 @@
+#include "execution/PackageLauncher.h"
+
+#include "evaluation/FolderProperties.h"
+#include "execution/ErrorText.h"
+#include "execution/Msix.h"
+#include "execution/ProcessUtil.h"
+#include "logging/Logger.h"
+#include "platform/core/Handles.h"
+#include "platform/core/PathForms.h"
+#include "platform/core/Security.h"
+#include "platform/core/TextFormat.h"
+#include "platform/core/WinText.h"
+#include "resources/resource.h"
+
+namespace prereq {
+
+namespace {
+
+constexpr DWORD kShutdownReason =
+    SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION | SHTDN_REASON_FLAG_PLANNED;
+
+bool IsPackagedApp(const std::wstring& path) {
+  return HasExtension(path, L"msix") || HasExtension(path, L"msixbundle") ||
+         HasExtension(path, L"appx");
+}
+
+}  // namespace
+
+bool HasExtension(const std::wstring& path, const std::wstring& extension) {
+  std::wstring ext = extension;
+  if (!ext.empty() && ext.front() == L'.') ext.erase(0, 1);
+  if (ext.empty()) {
+    const size_t slash = path.rfind(L'\\');
+    const size_t dot = path.rfind(L'.');
+    return dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash);
+  }
+  if (ext.find(L'.') != std::wstring::npos) return false;
+  if (path.size() <= ext.size()) return false;
+  const size_t start = path.size() - ext.size();
+  if (path[start - 1] != L'.') return false;
+  return ::lstrcmpiW(path.c_str() + start, ext.c_str()) == 0;
+}
+
+std::wstring FinalPathOf(const std::wstring& path) {
+  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return path;
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = ::GetFinalPathNameByHandleW(file.get(), buffer, MAX_PATH,
+                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n == 0 || n >= MAX_PATH) return path;
+  // A network file comes back as "\\?\UNC\server\share\...": msiexec needs
+  // "\\server\share\...".
+  return FromLongPathForm(std::wstring_view(buffer, n));
+}
+
+bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
+                         DWORD& returnCode) {
+  const std::wstring args = WithLeadingSpace(ExpandProperties(commandLine, false));
+  const bool isMsi = ExtensionOf(path).size() == 4 && HasExtension(path, L"msi");
+  const ProcessCommand command =
+      LocalSystemCommand(path, isMsi ? FinalPathOf(path) : std::wstring(), args);
+  return ProcessUtil::CreateProcessAndWait(command.applicationName, command.commandLine,
+                                           NORMAL_PRIORITY_CLASS, returnCode);
+}
+
+bool PackageLauncher::LaunchPackage(size_t itemIndex) {
+  LaunchItem& item = launchList.at(itemIndex);
+  WriteLine(L"Launching file:" + item.path);
+  const bool quiet = IsQuietCommandLine(item.commandLine);
+  // Without the long-path prefix; a long UNC path becomes "\\server\share\..."
+  // again, which the shell, msiexec and the package manager can open.
+  const std::wstring path = FromLongPathForm(item.path);
+
+  DWORD code = 0;
+  bool done;
+  if (IsPackagedApp(path)) {
+    code = DeployMsixPackage(path);
+    done = code == 0;
+  } else if ((isLocalSystem != nullptr ? isLocalSystem() : IsLocalSystem())) {
+    done = LaunchAsLocalSystem(path, item.commandLine, code);
+  } else {
+    done = ProcessUtil::ShellExecuteAndWait(path, item.commandLine, L"", quiet, code);
+  }
+  item.returnCode = code;
+  if (!done) {
+    lastLaunchError = code;
+    WriteLine(L"Launch failed. Error:" + ErrorText(code));
+  }
+  WriteLine(Format(L"Return code of launched file:%lu", {static_cast<uint32_t>(code)}));
+  store.SetInt(ToAnsi(item.resultPropertyName), static_cast<int32_t>(code));
+  if (code == kRebootPending || (code & 0xC0000000u) == 0xC0000000u) ::Sleep(pauseAfterFailureMs);
+  return code == 0 || code == kRebootPending;
+}
+
+PackageLauncher::Outcome PackageLauncher::InstallPackage(size_t itemIndex, bool silent) {
+  if (!LaunchPackage(itemIndex)) return Outcome::Failed;
+  const LaunchItem& item = launchList.at(itemIndex);
+  if (item.rebootMode == RebootMode::Always ||
+      (item.rebootMode == RebootMode::WhenInstalled && decider.IsInstalledNow(item.prereqIndex))) {
+    WriteLine(L"Rebooting machine...");
+    rebootRequired = true;
+    RebootMachine(silent);
+    return Outcome::Reboot;
+  }
+  if (item.returnCode == kRebootPending) {
+    rebootRefused = true;
+    return Outcome::Reboot;
+  }
+  return Outcome::Done;
+}
+
+bool PackageLauncher::RebootMachine(bool silent) {
+  if (!silent) {
+    const std::wstring text = LoadResourceString(IDS_REBOOT_PROMPT);
+    const std::wstring caption = LoadResourceString(IDS_CONFIRMATION);
+    if (::MessageBoxW(::GetForegroundWindow(), text.c_str(), caption.c_str(),
+                      MB_YESNO | MB_ICONINFORMATION) == IDNO) {
+      rebootRefused = true;
+      return false;
+    }
+  }
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
+    return false;
+  KernelHandle token(raw);
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+    return false;
+  ::SetLastError(ERROR_SUCCESS);
+  ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+  // ERROR_NOT_ALL_ASSIGNED also comes with a successful call.
+  if (::GetLastError() != ERROR_SUCCESS) return false;
+  return ::ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kShutdownReason) != FALSE;
+}
+
+}  // namespace prereq

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "execution/LaunchRules.h"
+
+using namespace prereq;
+
+TEST(LaunchRules, QuietSwitches) {
+  const struct {
+    const wchar_t* commandLine;
+    bool quiet;
+  } cases[] = {
+      {L"/q", true},        {L"/qn", true},          {L"/quiet", true},
+      {L"-q", true},        {L"--q", true},          {L"/-q", true},
+      {L"x /norestart /qb", true},                   {L"REBOOT=0 -quiet", true},
+      {L"/Q", false},       {L"/QN", false},         {L"", false},
+      {L"q", false},        {L"/ q", false},         {L"\\q", false},
+      {L"ADDLOCAL=qux", false},                      {L"path=C:/quiet", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsQuietCommandLine(c.commandLine), c.quiet) << c.commandLine;
+}
+
+TEST(LaunchRules, RebootModeAndCommandLineField) {
+  EXPECT_EQ(RebootModeFor(L""), RebootMode::None);
+  EXPECT_EQ(RebootModeFor(L"R"), RebootMode::None);  // "R" alone sets nothing
+  EXPECT_EQ(RebootModeFor(L"mr"), RebootMode::Always);
+  EXPECT_EQ(RebootModeFor(L"Rr"), RebootMode::WhenInstalled);
+  EXPECT_EQ(ChooseCommandLineField(L"q"), CommandLineField::NoUi);
+  EXPECT_EQ(ChooseCommandLineField(L"qb"), CommandLineField::BasicUi);  // both: basic UI
+  EXPECT_EQ(ChooseCommandLineField(L"B"), CommandLineField::Plain);     // with case
+  EXPECT_EQ(ChooseCommandLineField(L""), CommandLineField::Plain);
+}
+
+TEST(LaunchRules, LocalSystemCommands) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* args;
+    const wchar_t* app;
+    const wchar_t* commandLine;
+  } cases[] = {
+      {L"C:\\s\\a.msi", L"", L"", L"msiexec.exe /i \"F:\\final.msi\""},
+      {L"C:\\s\\A.MSI", L" /qn", L"", L"msiexec.exe /i \"F:\\final.msi\" /qn"},
+      // Only a four-character ".msi" extension counts.
+      {L"C:\\s\\a.msix", L"", L"C:\\s\\a.msix", L"\"C:\\s\\a.msix\" "},
+      {L"C:\\s.msi\\setup", L"", L"C:\\s.msi\\setup", L"\"C:\\s.msi\\setup\" "},
+      {L"C:\\s\\setup.exe", L" /S", L"C:\\s\\setup.exe", L"\"C:\\s\\setup.exe\"  /S"},
+  };
+  for (const auto& c : cases) {
+    const ProcessCommand command = LocalSystemCommand(c.path, L"F:\\final.msi", c.args);
+    EXPECT_EQ(command.applicationName, c.app) << c.path;
+    EXPECT_EQ(command.commandLine, c.commandLine) << c.path;
+  }
+  EXPECT_EQ(WithLeadingSpace(L""), L"");
+  EXPECT_EQ(WithLeadingSpace(L"/qn"), L" /qn");
+  EXPECT_EQ(WithLeadingSpace(L"  /qn"), L"  /qn");
+  EXPECT_EQ(ExtensionOf(L"C:\\a.b\\c"), L"");
+  EXPECT_EQ(ExtensionOf(L"C:\\a.b\\c.tar.gz"), L".gz");
+}

@@ -1,0 +1,374 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <msi.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestFolder.h"
+#include "ToolPaths.h"
+#include "acquisition/PrerequisiteRunner.h"
+#include "execution/PackageLauncher.h"
+#include "platform/core/WinText.h"
+
+using namespace prereq;
+
+namespace {
+
+// Keeps what the launcher records instead of writing the registry.
+class RecordingStore : public ResultStore {
+ public:
+  RecordingStore() : ResultStore("PrereqTestLauncherStore") {}
+  int SetInt(const std::string& name, int32_t value) override {
+    recorded.emplace_back(name, value);
+    return 0;
+  }
+  std::vector<std::pair<std::string, int32_t>> recorded;
+};
+
+class FixedDecider : public RebootDecider {
+ public:
+  bool IsInstalledNow(size_t index) override {
+    asked.push_back(index);
+    return installed;
+  }
+  bool installed = false;
+  std::vector<size_t> asked;
+};
+
+// Counts restarts instead of asking Windows for one.
+class TestLauncher : public PackageLauncher {
+ public:
+  using PackageLauncher::PackageLauncher;
+  bool RebootMachine(bool silent) override {
+    ++reboots;
+    lastSilent = silent;
+    return false;
+  }
+  void NoPause() { pauseAfterFailureMs = 0; }
+  int reboots = 0;
+  bool lastSilent = false;
+};
+
+std::vector<std::string> MarkerLines(const std::wstring& path) {
+  std::string content;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    content.resize(GetFileSize(h, nullptr));
+    DWORD read = 0;
+    ReadFile(h, content.data(), static_cast<DWORD>(content.size()), &read, nullptr);
+    content.resize(read);
+    CloseHandle(h);
+  }
+  std::istringstream in(content);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+LaunchItem Item(const std::wstring& path, const std::wstring& commandLine,
+                RebootMode mode = RebootMode::None, const std::wstring& name = L"Ret") {
+  LaunchItem item;
+  item.path = path;
+  item.commandLine = commandLine;
+  item.displayName = L"Item";
+  item.rebootMode = mode;
+  item.resultPropertyName = name;
+  item.prereqIndex = 7;
+  return item;
+}
+
+}  // namespace
+
+TEST(Launcher, HasExtension) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* ext;
+    bool holds;
+  } cases[] = {
+      {L"C:\\a\\b.msix", L"msix", true},   {L"C:\\a\\b.MSIX", L".msix", true},
+      {L"C:\\a\\b.appx", L"msix", false},  {L"C:\\a\\bmsix", L"msix", false},
+      {L"msix", L"msix", false},           {L".msix", L"msix", true},
+      {L"C:\\a\\b.tar.gz", L"tar.gz", false},  // no "." inside the extension
+      {L"C:\\a.d\\b", L"", true},          {L"C:\\a\\b.exe", L"", false},
+      {L"C:\\a\\b.msixbundle", L"msix", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(HasExtension(c.path, c.ext), c.holds) << c.path << L" " << c.ext;
+}
+
+TEST(Launcher, ShellRouteRecordsEveryReturnCode) {
+  TestFolder dir;
+  const std::wstring marker = dir / L"marker.txt";
+  RecordingStore store;
+  FixedDecider decider;
+  TestLauncher launcher(store, decider);
+  launcher.isLocalSystem = [] { return false; };
+  launcher.NoPause();
+  const std::wstring package = ToolPath(L"package");
+  // The long-path prefix is dropped before the shell sees the path.
+  launcher.launchList = {Item(package, L"0 " + marker + L" /qn"),
+                         Item(L"\\\\?\\" + package, L"3010 " + marker + L" /Q", RebootMode::None, L""),
+                         Item(package, L"0x80070005 " + marker + L" -quiet"),
+                         Item(dir / L"missing.exe", L"")};
+  EXPECT_TRUE(launcher.LaunchPackage(0));
+  EXPECT_TRUE(launcher.LaunchPackage(1));
+  EXPECT_FALSE(launcher.LaunchPackage(2));
+  EXPECT_EQ(launcher.lastLaunchError, 0u);  // it ran: not a launch error
+  EXPECT_FALSE(launcher.LaunchPackage(3));
+  EXPECT_EQ(launcher.lastLaunchError, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+
+  const std::vector<std::pair<std::string, int32_t>> expected = {
+      {"Ret", 0}, {"", 3010}, {"Ret", static_cast<int32_t>(0x80070005)}, {"Ret", 2}};
+  EXPECT_EQ(store.recorded, expected);
+  EXPECT_EQ(launcher.launchList[1].returnCode, 3010u);
+  const auto lines = MarkerLines(marker);
+  ASSERT_EQ(lines.size(), 3u);
+  // Hidden with a quiet switch, shown with /Q.
+  EXPECT_EQ(lines[0].substr(0, 7), "show=0 ");
+  EXPECT_EQ(lines[1].substr(0, 7), "show=1 ");
+  EXPECT_EQ(lines[2].substr(0, 7), "show=0 ");
+}
+
+TEST(Launcher, RebootRules) {
+  const struct {
+    const wchar_t* exitCode;
+    RebootMode mode;
+    bool installedNow;
+    PackageLauncher::Outcome outcome;
+    bool required, refused;
+    int reboots;
+  } cases[] = {
+      {L"0", RebootMode::None, false, PackageLauncher::Outcome::Done, false, false, 0},
+      {L"3010", RebootMode::None, false, PackageLauncher::Outcome::Reboot, false, true, 0},
+      {L"0", RebootMode::Always, false, PackageLauncher::Outcome::Reboot, true, false, 1},
+      {L"3010", RebootMode::Always, false, PackageLauncher::Outcome::Reboot, true, false, 1},
+      {L"0", RebootMode::WhenInstalled, false, PackageLauncher::Outcome::Done, false, false, 0},
+      {L"0", RebootMode::WhenInstalled, true, PackageLauncher::Outcome::Reboot, true, false, 1},
+      {L"3010", RebootMode::WhenInstalled, false, PackageLauncher::Outcome::Reboot, false, true, 0},
+      // A failed package gets no reboot rule.
+      {L"1", RebootMode::Always, true, PackageLauncher::Outcome::Failed, false, false, 0},
+  };
+  for (const auto& c : cases) {
+    RecordingStore store;
+    FixedDecider decider;
+    decider.installed = c.installedNow;
+    TestLauncher launcher(store, decider);
+    launcher.NoPause();
+    launcher.launchList = {Item(ToolPath(L"exitcode"), c.exitCode, c.mode)};
+    const std::wstring label = std::wstring(c.exitCode) + L" mode " +
+                               std::to_wstring(static_cast<int>(c.mode));
+    EXPECT_EQ(launcher.InstallPackage(0, true), c.outcome) << label;
+    EXPECT_EQ(launcher.rebootRequired, c.required) << label;
+    EXPECT_EQ(launcher.rebootRefused, c.refused) << label;
+    EXPECT_EQ(launcher.reboots, c.reboots) << label;
+    if (c.reboots) EXPECT_TRUE(launcher.lastSilent);
+    if (c.mode == RebootMode::WhenInstalled && c.outcome != PackageLauncher::Outcome::Failed &&
+        std::wstring(c.exitCode) == L"0")
+      EXPECT_EQ(decider.asked, std::vector<size_t>{7}) << label;
+  }
+}
+
+TEST(Launcher, PauseAfterCrashCodes) {
+  RecordingStore store;
+  FixedDecider decider;
+  PackageLauncher launcher(store, decider);
+  launcher.launchList = {Item(ToolPath(L"package"), L"0xC0000005"), Item(ToolPath(L"package"), L"1")};
+  DWORD start = GetTickCount();
+  EXPECT_FALSE(launcher.LaunchPackage(0));
+  EXPECT_GE(GetTickCount() - start, 1950u);
+  start = GetTickCount();
+  EXPECT_FALSE(launcher.LaunchPackage(1));
+  EXPECT_LT(GetTickCount() - start, 1900u);
+}
+
+TEST(Launcher, SystemAccountRouteStartsTheFileItself) {
+  TestFolder dir;
+  const std::wstring marker = dir / L"marker.txt";
+  RecordingStore store;
+  FixedDecider decider;
+  TestLauncher launcher(store, decider);
+  launcher.isLocalSystem = [] { return true; };
+  launcher.launchList = {Item(ToolPath(L"package"), L"7 " + marker + L" %PREREQ_UT_ARG%")};
+  SetEnvironmentVariableW(L"PREREQ_UT_ARG", L"resolved");
+  EXPECT_FALSE(launcher.LaunchPackage(0));
+  EXPECT_EQ(launcher.launchList[0].returnCode, 7u);
+  const auto lines = MarkerLines(marker);
+  ASSERT_EQ(lines.size(), 1u);
+  // The quoted path, a space, then the resolved arguments behind their own space.
+  EXPECT_EQ(lines[0], "show=1 cmd=\"" + ToAnsi(ToolPath(L"package")) + "\"  7 " + ToAnsi(marker) +
+                          " resolved");
+}
+
+TEST(Launcher, SystemAccountRouteInstallsMsiThroughMsiexec) {
+  const wchar_t product[] = L"{7C1F4E2A-2B55-4D0B-8E0C-6A3D9F1B5C02}";
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  MsiConfigureProductW(product, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+  ASSERT_NE(MsiQueryProductStateW(product), INSTALLSTATE_DEFAULT);
+  // An upper-case extension behind the long-path prefix.
+  TestFolder dir;
+  const std::wstring copy = dir / L"Pkg B.MSI";
+  ASSERT_TRUE(CopyFileW((ToolsFolder() + L"prereq-ut-b.msi").c_str(), copy.c_str(), FALSE));
+  DWORD code = 1;
+  ASSERT_TRUE(LaunchAsLocalSystem(copy, L"/qn", code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(MsiQueryProductStateW(product), INSTALLSTATE_DEFAULT);
+  EXPECT_EQ(MsiConfigureProductW(product, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT),
+            static_cast<UINT>(ERROR_SUCCESS));
+
+  code = 0;
+  EXPECT_FALSE(LaunchAsLocalSystem(dir / L"missing.exe", L"", code));
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Launcher, FinalPathDropsTheLongPrefix) {
+  TestFolder dir;
+  const std::wstring file = dir / L"f.msi";
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  const std::wstring final = FinalPathOf(file);
+  EXPECT_EQ(final.rfind(L"\\\\?\\", 0), std::wstring::npos) << final;
+  EXPECT_EQ(CompareStringOrdinal(final.c_str(), -1, file.c_str(), -1, TRUE), CSTR_EQUAL) << final;
+  EXPECT_EQ(FinalPathOf(dir / L"missing.msi"), dir / L"missing.msi");
+}
+
+namespace {
+
+struct Observer : ProgressObserver {
+  void SetRange(uint32_t count, uint32_t) override { ranges.push_back(count); }
+  bool IsCancelled() override { return cancelAfter >= 0 && statuses.size() >= size_t(cancelAfter); }
+  uint32_t ErrorReport(const std::wstring& text, uint32_t code, const void*) override {
+    errors.emplace_back(text, code);
+    return code;
+  }
+  void StatusText(const std::wstring& text, int kind) override {
+    statuses.push_back(text);
+    EXPECT_EQ(kind, kStatusKindAcquisition);
+  }
+  int cancelAfter = -1;
+  std::vector<uint32_t> ranges;
+  std::vector<std::wstring> statuses;
+  std::vector<std::pair<std::wstring, uint32_t>> errors;
+};
+
+struct LoopFixture {
+  TestFolder dir;
+  PrereqList list;
+  PackagedFiles files;
+  StatusWindow status;
+  RecordingStore store;
+  std::wstring marker = dir / L"marker.txt";
+  LoopFixture() {
+    list.general.Options = L"q";
+    list.general.DownloadFolder = dir.path() + L"\\dl";
+    files.extractionFolder = ToolsFolder();
+  }
+  // A shipped package.exe exiting with `code`.
+  void Add(const std::wstring& code, const std::wstring& options) {
+    Prerequisite p;
+    p.DisplayName = L"P" + std::to_wstring(list.Count());
+    p.state = PrereqState::FromPackage;
+    p.selected = true;
+    p.locationKind = LocationKind::SetupFile;
+    p.Location = L"package.exe";
+    p.NoUiCommandLine = code + L" " + marker + L" " + p.DisplayName;
+    p.BasicUiCommandLine = L"basic";
+    p.Options = options;
+    p.RetValPropName = L"R" + std::to_wstring(list.Count());
+    list.prereqs.push_back(p);
+  }
+  size_t Runs() { return MarkerLines(marker).size(); }
+};
+
+}  // namespace
+
+TEST(InstallLoop, MandatoryFailuresEndTheLoop) {
+  const struct {
+    const wchar_t* codes[3];
+    const wchar_t* options[3];
+    uint32_t result;
+    size_t runs;
+    uint32_t error;  // 0: none reported
+  } cases[] = {
+      {{L"0", L"1", L"0"}, {L"", L"", L""}, 0, 3, 0},
+      {{L"0", L"1", L"0"}, {L"", L"m", L""}, kInstallFailed, 2, 0xE0000024},
+      {{L"3010", L"0", L"0"}, {L"m", L"", L""}, kInstallFailed, 1, 0xE0000025},
+      {{L"3010", L"0", L"0"}, {L"", L"", L""}, 0, 3, 0},
+  };
+  for (const auto& c : cases) {
+    LoopFixture f;
+    for (int i = 0; i < 3; ++i) f.Add(c.codes[i], c.options[i]);
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    Observer observer;
+    EXPECT_EQ(runner.RunInstallLoop(&observer), c.result);
+    EXPECT_EQ(f.Runs(), c.runs);
+    EXPECT_EQ(observer.ranges, std::vector<uint32_t>{3});
+    ASSERT_EQ(observer.errors.size(), c.error ? 1u : 0u);
+    if (c.error) EXPECT_EQ(observer.errors[0].second, c.error);
+    EXPECT_EQ(observer.statuses.size(), c.runs);
+  }
+}
+
+TEST(InstallLoop, CancelAndShutdownStopBeforeTheNextPackage) {
+  LoopFixture f;
+  f.Add(L"0", L"");
+  f.Add(L"0", L"");
+  {
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    Observer observer;
+    observer.cancelAfter = 1;
+    EXPECT_EQ(runner.RunInstallLoop(&observer), kInstallCancelled);
+    EXPECT_EQ(f.Runs(), 1u);
+  }
+  {
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    runner.rebootInProgress = true;
+    EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u);
+    EXPECT_EQ(f.Runs(), 1u);
+  }
+  // Nothing to run: the range is still set.
+  LoopFixture empty;
+  PrerequisiteRunner runner(empty.list, empty.files, empty.status, empty.store);
+  Observer observer;
+  EXPECT_EQ(runner.RunInstallLoop(&observer), 0u);
+  EXPECT_EQ(observer.ranges, std::vector<uint32_t>{0});
+}
+
+TEST(InstallLoop, LaunchListPathsAndCommandLines) {
+  LoopFixture f;
+  f.list.general.Options = L"qb";  // both letters: the basic-UI line
+  f.Add(L"0", L"rR");
+  Prerequisite present;
+  present.DisplayName = L"Present";
+  present.state = PrereqState::Download;
+  present.present = true;
+  present.selected = true;
+  present.locationKind = LocationKind::Url;
+  present.Location = L"file:///C:/setup/x.exe";
+  present.BasicUiCommandLine = L"%PREREQ_UT_ARG% /passive";
+  present.Options = L"R";
+  f.list.prereqs.push_back(present);
+  present.Location = L"http://127.0.0.1:9/a/y.exe";
+  present.Folder = L"sub";
+  f.list.prereqs.push_back(present);
+  f.list.prereqs.back().selected = false;  // not selected: no item
+  f.list.prereqs.push_back(present);
+  SetEnvironmentVariableW(L"PREREQ_UT_ARG", L"resolved");
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  runner.BuildLaunchList();
+  const auto& items = runner.launcher.launchList;
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].path, ToolsFolder() + L"package.exe");
+  EXPECT_EQ(items[0].commandLine, L"basic");
+  EXPECT_EQ(items[0].rebootMode, RebootMode::WhenInstalled);
+  EXPECT_EQ(items[1].path, L"C:\\setup\\x.exe");
+  EXPECT_EQ(items[1].commandLine, L"resolved /passive");
+  EXPECT_EQ(items[1].rebootMode, RebootMode::None);
+  EXPECT_EQ(items[2].prereqIndex, 3u);
+  EXPECT_EQ(items[2].path, f.list.DownloadFolder() + L"sub\\y.exe");
+}
