@@ -2,6 +2,7 @@
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/LaunchRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MsixRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ProcessUtil.cpp

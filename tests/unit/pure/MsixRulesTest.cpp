@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "execution/MsixRules.h"
+
+using namespace prereq;
+
+namespace {
+
+std::string N(std::wstring_view w) {
+  std::string out;
+  for (wchar_t c : w) out.push_back(c < 128 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// A path of exactly `length` characters: `head`, then "a" characters, then
+// ".msix".
+std::wstring PathOf(const std::wstring& head, size_t length) {
+  std::wstring path = head;
+  path.append(length - head.size() - 5, L'a');
+  return path + L".msix";
+}
+
+TEST(MsixPackagePathForm, Table) {
+  struct Case {
+    std::wstring path;
+    std::wstring expected;
+  };
+  const std::wstring drive248 = PathOf(L"C:\\pkgs\\", 248);
+  const std::wstring drive247 = PathOf(L"C:\\pkgs\\", 247);
+  const std::wstring unc248 = PathOf(L"\\\\server\\share\\", 248);
+  const std::wstring unc247 = PathOf(L"\\\\server\\share\\", 247);
+  const std::wstring relative = PathOf(L"pkgs\\", 300);
+  const std::wstring rooted = PathOf(L"\\pkgs\\", 300);
+  const std::wstring longForm = L"\\\\?\\" + PathOf(L"C:\\pkgs\\", 300);
+  const std::wstring longUnc = L"\\\\?\\UNC\\" + PathOf(L"server\\share\\", 300);
+  const std::wstring lowerUnc = L"\\\\?\\unc\\" + PathOf(L"server\\share\\", 300);
+  const std::wstring device = L"\\\\.\\" + PathOf(L"C:\\pkgs\\", 300);
+  const Case cases[] = {
+      {L"", L""},
+      {L"C:\\a.msix", L"C:\\a.msix"},
+      {drive247, drive247},  // 247 characters are still short
+      {drive248, L"\\\\?\\" + drive248},
+      {unc247, unc247},
+      {unc248, L"\\\\?\\UNC\\" + unc248.substr(2)},
+      {relative, relative},  // neither a drive nor a share
+      {rooted, rooted},
+      // Already namespaced: never prefixed twice, never turned into a share.
+      {longForm, longForm},
+      {longUnc, longUnc},
+      {lowerUnc, lowerUnc},  // "\\?\" already, whatever follows
+      {device, device},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(N(MsixPackagePathForm(c.path)), N(c.expected)) << N(c.path);
+  }
+}
+
+TEST(IsUncPath, Table) {
+  struct Case {
+    std::wstring path;
+    bool unc;
+  };
+  const Case cases[] = {
+      {L"\\\\server\\share\\a.msix", true}, {L"\\\\server", true},
+      {L"\\\\?\\UNC\\server\\share", true}, {L"\\\\?\\C:\\a.msix", false},
+      {L"\\\\.\\C:\\a.msix", false},        {L"C:\\a.msix", false},
+      {L"\\a.msix", false},                 {L"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsUncPath(c.path), c.unc) << N(c.path);
+}
+
+TEST(ArchitectureText, CompleteTable) {
+  struct Case {
+    uint32_t value;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {0, L"x86"},     {5, L"arm"}, {9, L"x64"}, {11, L"neutral"}, {12, L"arm64"},
+      {14, L""},  // X86OnArm64
+      {65535, L""},  // Unknown
+      {1, L""},        {6, L""},    {0xFFFFFFFFu, L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(N(ArchitectureText(c.value)), N(c.text)) << c.value;
+}
+
+TEST(MsixPackageMatches, Table) {
+  const MsixIdentity app{L"Contoso.App", L"CN=Contoso", 9};
+  const MsixIdentity unknownArch{L"Contoso.App", L"CN=Contoso", 14};
+  const MsixIdentity unnamed{L"", L"CN=Contoso", 9};
+  struct Case {
+    MsixQuery query;  // name, architecture, publisher
+    MsixIdentity package;
+    bool matches;
+  };
+  const Case cases[] = {
+      {{L"Contoso.App", L"", L""}, app, true},  // only a name: any publisher, any architecture
+      {{L"Contoso.App", L"x64", L"CN=Contoso"}, app, true},
+      {{L"contoso.app", L"", L""}, app, false},  // name with case
+      {{L"Contoso.Ap", L"", L""}, app, false},
+      {{L"", L"", L""}, app, false},  // an empty name is compared too
+      {{L"", L"", L""}, unnamed, true},
+      {{L"Contoso.App", L"X64", L""}, app, false},  // architecture texts are lower case
+      {{L"Contoso.App", L"x86", L""}, app, false},
+      {{L"Contoso.App", L"", L"CN=Contoso"}, app, true},
+      {{L"Contoso.App", L"", L"cn=contoso"}, app, false},  // publisher with case
+      {{L"Contoso.App", L"", L"CN=Other"}, app, false},
+      {{L"Contoso.App", L"", L""}, unknownArch, true},
+      {{L"Contoso.App", L"x64", L""}, unknownArch, false},  // no text never matches one
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MsixPackageMatches(c.query, c.package), c.matches)
+        << N(c.query.name) << "|" << N(c.query.architecture) << "|" << N(c.query.publisher)
+        << " against " << N(c.package.name) << " arch " << c.package.architecture;
+  }
+}
+
+TEST(MsixVersionText, FormattedLikeCollectedVersions) {
+  struct Case {
+    uint16_t parts[4];
+    const char* text;
+  };
+  const Case cases[] = {
+      {{1, 0, 0, 0}, "1.0"},         {{2, 5, 3, 0}, "2.5.3"},
+      {{2, 5, 3, 7}, "2.5.3.7"},     {{0, 0, 0, 0}, "0.0.0.0"},
+      {{0, 0, 0, 4}, "0.0.0.4"},     {{65535, 65535, 65535, 65535}, "0.0.0.0"},
+      {{3, 0, 65535, 0}, "3.0"},     {{10, 65535, 2, 65535}, "10.65535.2"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(N(MsixVersionText(c.parts[0], c.parts[1], c.parts[2], c.parts[3])), c.text);
+  }
+}
+
+TEST(SplitMsixSearchString, Table) {
+  struct Case {
+    std::wstring text;
+    std::wstring name, architecture, publisher;
+  };
+  const Case cases[] = {
+      {L"", L"", L"", L""},
+      {L"Contoso.App", L"Contoso.App", L"", L""},
+      {L"Contoso.App?x64", L"Contoso.App", L"x64", L""},
+      {L"Contoso.App?x64?CN=Contoso, O=Contoso, C=US", L"Contoso.App", L"x64",
+       L"CN=Contoso, O=Contoso, C=US"},
+      // Runs of "?" are one separator and leading ones are skipped, so an
+      // empty field never stands between two others.
+      {L"??Contoso.App???x64?CN=C", L"Contoso.App", L"x64", L"CN=C"},
+      {L"Contoso.App??CN=C", L"Contoso.App", L"CN=C", L""},
+      {L"???", L"", L"", L""},
+      {L"a?b?c?d", L"a", L"b", L"c"},  // a fourth token is not read
+      {L"a?b?c?", L"a", L"b", L"c"},
+  };
+  for (const Case& c : cases) {
+    const MsixQuery q = SplitMsixSearchString(c.text);
+    EXPECT_EQ(N(q.name), N(c.name)) << N(c.text);
+    EXPECT_EQ(N(q.architecture), N(c.architecture)) << N(c.text);
+    EXPECT_EQ(N(q.publisher), N(c.publisher)) << N(c.text);
+  }
+}
+
+}  // namespace
