@@ -9,6 +9,8 @@
 #include "evaluation/SearchRules.h"
 #include "evaluation/Selection.h"
 #include "evaluation/Versions.h"
+#include "execution/Msix.h"
+#include "execution/MsixRules.h"
 #include "logging/Logger.h"
 
 namespace prereq {
@@ -95,8 +97,13 @@ SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool us
       searches::CollectValueNames(what, use64 ? KEY_WOW64_64KEY : 0, result.values);
       break;
     case SearchKind::MsixPackage:
-      // MSIX/AppX packages: the installed-package lookup is not part of the
-      // program yet, so this kind collects nothing and is never found.
+      // Packaged applications exist from Windows 10 on; earlier systems
+      // collect nothing.
+      if (IsWindows10OrLater()) {
+        const MsixQuery query = SplitMsixSearchString(what);
+        std::wstring version = MsixFinder::Find(query.name, query.publisher, query.architecture);
+        if (!version.empty()) result.values.push_back(std::move(version));
+      }
       break;
     case SearchKind::SubfolderNames:
       searches::CollectSubfolderNames(what, use64, result.values);
