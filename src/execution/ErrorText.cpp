@@ -15,6 +15,8 @@ std::wstring ErrorText(uint32_t code) {
                              reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   LocalMemory owner(buffer);
   if (n == 0 || buffer == nullptr) return Format(L"%d", {static_cast<int32_t>(code)});
+  // System texts end with a line break; a log line must not.
+  while (n > 0 && (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n' || buffer[n - 1] == L' ')) --n;
   return std::wstring(buffer, n);
 }
 

@@ -5,7 +5,8 @@
 namespace prereq {
 
 // The system's message text for an error code (user's default language, no
-// inserts); the code in signed decimal when the system has none.
+// inserts, without its closing line break); the code in signed decimal when
+// the system has none.
 std::wstring ErrorText(uint32_t code);
 
 }  // namespace prereq

@@ -79,6 +79,9 @@ TEST(ErrorText, SystemMessageOrSignedDecimal) {
   std::wstring text = ErrorText(ERROR_FILE_NOT_FOUND);
   EXPECT_NE(text, L"2");
   EXPECT_FALSE(text.empty());
+  // It goes into a log line: no line break of its own.
+  EXPECT_EQ(text.find_first_of(L"\r\n"), std::wstring::npos) << text;
+  EXPECT_NE(text.back(), L' ');
   EXPECT_EQ(ErrorText(0xE0000023u), L"-536870877");
 }
 
