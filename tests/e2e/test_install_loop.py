@@ -208,5 +208,8 @@ def test_reboot_rule_keeps_the_store(reboot_prefix, make_setup):
     assert not any(line.endswith(" Second") for line in marker_lines(marker))
     if result.code == -1:
         assert "After running prerequisites we have:  Reboot was required=true" in lines
+    # Boot the prefix again, as after the restart.
+    prefix.stop()
+    prefix.start()
     assert prefix.reg_query(STORE_KEY, "FIRST_RC") == ("REG_SZ", "0")
     assert prefix.reg_query(STORE_KEY, "SECOND_RC") is None
