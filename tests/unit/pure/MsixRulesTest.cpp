@@ -58,20 +58,6 @@ TEST(MsixPackagePathForm, Table) {
   }
 }
 
-TEST(IsUncPath, Table) {
-  struct Case {
-    std::wstring path;
-    bool unc;
-  };
-  const Case cases[] = {
-      {L"\\\\server\\share\\a.msix", true}, {L"\\\\server", true},
-      {L"\\\\?\\UNC\\server\\share", true}, {L"\\\\?\\C:\\a.msix", false},
-      {L"\\\\.\\C:\\a.msix", false},        {L"C:\\a.msix", false},
-      {L"\\a.msix", false},                 {L"", false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(IsUncPath(c.path), c.unc) << N(c.path);
-}
-
 TEST(ArchitectureText, CompleteTable) {
   struct Case {
     uint32_t value;
@@ -95,20 +81,16 @@ TEST(MsixPackageMatches, Table) {
     MsixIdentity package;
     bool matches;
   };
+  // Case, publishers and architecture texts are covered by the lookup under
+  // Wine; these are the edges of the rule.
   const Case cases[] = {
-      {{L"Contoso.App", L"", L""}, app, true},  // only a name: any publisher, any architecture
       {{L"Contoso.App", L"x64", L"CN=Contoso"}, app, true},
-      {{L"contoso.app", L"", L""}, app, false},  // name with case
-      {{L"Contoso.Ap", L"", L""}, app, false},
-      {{L"", L"", L""}, app, false},  // an empty name is compared too
+      {{L"Contoso.Ap", L"", L""}, app, false},  // whole names only
+      {{L"", L"", L""}, app, false},            // an empty name is compared too
       {{L"", L"", L""}, unnamed, true},
-      {{L"Contoso.App", L"X64", L""}, app, false},  // architecture texts are lower case
-      {{L"Contoso.App", L"x86", L""}, app, false},
-      {{L"Contoso.App", L"", L"CN=Contoso"}, app, true},
-      {{L"Contoso.App", L"", L"cn=contoso"}, app, false},  // publisher with case
-      {{L"Contoso.App", L"", L"CN=Other"}, app, false},
       {{L"Contoso.App", L"", L""}, unknownArch, true},
       {{L"Contoso.App", L"x64", L""}, unknownArch, false},  // no text never matches one
+      {{L"Contoso.App", L"", L""}, app, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MsixPackageMatches(c.query, c.package), c.matches)
