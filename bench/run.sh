@@ -8,6 +8,7 @@
 #      entries, natively and under Wine (bench/native/config_load.cpp)
 #  (c) the size of build/prereq.exe
 #  (d) downloads and MD5: bench/transfer.sh
+#  (e) the install loop over 20 packages against a batch script: bench/chain.sh
 #
 # BENCH_RUNS (default 20) sets the number of runs of (a).
 set -euo pipefail
@@ -142,3 +143,8 @@ rm -rf "$work"
 # ---------------------------------------------------------------- (d)
 echo
 "$repo/bench/transfer.sh"
+
+# ---------------------------------------------------------------- (e)
+echo
+echo "== (e) install loop: 20 shipped packages against a batch script"
+"$repo/bench/chain.sh"

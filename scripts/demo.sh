@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Runs build/prereq.exe once under Wine the way an installation would: a copy
-# named demo.exe in a folder of its own, with demo.ini beside it.
+# The main job, once, under Wine, the way an installation runs it: a copy of
+# the program named demo.exe in a folder of its own with demo.ini beside it,
+# in quiet mode. Its one mandatory prerequisite is a Windows Installer package
+# (built here from examples/demo-package.wxs with wixl) served by an HTTP
+# server on 127.0.0.1: the program finds it missing, downloads it, accepts it
+# by size and MD5, installs it with msiexec, detects it again, and exits 0.
 #
 # examples/demo.ini is kept as UTF-8 text; the program reads UTF-16 LE with a
-# byte-order mark and CR LF line ends, so it is converted here. @DEMO_DIR@ in
-# it stands for the Windows path of the demo folder.
+# byte-order mark and CR LF line ends, so it is converted here. @DEMO_DIR@,
+# @URL@, @MD5@ and @SIZE@ in it are filled in here.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,6 +26,7 @@ else
   echo "      test build (build/x64) in a 64-bit Wine prefix"
   build=$repo/build/x64 arch=win64 prefix=$repo/build/wine/demo-win64 wine=/usr/lib/wine/wine64
 fi
+build=${PREREQ_DEMO_BUILD:-$build}
 exe=$build/prereq.exe
 runwait=$build/tools/runwait.exe
 
@@ -36,9 +41,38 @@ trap '"$repo/scripts/wine-prefix.sh" stop "$prefix" "$arch"' EXIT
 
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+product="{4D2B8A61-7C3E-4F19-A5B0-93E6D1C27F48}"
+
+echo "== the prerequisite: $work/www/runtime.msi (wixl)"
+mkdir -p "$work/www"
+(cd "$repo/examples" && wixl -o "$work/www/runtime.msi" demo-package.wxs)
+size=$(stat -c %s "$work/www/runtime.msi")
+md5=$(md5sum "$work/www/runtime.msi" | cut -d' ' -f1)
+echo "   $size bytes, MD5 $md5"
+
+# A loopback HTTP server on a free port; it logs every request.
+/usr/bin/python3 - "$work/www" >"$work/port" 2>"$work/server.log" <<'PY' &
+import functools, http.server, sys
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
+httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+print(httpd.server_address[1], flush=True)
+httpd.serve_forever()
+PY
+server=$!
+trap 'kill $server 2>/dev/null; "$repo/scripts/wine-prefix.sh" stop "$prefix" "$arch"' EXIT
+for _ in $(seq 50); do [ -s "$work/port" ] && break; sleep 0.1; done
+url="http://127.0.0.1:$(<"$work/port")/runtime.msi"
+echo "== serving $url"
+
+# A clean start: the product of an earlier demo run is removed first.
+"$wine" msiexec /x "$product" /qn </dev/null >/dev/null 2>&1 || true
+
 cp "$exe" "$work/demo.exe"
-config=$(<"$repo/examples/demo.ini")
+config=$(grep -v '^;' "$repo/examples/demo.ini")
 config=${config//@DEMO_DIR@/$(winpath "$work")}
+config=${config//@URL@/$url}
+config=${config//@MD5@/$md5}
+config=${config//@SIZE@/$size}
 { printf '\xff\xfe'; printf '%s\n' "$config" | sed 's/\r$//; s/$/\r/' | iconv -f UTF-8 -t UTF-16LE; } \
   >"$work/demo.ini"
 
@@ -69,5 +103,15 @@ if [ -f "$work/demo.log" ]; then
 else
   echo "== no log was written ($work/demo.log missing)"
 fi
+echo "== requests the server answered"
+sed 's/^/   /' "$work/server.log"
+echo "== Windows Installer after the run"
+if "$wine" reg query 'HKCU\Software\Microsoft\Installer\Products' /s </dev/null 2>/dev/null |
+     grep -q "Prereq Demo Runtime"; then
+  echo "   Prereq Demo Runtime is installed (product $product)"
+else
+  echo "   Prereq Demo Runtime is NOT installed"
+fi
 echo "== exit code: ${code:-$status} (Wine status $status, $(awk "BEGIN{printf \"%.2f\", $end-$start}") s)"
 echo "== files left in $work"
+[ "${code:-$status}" = 0 ]
