@@ -10,6 +10,7 @@
 #include "evaluation/OsConditions.h"
 #include "evaluation/Search.h"
 #include "execution/Msix.h"
+#include "execution/PackageLauncher.h"
 #include "platform/core/Handles.h"
 #include "platform/core/WinText.h"
 
@@ -256,3 +257,45 @@ TEST(MsixSearch, BeforeWindows10CollectsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+class NeverInstalled : public RebootDecider {
+ public:
+  bool IsInstalledNow(size_t) override { return false; }
+};
+
+}  // namespace
+
+// The install loop sends packaged apps to the package manager; a path in long
+// UNC form arrives as a share path the manager can open.
+TEST(MsixDeployment, InstallLoopRouteAndLongSharePaths) {
+  MsixStub stub;
+  stub.Set(L"FailWhere", L"bad");
+  ResultStore store("PrereqTestMsixStore");
+  NeverInstalled decider;
+  PackageLauncher launcher(store, decider);
+  launcher.isLocalSystem = [] { return true; };  // packaged apps never reach msiexec
+  const struct {
+    const wchar_t* path;
+    const wchar_t* uri;
+    uint32_t code;
+  } cases[] = {
+      {L"\\\\?\\UNC\\server\\share\\pkgs\\app.msix", L"\\\\server\\share\\pkgs\\app.msix", 0},
+      {L"\\\\?\\C:\\pkgs\\App.APPX", L"C:\\pkgs\\App.APPX", 0},
+      {L"C:\\pkgs\\bad.msixbundle", L"C:\\pkgs\\bad.msixbundle", kMsixDeploymentFailed},
+  };
+  for (const auto& c : cases) {
+    LaunchItem item;
+    item.path = c.path;
+    item.resultPropertyName = L"MSIX_RC";
+    launcher.launchList = {item};
+    EXPECT_EQ(launcher.LaunchPackage(0), c.code == 0) << c.path;
+    EXPECT_EQ(launcher.launchList[0].returnCode, c.code);
+    const std::vector<std::wstring> requests = stub.TakeRequests();
+    ASSERT_GE(requests.size(), 1u);
+    EXPECT_EQ(ToUtf8(requests[0]), ToUtf8(L"CreateUri|" + std::wstring(c.uri)));
+  }
+  EXPECT_EQ(launcher.lastLaunchError, kMsixDeploymentFailed);
+  store.DeleteKey();
+}
