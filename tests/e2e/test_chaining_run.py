@@ -74,8 +74,12 @@ def test_download_accepted_then_cleaned_up(prefix, make_setup, payload):
                                  "ExactSize": len(data), "Folder": "sub"}])
     assert result.code == 0, result
     i = lines.index("Starting installing prerequisites in silent mode.")
-    assert lines[i + 1:i + 5] == ["Starting download of:Pkg", "Download completed succesfully.",
-                                  "Downloaded file was accepted.", "Searching for:Pkg"], lines
+    assert lines[i + 1:i + 4] == ["Starting download of:Pkg", "Download completed succesfully.",
+                                  "Downloaded file was accepted."], lines
+    # The install loop then runs the accepted file (not a program: it fails),
+    # and the prerequisite is searched for again.
+    assert lines[i + 4].startswith("Launching file:") and lines[i + 4].endswith(name), lines
+    assert "Searching for:Pkg" in lines[i + 5:], lines
     assert "After running prerequisites we have:  Reboot was required=false" in lines
     # The download and the folders it created are gone at the end of the run.
     assert not (setup.folder / "dl" / "sub" / name).exists()
