@@ -88,7 +88,7 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
     WriteLine(L"Launch failed. Error:" + ErrorText(code));
   }
   WriteLine(Format(L"Return code of launched file:%lu", {static_cast<uint32_t>(code)}));
-  store.SetInt(ToAnsi(item.resultPropertyName), static_cast<int32_t>(code));
+  store.SetInt(ToThreadAnsi(item.resultPropertyName), static_cast<int32_t>(code));
   if (code == kRebootPending || (code & 0xC0000000u) == 0xC0000000u) ::Sleep(pauseAfterFailureMs);
   return code == 0 || code == kRebootPending;
 }

@@ -30,6 +30,7 @@ std::string ToUtf8(std::wstring_view text) { return Narrow(CP_UTF8, text); }
 std::wstring FromUtf8(std::string_view text) { return Widen(CP_UTF8, text); }
 std::string ToAnsi(std::wstring_view text) { return Narrow(CP_ACP, text); }
 std::wstring FromAnsi(std::string_view text) { return Widen(CP_ACP, text); }
+std::string ToThreadAnsi(std::wstring_view text) { return Narrow(CP_THREAD_ACP, text); }
 
 std::wstring LoadResourceString(UINT id) {
   const wchar_t* text = nullptr;

@@ -15,6 +15,8 @@ std::wstring FromUtf8(std::string_view text);
 // Narrow text in the ANSI code page, for the few calls that need it.
 std::string ToAnsi(std::wstring_view text);
 std::wstring FromAnsi(std::string_view text);
+// Narrow text in the calling thread's ANSI code page.
+std::string ToThreadAnsi(std::wstring_view text);
 
 // A text of this executable's string table; empty when the table has none.
 std::wstring LoadResourceString(UINT id);
