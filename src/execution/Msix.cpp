@@ -11,6 +11,7 @@
 #include "execution/MsixRules.h"
 #include "execution/MsixWinRt.h"
 #include "platform/core/Handles.h"
+#include "platform/core/PathForms.h"
 
 namespace prereq {
 
@@ -291,7 +292,7 @@ bool MsixInstaller::Install() {
 uint32_t DeployMsixPackage(const std::wstring& path) {
   bool installed = false;
   const bool ran = RunOnNewThread([&] {
-    const std::wstring packagePath = MsixPackagePathForm(path);
+    const std::wstring packagePath = ToLongPathForm(path);
     RunOnNewThread([&] {
       MultithreadedApartment apartment;
       if (!apartment.Entered()) return;

@@ -4,39 +4,6 @@
 
 namespace prereq {
 
-namespace {
-constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
-constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
-constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
-constexpr size_t kLongestShortPath = 247;
-
-bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-}  // namespace
-
-bool IsUncPath(std::wstring_view path) {
-  if (StartsWith(path, kLongUncPrefix)) return true;
-  if (StartsWith(path, kLongPrefix) || StartsWith(path, kDevicePrefix)) return false;
-  return StartsWith(path, L"\\\\");
-}
-
-std::wstring MsixPackagePathForm(std::wstring_view path) {
-  if (path.size() <= kLongestShortPath) return std::wstring(path);
-  if (StartsWith(path, kLongPrefix) || StartsWith(path, kDevicePrefix)) return std::wstring(path);
-  if (IsUncPath(path)) {
-    std::wstring out(kLongUncPrefix);
-    out.append(path.substr(2));
-    return out;
-  }
-  if (path[1] == L':') {
-    std::wstring out(kLongPrefix);
-    out.append(path);
-    return out;
-  }
-  return std::wstring(path);
-}
-
 std::wstring_view ArchitectureText(uint32_t architecture) {
   switch (static_cast<MsixArchitecture>(architecture)) {
     case MsixArchitecture::X86:

@@ -1,23 +1,12 @@
 #pragma once
 // The platform-free rules of packaged-application deployment and lookup: the
-// path form handed to the package manager, the architecture texts, which
+// architecture texts, which
 // installed package answers a lookup, and how a search string names it.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace prereq {
-
-// A network path as the shell judges it: two leading backslashes, except the
-// namespaced forms "\\?\" and "\\.\", of which only "\\?\UNC\" is one.
-bool IsUncPath(std::wstring_view path);
-
-// The path as the package manager receives it. A path longer than 247
-// characters that begins with two backslashes or has ":" as its second
-// character gets "\\?\UNC\" in place of the two backslashes when it is a
-// network path, "\\?\" in front otherwise. A path that is already in a
-// namespaced form ("\\?\", "\\.\") stays as it is, as do shorter paths.
-std::wstring MsixPackagePathForm(std::wstring_view path);
 
 // ProcessorArchitecture values that have a text.
 enum class MsixArchitecture : uint32_t {

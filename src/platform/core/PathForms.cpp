@@ -22,7 +22,8 @@ std::wstring StripTrailingBlanksAndDots(std::wstring_view piece) {
 
 std::wstring ToLongPathForm(std::wstring_view path) {
   if (path.size() <= 247) return std::wstring(path);
-  if (StartsWith(path, kLongPrefix)) return std::wstring(path);
+  // Already namespaced ("\\?\", "\\.\"): never prefixed twice.
+  if (StartsWith(path, kLongPrefix) || StartsWith(path, L"\\\\.\\")) return std::wstring(path);
   if (StartsWith(path, L"\\\\")) {
     std::wstring out(kLongUncPrefix);
     out.append(path.substr(2));

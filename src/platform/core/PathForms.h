@@ -8,7 +8,8 @@ namespace prereq {
 
 // A path longer than 247 characters that begins with two backslashes or has
 // ":" as its second character gets the "\\?\" prefix ("\\?\UNC\" in place of
-// the two leading backslashes of a UNC path) unless it already has it.
+// the two leading backslashes of a UNC path) unless it is already in a
+// namespaced form ("\\?\", "\\.\").
 // Shorter paths are returned unchanged.
 std::wstring ToLongPathForm(std::wstring_view path);
 

@@ -15,49 +15,6 @@ std::string N(std::wstring_view w) {
   return out;
 }
 
-// A path of exactly `length` characters: `head`, then "a" characters, then
-// ".msix".
-std::wstring PathOf(const std::wstring& head, size_t length) {
-  std::wstring path = head;
-  path.append(length - head.size() - 5, L'a');
-  return path + L".msix";
-}
-
-TEST(MsixPackagePathForm, Table) {
-  struct Case {
-    std::wstring path;
-    std::wstring expected;
-  };
-  const std::wstring drive248 = PathOf(L"C:\\pkgs\\", 248);
-  const std::wstring drive247 = PathOf(L"C:\\pkgs\\", 247);
-  const std::wstring unc248 = PathOf(L"\\\\server\\share\\", 248);
-  const std::wstring unc247 = PathOf(L"\\\\server\\share\\", 247);
-  const std::wstring relative = PathOf(L"pkgs\\", 300);
-  const std::wstring rooted = PathOf(L"\\pkgs\\", 300);
-  const std::wstring longForm = L"\\\\?\\" + PathOf(L"C:\\pkgs\\", 300);
-  const std::wstring longUnc = L"\\\\?\\UNC\\" + PathOf(L"server\\share\\", 300);
-  const std::wstring lowerUnc = L"\\\\?\\unc\\" + PathOf(L"server\\share\\", 300);
-  const std::wstring device = L"\\\\.\\" + PathOf(L"C:\\pkgs\\", 300);
-  const Case cases[] = {
-      {L"", L""},
-      {L"C:\\a.msix", L"C:\\a.msix"},
-      {drive247, drive247},  // 247 characters are still short
-      {drive248, L"\\\\?\\" + drive248},
-      {unc247, unc247},
-      {unc248, L"\\\\?\\UNC\\" + unc248.substr(2)},
-      {relative, relative},  // neither a drive nor a share
-      {rooted, rooted},
-      // Already namespaced: never prefixed twice, never turned into a share.
-      {longForm, longForm},
-      {longUnc, longUnc},
-      {lowerUnc, lowerUnc},  // "\\?\" already, whatever follows
-      {device, device},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(N(MsixPackagePathForm(c.path)), N(c.expected)) << N(c.path);
-  }
-}
-
 TEST(ArchitectureText, CompleteTable) {
   struct Case {
     uint32_t value;
