@@ -9,13 +9,12 @@ code is 0."""
 from __future__ import annotations
 
 import shutil
-import subprocess
 import uuid
 from pathlib import Path
 
 import pytest
 
-from winehelp import BUILD, TOOLS, read_log
+from winehelp import BUILD, TOOLS, build_msi, read_log
 
 FOUND = "Search result:An acceptable version was found."
 DOWNLOAD = "Search result:No acceptable version found. It must be downloaded."
@@ -224,40 +223,18 @@ def test_ignore_detection_and_selection_follows_parents(prefix, make_setup, disp
     assert lines[-2] == SUMMARY
 
 
+PRODUCT = "{5E1A7C2B-3D4F-4A6B-8C9D-0E1F2A3B4C5D}"
+UPGRADE = "{A0B1C2D3-E4F5-4061-8293-A4B5C6D7E8F9}"
+COMPONENT = "{0F1E2D3C-4B5A-4968-8776-655443322110}"
+
+
 @pytest.fixture(scope="module")
 def msi_package(tmp_path_factory):
     if not shutil.which("wixl"):
         pytest.skip("wixl is not installed")
-    folder = tmp_path_factory.mktemp("msi")
-    (folder / "payload.txt").write_text("payload\n")
-    (folder / "p.wxs").write_text(WXS)
-    subprocess.run(["wixl", "-o", str(folder / "p.msi"), str(folder / "p.wxs")], check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return folder / "p.msi"
-
-
-PRODUCT = "{5E1A7C2B-3D4F-4A6B-8C9D-0E1F2A3B4C5D}"
-UPGRADE = "{A0B1C2D3-E4F5-4061-8293-A4B5C6D7E8F9}"
-COMPONENT = "{0F1E2D3C-4B5A-4968-8776-655443322110}"
-WXS = f"""<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{PRODUCT}" Name="PrereqE2E Product" Language="1033" Version="1.2.3"
-           Manufacturer="Tests" UpgradeCode="{UPGRADE}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
-    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLDIR" Name="PrereqE2E">
-          <Component Id="Main" Guid="{COMPONENT}">
-            <File Id="payload" Source="payload.txt" KeyPath="yes"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="All" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-"""
+    return build_msi(tmp_path_factory.mktemp("msi"), product=PRODUCT, upgrade=UPGRADE,
+                     component=COMPONENT, name="PrereqE2E Product", version="1.2.3",
+                     per_user=False)
 
 
 def test_windows_installer_searches(prefix, make_setup, display, msi_package):

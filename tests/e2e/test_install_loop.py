@@ -9,37 +9,18 @@ import functools
 import hashlib
 import http.server
 import shutil
-import subprocess
 import threading
 import time
 
 import pytest
 
 from conftest import PREFIX_ROOT, unusable
-from winehelp import TOOLS, WinePrefix, read_log
+from winehelp import TOOLS, WinePrefix, build_msi, read_log
 
 STORE_KEY = r"HKCU\InterbootContext"
 PRODUCT = "{3B0D6E1F-58A2-4C37-9E41-2F6A8D0C7B15}"
 COMPONENT = "{3B0D6E1F-58A2-4C37-9E41-2F6A8D0C7B16}"
-WXS = f"""<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="{PRODUCT}" Name="PrereqE2E Loop Product" Language="1033" Version="2.0.1"
-           Manufacturer="Tests" UpgradeCode="{{3B0D6E1F-58A2-4C37-9E41-2F6A8D0C7B17}}">
-    <Package InstallerVersion="200" Compressed="yes" InstallScope="perUser"/>
-    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="LocalAppDataFolder">
-        <Directory Id="INSTALLDIR" Name="PrereqE2ELoop">
-          <Component Id="Main" Guid="{COMPONENT}">
-            <File Id="payload" Source="payload.txt" KeyPath="yes"/>
-          </Component>
-        </Directory>
-      </Directory>
-    </Directory>
-    <Feature Id="All" Level="1"><ComponentRef Id="Main"/></Feature>
-  </Product>
-</Wix>
-"""
+UPGRADE = "{3B0D6E1F-58A2-4C37-9E41-2F6A8D0C7B17}"
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
@@ -62,13 +43,11 @@ def server(tmp_path_factory):
 def msi(server, tmp_path_factory):
     if not shutil.which("wixl"):
         pytest.skip("wixl is not installed")
-    folder = tmp_path_factory.mktemp("msi")
-    (folder / "payload.txt").write_text("payload\n")
-    (folder / "p.wxs").write_text(WXS)
-    subprocess.run(["wixl", "-o", str(folder / "p.msi"), str(folder / "p.wxs")], check=True,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    path = build_msi(tmp_path_factory.mktemp("msi"), product=PRODUCT, upgrade=UPGRADE,
+                     component=COMPONENT, name="PrereqE2E Loop Product", version="2.0.1",
+                     per_user=True)
     root, base = server
-    data = (folder / "p.msi").read_bytes()
+    data = path.read_bytes()
     (root / "loop.msi").write_bytes(data)
     return f"{base}/loop.msi", data
 

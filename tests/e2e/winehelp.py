@@ -455,3 +455,37 @@ class Setup:
 
     def run(self, timeout: float = 60) -> RunResult:
         return self.finish(self.start(), timeout)
+
+
+# -- Windows Installer packages -------------------------------------------
+
+def build_msi(folder: Path, *, product: str, upgrade: str, component: str, name: str,
+              version: str, per_user: bool) -> Path:
+    """Builds with wixl a product with one file component: per user into the
+    local application data, or per machine into Program Files."""
+    folder = Path(folder)
+    scope, root = ("perUser", "LocalAppDataFolder") if per_user else \
+        ("perMachine", "ProgramFilesFolder")
+    (folder / "payload.txt").write_text("payload\n")
+    (folder / "p.wxs").write_text(f"""<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="{product}" Name="{name}" Language="1033" Version="{version}"
+           Manufacturer="Tests" UpgradeCode="{upgrade}">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="{scope}"/>
+    <Media Id="1" Cabinet="p.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="{root}">
+        <Directory Id="INSTALLDIR" Name="{name.replace(' ', '')}">
+          <Component Id="Main" Guid="{component}">
+            <File Id="payload" Source="payload.txt" KeyPath="yes"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="All" Level="1"><ComponentRef Id="Main"/></Feature>
+  </Product>
+</Wix>
+""")
+    subprocess.run(["wixl", "-o", str(folder / "p.msi"), str(folder / "p.wxs")], check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return folder / "p.msi"
