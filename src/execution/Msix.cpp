@@ -56,14 +56,7 @@ class ComPtr {
 // static import of it would keep the whole program from starting there.
 class RuntimeLibrary {
  public:
-  RuntimeLibrary() {
-    wchar_t folder[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return;
-    std::wstring path(folder, length);
-    if (path.back() != L'\\') path.push_back(L'\\');
-    path += L"combase.dll";
-    module_.reset(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  RuntimeLibrary() : module_(LoadSystemLibrary(L"combase.dll")) {
     if (!module_) return;
     activateInstance = Function<RoActivateInstanceFn>("RoActivateInstance");
     getActivationFactory = Function<RoGetActivationFactoryFn>("RoGetActivationFactory");

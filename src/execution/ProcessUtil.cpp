@@ -25,16 +25,6 @@ struct BasicProcessInformation {
 using NtQueryInformationProcessFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
 constexpr ULONG kProcessBasicInformation = 0;
 
-// The system folder's copy of ntdll.dll, never one found along the search path.
-Library LoadSystemNtdll() {
-  wchar_t folder[MAX_PATH];
-  const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return Library();
-  std::wstring path(folder, n);
-  path += L"\\ntdll.dll";
-  return Library(::LoadLibraryW(path.c_str()));
-}
-
 struct WindowSearch {
   DWORD processId;
   HWND captioned = nullptr;  // visible with a caption: the one to bring up
@@ -176,7 +166,7 @@ DWORD GetParentProcessId(DWORD processId) {
   KernelHandle process(
       ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return 0;
-  const Library ntdll = LoadSystemNtdll();
+  const Library ntdll = LoadSystemLibrary(L"ntdll.dll");
   if (!ntdll) return 0;
   const auto query = reinterpret_cast<NtQueryInformationProcessFn>(
       ::GetProcAddress(ntdll.get(), "NtQueryInformationProcess"));

@@ -1,5 +1,7 @@
 #include "platform/core/Handles.h"
 
+#include <string>
+
 namespace prereq {
 
 namespace {
@@ -12,6 +14,16 @@ T Kernel32Function(const char* name) {
   return k32 ? reinterpret_cast<T>(::GetProcAddress(k32, name)) : nullptr;
 }
 }  // namespace
+
+Library LoadSystemLibrary(const wchar_t* fileName) {
+  wchar_t folder[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return Library();
+  std::wstring path(folder, n);
+  if (path.back() != L'\\') path.push_back(L'\\');
+  path += fileName;
+  return Library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
 
 Wow64RedirectionOff::Wow64RedirectionOff() {
   static const DisableFn disable = Kernel32Function<DisableFn>("Wow64DisableWow64FsRedirection");

@@ -96,6 +96,10 @@ using Library = UniqueHandle<LibraryTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
+// Loads the copy of a system library that lies in the system folder (never
+// one found along the search path); empty when it cannot be loaded.
+Library LoadSystemLibrary(const wchar_t* fileName);
+
 // Runs a function when the scope ends, unless dismissed.
 template <typename F>
 class ScopeGuard {
