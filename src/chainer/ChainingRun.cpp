@@ -63,10 +63,6 @@ bool CheckMandatory(PrerequisiteRunner& runner) {
   return true;
 }
 
-bool IsInstalledNow(PrerequisiteRunner& runner, size_t index) {
-  return runner.IsInstalledNow(index);
-}
-
 int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
                     StatusWindow& statusWindow, bool quiet, const std::wstring& title) {
   ResultStore store;

@@ -20,7 +20,5 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
 void ReevaluateAfterInstall(PrerequisiteRunner& runner);
 // True when no mandatory prerequisite ("m" without "i") is still selected.
 bool CheckMandatory(PrerequisiteRunner& runner);
-// Re-evaluates one prerequisite; true when it is installed now.
-bool IsInstalledNow(PrerequisiteRunner& runner, size_t index);
 
 }  // namespace prereq

@@ -49,10 +49,12 @@ std::wstring_view ExtensionOf(std::wstring_view path) {
   return path.substr(dot);
 }
 
+bool IsMsiPackagePath(std::wstring_view path) { return EqualsAsciiNoCase(ExtensionOf(path), L".msi"); }
+
 ProcessCommand LocalSystemCommand(std::wstring_view path, std::wstring_view finalPath,
                                   std::wstring_view args) {
   ProcessCommand command;
-  if (EqualsAsciiNoCase(ExtensionOf(path), L".msi")) {
+  if (IsMsiPackagePath(path)) {
     command.commandLine = L"msiexec.exe /i \"";
     command.commandLine += finalPath;
     command.commandLine += L"\"";

@@ -33,14 +33,18 @@ std::wstring WithLeadingSpace(std::wstring_view args);
 // "." comes after the last "\"; empty otherwise.
 std::wstring_view ExtensionOf(std::wstring_view path);
 
+// True when the extension is exactly ".msi" (compared without regard to
+// ASCII case): such packages are installed through msiexec.exe.
+bool IsMsiPackagePath(std::wstring_view path);
+
 // How a package is started with CreateProcess under the system account.
 struct ProcessCommand {
   std::wstring applicationName;  // empty: none
   std::wstring commandLine;
 };
 
-// ".msi" files (extension compared without regard to ASCII case) go through
-// msiexec.exe /i with the quoted `finalPath`; anything else is started itself
+// ".msi" files (IsMsiPackagePath) go through msiexec.exe /i with the quoted
+// `finalPath`; anything else is started itself
 // with its quoted path followed by a space and the arguments. `args` is
 // already resolved and spaced (WithLeadingSpace).
 ProcessCommand LocalSystemCommand(std::wstring_view path, std::wstring_view finalPath,

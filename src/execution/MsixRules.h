@@ -1,7 +1,7 @@
 #pragma once
-// The platform-free rules of packaged-application deployment and lookup: the
-// architecture texts, which
-// installed package answers a lookup, and how a search string names it.
+// The platform-free rules of the installed-package lookup: the architecture
+// texts, which installed package answers a lookup, and how a search string
+// names it.
 #include <cstdint>
 #include <string>
 #include <string_view>

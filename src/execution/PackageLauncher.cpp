@@ -57,9 +57,8 @@ std::wstring FinalPathOf(const std::wstring& path) {
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
                          DWORD& returnCode) {
   const std::wstring args = WithLeadingSpace(ExpandProperties(commandLine, false));
-  const bool isMsi = ExtensionOf(path).size() == 4 && HasExtension(path, L"msi");
   const ProcessCommand command =
-      LocalSystemCommand(path, isMsi ? FinalPathOf(path) : std::wstring(), args);
+      LocalSystemCommand(path, IsMsiPackagePath(path) ? FinalPathOf(path) : std::wstring(), args);
   return ProcessUtil::CreateProcessAndWait(command.applicationName, command.commandLine,
                                            NORMAL_PRIORITY_CLASS, returnCode);
 }
@@ -77,7 +76,7 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
   if (IsPackagedApp(path)) {
     code = DeployMsixPackage(path);
     done = code == 0;
-  } else if ((isLocalSystem != nullptr ? isLocalSystem() : IsLocalSystem())) {
+  } else if (isLocalSystem()) {
     done = LaunchAsLocalSystem(path, item.commandLine, code);
   } else {
     done = ProcessUtil::ShellExecuteAndWait(path, item.commandLine, L"", quiet, code);

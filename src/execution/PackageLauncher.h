@@ -10,6 +10,7 @@
 
 #include "chainer/ResultStore.h"
 #include "execution/LaunchRules.h"
+#include "platform/core/Security.h"
 
 namespace prereq {
 
@@ -58,7 +59,7 @@ class PackageLauncher {
   RebootDecider& decider;
   // The account test that picks the process-creation route; replaceable so
   // that the route can be exercised without the system account.
-  bool (*isLocalSystem)() = nullptr;
+  bool (*isLocalSystem)() = &IsLocalSystem;
 
  protected:
   // Waits this long after 3010 and after codes of 0xC0000000 and above.

@@ -52,6 +52,9 @@ TEST(LaunchRules, LocalSystemCommands) {
   EXPECT_EQ(WithLeadingSpace(L""), L"");
   EXPECT_EQ(WithLeadingSpace(L"/qn"), L" /qn");
   EXPECT_EQ(WithLeadingSpace(L"  /qn"), L"  /qn");
+  EXPECT_TRUE(IsMsiPackagePath(L"C:\\s\\a.MsI"));
+  EXPECT_FALSE(IsMsiPackagePath(L"C:\\s\\a.msix"));
+  EXPECT_FALSE(IsMsiPackagePath(L"C:\\s.msi\\setup"));
   EXPECT_EQ(ExtensionOf(L"C:\\a.b\\c"), L"");
   EXPECT_EQ(ExtensionOf(L"C:\\a.b\\c.tar.gz"), L".gz");
 }
