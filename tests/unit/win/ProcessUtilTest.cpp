@@ -178,3 +178,53 @@ TEST(WaitWithMessagePump, DispatchesUntilSignalled) {
 }
 
 }  // namespace
+
+namespace {
+
+// The first top-level window in z-order that belongs to the process.
+HWND TopWindowOf(DWORD processId) {
+  for (HWND w = GetTopWindow(nullptr); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == processId && (GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) return w;
+  }
+  return nullptr;
+}
+
+bool IsAbove(HWND upper, HWND lower) {
+  for (HWND w = GetWindow(lower, GW_HWNDPREV); w != nullptr; w = GetWindow(w, GW_HWNDPREV))
+    if (w == upper) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(BringProcessWindowToTop, RaisesThePackagesCaptionedWindow) {
+  const std::wstring name = L"prereq-ut-show-" + std::to_wstring(GetCurrentProcessId());
+  KernelHandle stop(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  std::wstring line = L"\"" + ToolPath(L"showwindow") + L"\" " + name;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNOACTIVATE;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  KernelHandle process(pi.hProcess), thread(pi.hThread);
+  ScopeGuard end([&] {
+    SetEvent(stop.get());
+    WaitForSingleObject(process.get(), 10000);
+  });
+  HWND theirs = nullptr;
+  for (int i = 0; i < 100 && theirs == nullptr; ++i, Sleep(50)) theirs = TopWindowOf(pi.dwProcessId);
+  ASSERT_NE(theirs, nullptr);
+  // A window of ours on top of it.
+  HWND ours = CreateWindowW(L"STATIC", L"Ours", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 200, 100,
+                            nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(ours, nullptr);
+  ScopeGuard destroy([&] { DestroyWindow(ours); });
+  SetWindowPos(ours, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ASSERT_TRUE(IsAbove(ours, theirs));
+
+  ProcessUtil::BringProcessWindowToTop(process.get());
+  EXPECT_TRUE(IsAbove(theirs, ours));
+}
