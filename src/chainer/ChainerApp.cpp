@@ -5,6 +5,7 @@
 #include <new>
 
 #include "chainer/ChainingRun.h"
+#include "chainer/Cleanup.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FileVersion.h"
 #include "evaluation/FolderProperties.h"
@@ -30,7 +31,17 @@ ChainerApp::ChainerApp(std::wstring path) {
   }
 }
 
-ChainerApp::~ChainerApp() = default;
+ChainerApp::~ChainerApp() { RunCleanup(); }
+
+void ChainerApp::RunCleanup() noexcept {
+  if (cleanupDone_) return;
+  cleanupDone_ = true;
+  try {
+    prereq::RunCleanup(cleanup);
+  } catch (...) {
+    // The clean-up reports nothing; the exit code stays as it is.
+  }
+}
 
 bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring& text) {
   text.clear();
@@ -77,7 +88,7 @@ void ChainerApp::Run() {
   list.expander = [](std::wstring_view text, bool) { return ExpandProperties(text, false); };
   LoadConfiguration(ini, list);
 
-  LoadChainerSettings(ini, cleanupSettings);
+  LoadCleanup(ini, modulePath, iniPath, cleanup);
   ChainerSettings settings;
   if (LoadChainerSettings(ini, settings) && !settings.LogFile.empty()) {
     loggingEnabled = true;

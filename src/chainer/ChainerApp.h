@@ -6,6 +6,7 @@
 #include <string>
 
 #include "acquisition/PackagedFiles.h"
+#include "chainer/CleanupRules.h"
 #include "chainer/Configuration.h"
 #include "ui/StatusWindow.h"
 
@@ -15,6 +16,7 @@ class ChainerApp {
  public:
   // `modulePath` overrides the executable's own path (tests); empty = own path.
   explicit ChainerApp(std::wstring modulePath = {});
+  // Runs the clean-up (RunCleanup) first.
   ~ChainerApp();
   ChainerApp(const ChainerApp&) = delete;
   ChainerApp& operator=(const ChainerApp&) = delete;
@@ -22,11 +24,17 @@ class ChainerApp {
   // The main flow; the outcome is left in exitCode.
   void Run();
 
+  // The clean-up at exit: deletes what `cleanup` lists and starts the
+  // clean-up script. Carried out once per object, whatever the exit code:
+  // later calls (the destructor's after a caller's own) do nothing. Never
+  // throws; failures are passed over silently.
+  void RunCleanup() noexcept;
+
   int32_t exitCode = 0;  // 0, 1 or -1
   bool quiet = false;
   PackagedFiles packagedFiles;
   StatusWindow statusWindow;
-  ChainerSettings cleanupSettings;  // [PREREQ_CHAINER] as read at start-up
+  CleanupState cleanup;  // filled from [PREREQ_CHAINER] at start-up
   std::wstring modulePath;
   std::wstring iniPath;
   std::wstring appFolder;  // without a trailing backslash
@@ -36,6 +44,7 @@ class ChainerApp {
 
  private:
   std::wstring title_;
+  bool cleanupDone_ = false;
 };
 
 // Reads the configuration file: the two byte-order-mark bytes are skipped

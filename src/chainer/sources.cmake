@@ -4,9 +4,11 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/IniFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Configuration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModulePaths.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CleanupRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ChainingRun.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResultStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ChainerApp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Cleanup.cpp
 )

@@ -3,10 +3,12 @@
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/LaunchRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MsixRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CleanupScriptRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ProcessUtil.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ErrorText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PackageLauncher.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Msix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CleanupScript.cpp
 )
