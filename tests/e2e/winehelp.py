@@ -489,3 +489,72 @@ def build_msi(folder: Path, *, product: str, upgrade: str, component: str, name:
     subprocess.run(["wixl", "-o", str(folder / "p.msi"), str(folder / "p.wxs")], check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return folder / "p.msi"
+
+
+# --------------------------------------------------------------------------
+# Stand-in PowerShell
+
+
+class PowerShellStandIn:
+    """build/tools/psstandin.exe as powershell.exe in the prefix, where
+    prereq.exe looks for PowerShell: <System folder>\\WindowsPowerShell\\v1.0.
+    A 32-bit program in a 64-bit prefix sees syswow64 as its System folder
+    (file-system redirection), so the stand-in goes there and not into
+    system32. Every start writes a record (command line, working folder, show
+    command) into the "records" folder beside it. install() keeps Wine's own
+    file and restore() puts it back."""
+
+    SUBPATH = Path("WindowsPowerShell") / "v1.0"
+
+    def __init__(self, prefix: WinePrefix):
+        self.prefix = prefix
+        program_is_64bit = pe_is_64bit(PREREQ_EXE)
+        system = "syswow64" if prefix.is64 and not program_is_64bit else "system32"
+        self.folder = prefix.drive_c / "windows" / system / self.SUBPATH
+        self.exe = self.folder / "powershell.exe"
+        self.saved = self.folder / "powershell.exe.wine"
+        self.records_folder = self.folder / "records"
+
+    def install(self) -> "PowerShellStandIn":
+        self.folder.mkdir(parents=True, exist_ok=True)
+        if self.exe.exists() and not self.saved.exists():
+            shutil.copyfile(self.exe, self.saved)
+        shutil.copyfile(TOOLS / "psstandin.exe", self.exe)
+        self.clear()
+        return self
+
+    def restore(self) -> None:
+        if self.saved.exists():
+            shutil.copyfile(self.saved, self.exe)
+            self.saved.unlink()
+        else:
+            self.exe.unlink(missing_ok=True)
+        shutil.rmtree(self.records_folder, ignore_errors=True)
+
+    def clear(self) -> None:
+        shutil.rmtree(self.records_folder, ignore_errors=True)
+
+    def records(self) -> list[dict[str, str]]:
+        """The records written so far, oldest first: {"cmdline", "cwd", "show"}."""
+        if not self.records_folder.exists():
+            return []
+        out = []
+        files = sorted(self.records_folder.glob("*.rec"), key=lambda p: p.stat().st_mtime_ns)
+        for path in files:
+            fields = {}
+            for line in path.read_text(encoding="utf-8").split("\n"):
+                if "=" in line:
+                    key, value = line.split("=", 1)
+                    fields[key] = value
+            out.append(fields)
+        return out
+
+    def wait_for(self, count: int = 1, timeout: float = 30) -> list[dict[str, str]]:
+        """Waits until `count` records exist (the chainer does not wait for
+        the script, so the record may come after its exit)."""
+        end = time.time() + timeout
+        while True:
+            found = self.records()
+            if len(found) >= count or time.time() > end:
+                return found
+            time.sleep(0.1)
