@@ -224,6 +224,8 @@ std::optional<std::wstring> AcceptCleanupToken(std::wstring_view token, std::wst
                                      ? token.substr(kLiteralPrefix.size())
                                      : token;
   if (body.find_first_of(L"*?<>\"|") != std::wstring_view::npos) return std::nullopt;
+  // A trailing separator names a folder, never a file to delete.
+  if (token.back() == L'\\' || token.back() == L'/') return std::nullopt;
   const std::optional<ResolvedPath> p = ResolveFullPath(token);
   const std::optional<ResolvedPath> r = ResolveFullPath(root);
   if (!p || !r || !Inside(*p, *r)) return std::nullopt;

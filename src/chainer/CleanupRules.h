@@ -83,7 +83,8 @@ std::vector<std::wstring> FoldersInsideRoot(std::wstring_view folder, std::wstri
 
 // The checks a CleanupFiles token passes before it is tested on disk: a full
 // path in the absolute forms ("X:\", "\\") without wildcard characters
-// (* ? < > " |) that lies inside a non-empty root. Gives the resolved path to
+// (* ? < > " |) and without a trailing separator (a folder) that lies inside
+// a non-empty root. Gives the resolved path to
 // delete, or nothing.
 std::optional<std::wstring> AcceptCleanupToken(std::wstring_view token, std::wstring_view root);
 

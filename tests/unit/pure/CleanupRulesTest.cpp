@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -173,6 +174,8 @@ TEST(CleanupRules, AcceptsExistingFullPathsInsideTheRootOnly) {
       {L"C:\\T\\a?.txt", nullptr},
       {L"C:\\T\\a<", nullptr},
       {L"C:\\T\\a\"", nullptr},
+      {L"C:\\T\\a.txt\\", nullptr},  // a trailing separator names a folder
+      {L"C:\\T\\a.txt/", nullptr},
   };
   for (const auto& c : cases) {
     const std::optional<std::wstring> accepted = AcceptCleanupToken(c.token, root);
@@ -276,4 +279,37 @@ TEST(CleanupRules, AFolderGoesToTheScriptOnlyWithAtMostOneListedEntry) {
   EXPECT_FALSE(FolderMayGoToScript({L"C:\\T\\A\\B\\prereq.exe", L"C:\\T\\A\\B\\log.txt"}, list));
   // Two listed entries are still two: the count decides first.
   EXPECT_FALSE(FolderMayGoToScript({L"C:\\T\\A\\B", L"C:\\T\\A\\B\\prereq.exe"}, list));
+}
+
+TEST(CleanupRules, ResolutionIsStableOnArbitraryText) {
+  // Texts over the characters that matter to the rules: whatever comes out
+  // of the acceptance lies inside the root and resolves to itself.
+  const std::wstring alphabet = L"\\/.:? CTa*\u0001";
+  const std::wstring roots[] = {L"C:\\T", L"C:\\T\\", L"C:", L"\\\\s\\T", L"\\\\?\\C:\\T"};
+  std::mt19937 random(7);
+  size_t accepted = 0;
+  for (int n = 0; n < 20000; ++n) {
+    std::wstring text(random() % 16, L'\0');
+    for (wchar_t& c : text) c = alphabet[random() % alphabet.size()];
+    if (n % 2 == 0) text = L"C:\\T\\" + text;
+    for (const std::wstring& root : roots) {
+      const std::optional<std::wstring> path = AcceptCleanupToken(text, root);
+      if (!path) continue;
+      ++accepted;
+      ASSERT_TRUE(LiesInside(*path, root)) << text << L" in " << root;
+      ASSERT_EQ(ResolvedText(*path), *path) << text;
+      const std::optional<ResolvedPath> again = ResolveFullPath(*path);
+      ASSERT_TRUE(again);
+      for (const std::wstring& piece : again->pieces)
+        ASSERT_TRUE(piece != L"." && piece != L".." && !piece.empty()) << text;
+    }
+    const std::optional<ResolvedPath> resolved = ResolveFullPath(text);
+    if (resolved) {
+      ASSERT_EQ(ResolvedText(resolved->Text()), resolved->Text()) << text;
+      for (const std::wstring& folder : FoldersInsideRoot(text, L"C:\\T"))
+        ASSERT_TRUE(LiesInside(folder, L"C:\\T")) << folder;
+    }
+    SplitCleanupFiles(text);
+  }
+  EXPECT_GT(accepted, 1000u);  // the texts reach the accepting paths too
 }

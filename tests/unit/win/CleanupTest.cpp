@@ -244,6 +244,31 @@ TEST(Cleanup, NoSectionNoRootAndFoldersOutsideTheRoot) {
   EXPECT_TRUE(FileExists(dir / L"T"));
 }
 
+TEST(Cleanup, LongPathsAreDeletedAndRemovedInTheirLongForm) {
+  TestFolder dir;
+  const std::wstring root = dir / L"root";
+  MakeFolder(root);
+  std::wstring folder = root;
+  std::vector<std::wstring> chain;
+  while (folder.size() < 300) {
+    folder += L"\\" + std::wstring(40, L'd');
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr));
+    chain.push_back(folder);
+  }
+  const std::wstring file = folder + L"\\x.txt";
+  WriteBytes(L"\\\\?\\" + file, "x");
+  ASSERT_TRUE(FileExists(L"\\\\?\\" + file));
+  CleanupState state;
+  ASSERT_TRUE(LoadCleanup(Chainer(L"CleanupFiles=" + file + L"\r\nCleanupFolders=" + root + L"\r\n"),
+                          dir / L"prereq.exe", dir / L"prereq.ini", state));
+  ASSERT_EQ(state.deleteList.size(), 2u);
+  EXPECT_EQ(state.deleteList[0], file);
+  RunCleanup(state, [](const CleanupState&) {});
+  EXPECT_FALSE(FileExists(L"\\\\?\\" + file));
+  EXPECT_FALSE(FileExists(L"\\\\?\\" + chain.front()));  // every folder up to the root
+  EXPECT_TRUE(FileExists(root));
+}
+
 TEST(CleanupScript, StartsTheStandInWithTheQuotedPathsInTheScriptsFolder) {
   TestFolder dir;
   RecordFolder records(dir / L"records");
