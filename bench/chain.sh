@@ -54,7 +54,7 @@ for n in 0 $count; do
       printf '[App%s]\nDisplayName=Package %s\nSetupFile=guipackage.exe\nOperator=1\n' "$i" "$i"
       printf 'NoUiCommandLine=0 %s /q\n' "$marker"
     done
-  } | write_utf16 "$dir/chain.ini"
+  } | write_utf16 "$dir/chain.ini.src"
   {
     echo "@echo off"
     for i in $(seq 1 "$n"); do echo "\"$(winpath "$dir")\\guipackage.exe\" 0 $marker /q"; done
@@ -62,7 +62,7 @@ for n in 0 $count; do
 done
 
 /usr/bin/python3 - "$wine" "$work" "$count" "$runs" <<'PY'
-import statistics, subprocess, sys, time
+import shutil, statistics, subprocess, sys, time
 from pathlib import Path
 wine, work, count, runs = sys.argv[1], Path(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
 
@@ -72,6 +72,8 @@ def winpath(p):
 def once(kind, n):
     d = work / f"chain{n}"
     (d / "marker.txt").unlink(missing_ok=True)
+    # The program deletes its configuration file at exit: a fresh one each run.
+    shutil.copyfile(d / "chain.ini.src", d / "chain.ini")
     args = [wine, str(d / "chain.exe")] if kind == "chain" else \
            [wine, "cmd", "/c", winpath(d / "script.cmd")]
     t = time.perf_counter()

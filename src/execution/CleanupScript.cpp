@@ -71,6 +71,8 @@ bool RunCleanupScript(const std::vector<std::wstring>& folderList,
                       const std::wstring& cleanupScript, bool scriptElevated,
                       int32_t retryCount) {
   if (folderList.empty()) return true;
+  // No script, no copy: the System folder is not even looked up.
+  if (cleanupScript.empty()) return false;
   return RunCleanupScriptWith(folderList, cleanupScript, scriptElevated, retryCount,
                               GetPowerShellPath(), ProgramTempFolder());
 }

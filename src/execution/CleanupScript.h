@@ -16,7 +16,8 @@ namespace prereq {
 // `scriptElevated`, otherwise "open".
 // True when nothing had to be done (empty folderList), when no PowerShell
 // exists (nothing is copied or started then), or when the script was handed
-// to the shell; false when the copy cannot be made (nothing is started).
+// to the shell; false when the copy cannot be made (no script named, script
+// missing, no name free in the temporary folder): nothing is started then.
 bool RunCleanupScript(const std::vector<std::wstring>& folderList,
                       const std::wstring& cleanupScript, bool scriptElevated,
                       int32_t retryCount);

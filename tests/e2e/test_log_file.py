@@ -70,6 +70,9 @@ def test_second_run_appends_without_second_mark(prefix, make_setup):
 
     first = setup.run()
     first_bytes = log.read_bytes()
+    # The clean-up at exit deleted the configuration file: the same again.
+    assert not setup.ini.exists()
+    setup.write_config(chainer_config(log=setup.win(log)))
     second = setup.run()
 
     assert (first.code, second.code) == (0, 0)
