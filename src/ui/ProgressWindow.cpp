@@ -27,6 +27,7 @@ enum : UINT {
 constexpr UINT_PTR kFlashTimer = 1;
 constexpr UINT kFlashMs = 200;
 constexpr COLORREF kErrorColour = RGB(0xD4, 0x1F, 0x1F);
+constexpr COLORREF kErrorTextColour = RGB(0xC0, 0x00, 0x00);
 
 int ClampToInt(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
@@ -48,6 +49,22 @@ void RegisterProgressBarClass() {
   classes.dwSize = sizeof(classes);
   classes.dwICC = ICC_PROGRESS_CLASS;
   init(&classes);
+}
+
+// Turns the visual style of a window off (classic drawing) or back on.
+// Without the theme library nothing changes.
+void UseClassicLook(HWND window, bool classic) {
+  static const Library uxtheme = LoadSystemLibrary(L"uxtheme.dll");
+  using SetThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+  static const auto setTheme =
+      uxtheme ? reinterpret_cast<SetThemeFn>(::GetProcAddress(uxtheme.get(), "SetWindowTheme"))
+              : nullptr;
+  if (setTheme == nullptr) return;
+  // A blank name matches no style: the control draws itself the classic way.
+  if (classic)
+    setTheme(window, L" ", L" ");
+  else
+    setTheme(window, nullptr, nullptr);
 }
 
 }  // namespace
@@ -126,8 +143,22 @@ void ProgressWindow::ShowError() {
   ::SendMessageW(bar, PBM_SETRANGE32, 0, whole);
   ::SendMessageW(bar, PBM_SETPOS, whole, 0);
   ::SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);
+  // A bar without the error state (a platform without it, or a style that
+  // ignores it) is drawn classically in the error colour instead.
+  classicBar_ = ::SendMessageW(bar, PBM_GETSTATE, 0, 0) != PBST_ERROR;
+  if (classicBar_) UseClassicLook(bar, true);
   ::SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorColour);
+  ::InvalidateRect(::GetDlgItem(window_, IDC_PROGRESS_STATUS), nullptr, TRUE);
   taskbar_.SetError(static_cast<uint64_t>(whole), static_cast<uint64_t>(whole));
+}
+
+void ProgressWindow::ClearError() {
+  HWND bar = ::GetDlgItem(window_, IDC_PROGRESS_BAR);
+  errorShown_ = false;
+  ::SendMessageW(bar, PBM_SETSTATE, PBST_NORMAL, 0);
+  ::SendMessageW(bar, PBM_SETBARCOLOR, 0, CLR_DEFAULT);
+  if (classicBar_) UseClassicLook(bar, false);
+  classicBar_ = false;
 }
 
 INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wParam,
@@ -164,12 +195,8 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wP
       self->downloadDone_ = 0;
       ::SetDlgItemTextW(dialog, IDC_PROGRESS_STATUS,
                         reinterpret_cast<const std::wstring*>(lParam)->c_str());
-      if (self->errorShown_) {
-        // Work goes on after an error that did not end the run.
-        self->errorShown_ = false;
-        ::SendMessageW(bar, PBM_SETSTATE, PBST_NORMAL, 0);
-        ::SendMessageW(bar, PBM_SETBARCOLOR, 0, CLR_DEFAULT);
-      }
+      // Work goes on after an error that did not end the run.
+      if (self->errorShown_) self->ClearError();
       self->ShowBar();
       return TRUE;
     }
@@ -184,6 +211,14 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wP
       ::ShowWindow(bar, SW_HIDE);
       ::SetTimer(dialog, kFlashTimer, kFlashMs, nullptr);
       return TRUE;
+    case WM_CTLCOLORSTATIC: {
+      // The status line of an error is written in the error colour.
+      if (!self->errorShown_ || reinterpret_cast<HWND>(lParam) != ::GetDlgItem(dialog, IDC_PROGRESS_STATUS))
+        return FALSE;
+      const LRESULT brush = ::DefWindowProcW(dialog, message, wParam, lParam);
+      ::SetTextColor(reinterpret_cast<HDC>(wParam), kErrorTextColour);
+      return static_cast<INT_PTR>(brush);
+    }
     case WM_TIMER:
       if (wParam != kFlashTimer) return FALSE;
       ::KillTimer(dialog, kFlashTimer);

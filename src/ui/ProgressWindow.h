@@ -77,6 +77,7 @@ class ProgressWindow final : public ProgressObserver {
   bool OnInit(HWND dialog);
   void ShowBar();
   void ShowError();
+  void ClearError();
   // Sends a message to the window when it still exists.
   LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -100,6 +101,7 @@ class ProgressWindow final : public ProgressObserver {
   ProgressSteps steps_;
   TaskbarProgress taskbar_;
   bool errorShown_ = false;
+  bool classicBar_ = false;  // drawn classically while the error shows
 };
 
 }  // namespace prereq

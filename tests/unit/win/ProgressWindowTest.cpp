@@ -26,6 +26,7 @@ struct Bar {
   int pos = -1, max = -1;
   bool visible = false;
   std::wstring status;
+  bool errorText = false;  // the status line is written in the error colour
   bool operator==(const Bar&) const = default;
 };
 
@@ -33,7 +34,7 @@ std::ostream& operator<<(std::ostream& out, const Bar& bar) {
   char text[512];
   WideCharToMultiByte(CP_UTF8, 0, bar.status.c_str(), -1, text, sizeof text, nullptr, nullptr);
   return out << "{pos " << bar.pos << ", max " << bar.max << ", visible " << bar.visible << ", \""
-             << text << "\"}";
+             << text << "\", error text " << bar.errorText << "}";
 }
 
 BOOL CALLBACK FindProgressControl(HWND window, LPARAM param) {
@@ -86,6 +87,14 @@ class ScriptTask final : public ProgressTask {
     wchar_t text[256] = {};
     GetDlgItemTextW(window, IDC_PROGRESS_STATUS, text, 256);
     bar.status = text;
+    // Asks the window for the colours of its status line, as the line does
+    // when it paints.
+    HDC dc = CreateCompatibleDC(nullptr);
+    SetTextColor(dc, RGB(1, 2, 3));
+    SendMessageW(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_PROGRESS_STATUS)));
+    bar.errorText = GetTextColor(dc) == RGB(0xC0, 0x00, 0x00);
+    DeleteDC(dc);
     return bar;
   }
   void Record() { seen.push_back(Read()); }
@@ -214,10 +223,10 @@ TEST(ProgressWindow, ErrorReportShowsTheTextFlashesTheBarAndAnswersTheCode) {
   EXPECT_GE(hiddenFor, 150u);
   EXPECT_LT(hiddenFor, 2000u);
   ASSERT_EQ(task.seen.size(), 4u);
-  EXPECT_EQ(task.seen[0], (Bar{2000, 2000, false, L"a.exe"}));
-  EXPECT_EQ(task.seen[1], (Bar{2000, 2000, true, L"a.exe"}));
-  EXPECT_EQ(task.seen[2], (Bar{1000, 2000, true, L"Downloading B"}));
-  EXPECT_EQ(task.seen[3], (Bar{2000, 2000, true, L""}));
+  EXPECT_EQ(task.seen[0], (Bar{2000, 2000, false, L"a.exe", true}));
+  EXPECT_EQ(task.seen[1], (Bar{2000, 2000, true, L"a.exe", true}));
+  EXPECT_EQ(task.seen[2], (Bar{1000, 2000, true, L"Downloading B", false}));
+  EXPECT_EQ(task.seen[3], (Bar{2000, 2000, true, L"", true}));
 }
 
 TEST(ProgressWindow, CancelAndEscapeCloseWithTwoAndSetTheFlag) {
