@@ -26,6 +26,7 @@ enum : UINT {
 
 constexpr UINT_PTR kFlashTimer = 1;
 constexpr UINT kFlashMs = 200;
+constexpr DWORD kDownloadRedrawMs = 50;
 constexpr COLORREF kErrorColour = RGB(0xD4, 0x1F, 0x1F);
 constexpr COLORREF kErrorTextColour = RGB(0xC0, 0x00, 0x00);
 
@@ -201,6 +202,7 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wP
       return TRUE;
     }
     case kMsgDownload:
+      self->downloadPosted_ = false;
       self->steps_.SetDownload(self->downloadDone_, self->downloadTotal_);
       self->ShowBar();
       return TRUE;
@@ -263,16 +265,26 @@ void ProgressWindow::Start(int, uint64_t totalLength, const std::wstring&) {
   downloadDone_ = 0;
   downloadTotal_ = totalLength;
   postedUnits_ = 0;
+  lastPostTick_ = ::GetTickCount() - kDownloadRedrawMs;
 }
 
 void ProgressWindow::Progress(uint64_t bytes) {
   const uint64_t done = downloadDone_.fetch_add(bytes) + bytes;
-  // At most one message per unit of the bar: the worker never waits for the
-  // window, and the window redraws only what shows.
+  // The worker never waits for the window, and the window redraws the bar
+  // only when it moved, at most every kDownloadRedrawMs (and at the end), with
+  // at most one message waiting: a download's blocks come far faster than
+  // anyone can see.
   const uint32_t units = DownloadUnits(done, downloadTotal_);
   if (units == postedUnits_) return;
+  const DWORD now = ::GetTickCount();
+  if (units != kUnitsPerStep && now - lastPostTick_ < kDownloadRedrawMs) return;
+  // The window clears the flag before it reads the counters, so a message
+  // still waiting shows this block too.
+  if (downloadPosted_.exchange(true)) return;
   postedUnits_ = units;
-  if (HWND window = window_) ::PostMessageW(window, kMsgDownload, 0, 0);
+  lastPostTick_ = now;
+  HWND window = window_;
+  if (window == nullptr || !::PostMessageW(window, kMsgDownload, 0, 0)) downloadPosted_ = false;
 }
 
 void ProgressWindow::Done(uint32_t, uint32_t) {

@@ -19,8 +19,10 @@
 //   wintool.exe ping <selector...> [--interval <ms>] [--appear <ms>]
 //       Waits up to --appear ms (default 60000) for the window, then sends it
 //       WM_NULL every --interval ms (default 20) until it is gone, and prints
-//       one JSON object: samples, max_ms, mean_ms, p99_ms, slow (answers that
-//       took 100 ms or more).
+//       one JSON object: samples, max_ms, max_at_ms (when the longest answer
+//       was asked for, from the first sample), life_ms (from the first sample
+//       to the window's end), mean_ms, p99_ms, slow (answers that took 100 ms
+//       or more).
 //
 // A selector picks visible top-level windows: --title <exact title>,
 // --title-contains <text>, --class <class name>, --pid <process id>,
@@ -322,7 +324,9 @@ int Ping(const Selector& selector, DWORD intervalMs, DWORD appearMs) {
     return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
   };
   std::vector<double> samples;
-  double next = now();
+  std::vector<double> at;  // when each sample was taken, from the first
+  const double first = now();
+  double next = first;
   for (;;) {
     const double before = now();
     DWORD_PTR answer = 0;
@@ -333,6 +337,7 @@ int Ping(const Selector& selector, DWORD intervalMs, DWORD appearMs) {
     // sampling; a time-out counts as it is.
     if (!ok && !IsWindow(window)) break;
     samples.push_back(took);
+    at.push_back(before - first);
     if (!IsWindow(window)) break;
     next += intervalMs;
     const double wait = next - now();
@@ -349,11 +354,14 @@ int Ping(const Selector& selector, DWORD intervalMs, DWORD appearMs) {
     if (s >= 100.0) ++slow;
   }
   const double p99 = sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
-  char line[256];
+  const size_t worst = static_cast<size_t>(std::max_element(samples.begin(), samples.end()) -
+                                           samples.begin());
+  char line[320];
   std::snprintf(line, sizeof line,
-                "{\"samples\":%u,\"max_ms\":%.3f,\"mean_ms\":%.3f,\"p99_ms\":%.3f,\"slow\":%u}\n",
-                static_cast<unsigned>(samples.size()), sorted.back(), sum / samples.size(), p99,
-                static_cast<unsigned>(slow));
+                "{\"samples\":%u,\"max_ms\":%.3f,\"max_at_ms\":%.1f,\"life_ms\":%.1f,"
+                "\"mean_ms\":%.3f,\"p99_ms\":%.3f,\"slow\":%u}\n",
+                static_cast<unsigned>(samples.size()), sorted.back(), at[worst], now() - first,
+                sum / samples.size(), p99, static_cast<unsigned>(slow));
   Print(line);
   return 0;
 }
