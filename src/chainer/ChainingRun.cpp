@@ -145,7 +145,8 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
       if (runTitle.empty()) {
         // The status window's caption, as the start-up computes it.
         runTitle = statusWindow.Title();
-        if (runTitle.empty()) runTitle = Format(LoadResourceString(IDS_SETUP_TITLE), {GetModulePath()});
+        if (runTitle.empty())
+          runTitle = Format(LoadResourceString(IDS_SETUP_TITLE), {GetModulePath()});
       }
       result = RunBasicUi(runner, runTitle);
     }

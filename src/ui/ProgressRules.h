@@ -9,10 +9,10 @@
 namespace prereq {
 
 // Results of the progress window.
-inline constexpr intptr_t kProgressSucceeded = 1;        // all mandatory prerequisites present
-inline constexpr intptr_t kProgressClosed = 2;           // cancelled, or a reboot is pending
+inline constexpr intptr_t kProgressSucceeded = 1;  // all mandatory prerequisites present
+inline constexpr intptr_t kProgressClosed = 2;     // cancelled, or a reboot is pending
 inline constexpr intptr_t kProgressMandatoryMissing = 7;
-inline constexpr intptr_t kProgressNotShown = -1;        // the window could not be shown
+inline constexpr intptr_t kProgressNotShown = -1;  // the window could not be shown
 
 // The bar counts this many units per step, so that a download can move it
 // within its step.
@@ -57,7 +57,7 @@ uint32_t DownloadUnits(uint64_t done, uint64_t total);
 struct BasicUiPasses {
   std::function<uint32_t()> downloadPass;  // 0, or 1603 when it failed
   std::function<void()> openSitePass;
-  std::function<uint32_t()> installLoop;   // 0, 1602 or 1603
+  std::function<uint32_t()> installLoop;  // 0, 1602 or 1603
   std::function<bool()> cancelled;
 };
 // Runs the download pass; only when it gave 0 and the user did not cancel,

@@ -21,7 +21,7 @@ enum : UINT {
   kMsgStatus,                 // wParam: kind, lParam: const std::wstring*
   kMsgError,                  // lParam: const std::wstring*
   kMsgDone,
-  kMsgDownload,               // posted: the running download moved
+  kMsgDownload,  // posted: the running download moved
 };
 
 constexpr UINT_PTR kFlashTimer = 1;
@@ -215,8 +215,8 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wP
       return TRUE;
     case WM_CTLCOLORSTATIC: {
       // The status line of an error is written in the error colour.
-      if (!self->errorShown_ || reinterpret_cast<HWND>(lParam) != ::GetDlgItem(dialog, IDC_PROGRESS_STATUS))
-        return FALSE;
+      HWND line = ::GetDlgItem(dialog, IDC_PROGRESS_STATUS);
+      if (!self->errorShown_ || reinterpret_cast<HWND>(lParam) != line) return FALSE;
       const LRESULT brush = ::DefWindowProcW(dialog, message, wParam, lParam);
       ::SetTextColor(reinterpret_cast<HDC>(wParam), kErrorTextColour);
       return static_cast<INT_PTR>(brush);

@@ -96,8 +96,8 @@ class ProgressWindow final : public ProgressObserver {
   std::atomic<uint64_t> downloadTotal_{0};
   std::atomic<uint64_t> downloadDone_{0};
   std::atomic<bool> downloadPosted_{false};  // a message about it waits
-  uint32_t postedUnits_ = 0;  // worker only
-  DWORD lastPostTick_ = 0;    // worker only
+  uint32_t postedUnits_ = 0;                 // worker only
+  DWORD lastPostTick_ = 0;                   // worker only
 
   // Window thread only.
   ProgressSteps steps_;

@@ -32,9 +32,9 @@ void CentreWindow(HWND window) {
                        ::GetWindowRect(owner, &ownerRect);
   MONITORINFO monitor{};
   monitor.cbSize = sizeof(monitor);
-  if (!::GetMonitorInfoW(::MonitorFromWindow(owner != nullptr ? owner : window,
-                                             MONITOR_DEFAULTTONEAREST),
-                         &monitor))
+  if (!::GetMonitorInfoW(
+          ::MonitorFromWindow(owner != nullptr ? owner : window, MONITOR_DEFAULTTONEAREST),
+          &monitor))
     return;
   const ScreenBox ownerBox = BoxOf(ownerRect);
   const ScreenBox box =

@@ -40,8 +40,8 @@
 namespace {
 
 std::string Utf8(const std::wstring& text) {
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                    0, nullptr, nullptr);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                    nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<size_t>(n > 0 ? n : 0), '\0');
   if (n > 0)
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), n,
@@ -136,8 +136,9 @@ std::string DescribeControl(HWND control) {
     Ask(control, PBM_GETRANGE, TRUE, 0, low);  // no PBRANGE: the answer is the limit
     Ask(control, PBM_GETRANGE, FALSE, 0, high);
     Ask(control, PBM_GETSTATE, 0, 0, state);
-    out += ",\"pos\":" + Number(static_cast<int>(pos)) + ",\"min\":" +
-           Number(static_cast<int>(low)) + ",\"max\":" + Number(static_cast<int>(high)) +
+    out += ",\"pos\":" + Number(static_cast<int>(pos)) +
+           ",\"min\":" + Number(static_cast<int>(low)) +
+           ",\"max\":" + Number(static_cast<int>(high)) +
            ",\"state\":" + Number(static_cast<int>(state));
   }
   return out + "}";
@@ -158,12 +159,12 @@ std::string Describe(HWND window) {
   DWORD pid = 0;
   GetWindowThreadProcessId(window, &pid);
   std::string out = "{\"hwnd\":" + Handle(window) + ",\"pid\":" + Number(pid) +
-                    ",\"process\":" + Json(ProcessName(pid)) + ",\"title\":" + Json(TextOf(window)) +
-                    ",\"class\":" + Json(ClassOf(window)) + ",\"rect\":" + Rect(window) +
+                    ",\"process\":" + Json(ProcessName(pid)) +
+                    ",\"title\":" + Json(TextOf(window)) + ",\"class\":" + Json(ClassOf(window)) +
+                    ",\"rect\":" + Rect(window) +
                     ",\"visible\":" + Bool(IsWindowVisible(window) != FALSE) +
                     ",\"enabled\":" + Bool(IsWindowEnabled(window) != FALSE) +
-                    ",\"owner\":" + Handle(GetWindow(window, GW_OWNER)) +
-                    ",\"controls\":[";
+                    ",\"owner\":" + Handle(GetWindow(window, GW_OWNER)) + ",\"controls\":[";
   bool first = true;
   for (HWND child : Children(window)) {
     if (!first) out += ",";
@@ -341,8 +342,10 @@ int Ping(const Selector& selector, DWORD intervalMs, DWORD appearMs) {
     if (!IsWindow(window)) break;
     next += intervalMs;
     const double wait = next - now();
-    if (wait > 0) Sleep(static_cast<DWORD>(wait));
-    else next = now();
+    if (wait > 0)
+      Sleep(static_cast<DWORD>(wait));
+    else
+      next = now();
   }
   if (samples.empty()) return 1;
   std::vector<double> sorted = samples;
@@ -354,8 +357,8 @@ int Ping(const Selector& selector, DWORD intervalMs, DWORD appearMs) {
     if (s >= 100.0) ++slow;
   }
   const double p99 = sorted[std::min(sorted.size() - 1, sorted.size() * 99 / 100)];
-  const size_t worst = static_cast<size_t>(std::max_element(samples.begin(), samples.end()) -
-                                           samples.begin());
+  const size_t worst =
+      static_cast<size_t>(std::max_element(samples.begin(), samples.end()) - samples.begin());
   char line[320];
   std::snprintf(line, sizeof line,
                 "{\"samples\":%u,\"max_ms\":%.3f,\"max_at_ms\":%.1f,\"life_ms\":%.1f,"
@@ -390,7 +393,8 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"send") {
     if (Option(own, L"--msg") == nullptr) return 2;
     return Send(selector, static_cast<UINT>(number(L"--msg", 0)),
-                static_cast<WPARAM>(number(L"--wparam", 0)), static_cast<LPARAM>(number(L"--lparam", 0)));
+                static_cast<WPARAM>(number(L"--wparam", 0)),
+                static_cast<LPARAM>(number(L"--lparam", 0)));
   }
   if (command == L"ping")
     return Ping(selector, static_cast<DWORD>(number(L"--interval", 20)),

@@ -140,29 +140,29 @@ TEST(ProgressWindow, ShowsThePassesTextsAndStepsThenClosesWithTheResult) {
     iconSet = SendMessageW(t.window, WM_GETICON, ICON_BIG, 0) != 0 &&
               SendMessageW(t.window, WM_GETICON, ICON_SMALL, 0) != 0;
     GetWindowRect(t.window, &placed);
-    t.Record();                                     // 0: "Preparing..."
+    t.Record();  // 0: "Preparing..."
     o.SetRange(2, 0);
-    t.Record();                                     // 1: two steps, none begun
+    t.Record();  // 1: two steps, none begun
     o.StatusText(L"Downloading A", kStatusKindAcquisition);
-    t.Record();                                     // 2
+    t.Record();  // 2
     o.Start(1, 4000, L"C:\\dl\\a.exe");
-    o.Progress(0);                                  // the resume offset
+    o.Progress(0);  // the resume offset
     o.Progress(1000);
     t.notes.push_back(t.WaitForPos(250) ? "quarter" : "no quarter");
     o.Progress(3000);
     t.notes.push_back(t.WaitForPos(1000) ? "whole" : "no whole");
-    o.Done(0, 0);                                   // the transfer's done: nothing closes
+    o.Done(0, 0);  // the transfer's done: nothing closes
     t.notes.push_back(IsWindow(t.window) ? "open" : "closed");
     o.StatusText(L"not shown", 7);
-    t.Record();                                     // 3: unchanged
+    t.Record();  // 3: unchanged
     o.StatusText(L"Downloading B", kStatusKindAcquisition);
-    o.Start(1, 0, L"C:\\dl\\b.exe");                // no length: stays at the step's start
+    o.Start(1, 0, L"C:\\dl\\b.exe");  // no length: stays at the step's start
     o.Progress(123456);
     Sleep(100);
-    t.Record();                                     // 4
+    t.Record();  // 4
     o.SetRange(1, 0);
     o.StatusText(L"Installing A", kStatusKindAcquisition);
-    t.Record();                                     // 5: a new pass
+    t.Record();  // 5: a new pass
     t.notes.push_back(o.IsCancelled() ? "cancelled" : "running");
     return true;
   };
@@ -174,10 +174,8 @@ TEST(ProgressWindow, ShowsThePassesTextsAndStepsThenClosesWithTheResult) {
   EXPECT_EQ(task.comOnWorker, S_FALSE);
   const std::vector<Bar> expected = {
       {0, 100, true, L"Preparing..."},  // the control's own range until a pass sets one
-      {0, 2000, true, L"Preparing..."},
-      {0, 2000, true, L"Downloading A"},
-      {1000, 2000, true, L"Downloading A"},
-      {1000, 2000, true, L"Downloading B"},
+      {0, 2000, true, L"Preparing..."},     {0, 2000, true, L"Downloading A"},
+      {1000, 2000, true, L"Downloading A"}, {1000, 2000, true, L"Downloading B"},
       {0, 1000, true, L"Installing A"},
   };
   EXPECT_EQ(task.seen, expected);
@@ -199,7 +197,8 @@ TEST(ProgressWindow, ErrorReportShowsTheTextFlashesTheBarAndAnswersTheCode) {
     answers[0] = o.ErrorReport(L"a.exe", 12029, nullptr);
     const DWORD start = GetTickCount();
     t.Record();  // 0: hidden right after the report
-    while (!IsWindowVisible(GetDlgItem(t.window, IDC_PROGRESS_BAR)) && GetTickCount() - start < 5000)
+    while (!IsWindowVisible(GetDlgItem(t.window, IDC_PROGRESS_BAR)) &&
+           GetTickCount() - start < 5000)
       Sleep(5);
     hiddenFor = GetTickCount() - start;
     t.Record();  // 1: shown again, whole (in the error state)
@@ -207,7 +206,7 @@ TEST(ProgressWindow, ErrorReportShowsTheTextFlashesTheBarAndAnswersTheCode) {
     t.Record();  // 2: work goes on: the bar is back at the step
     answers[1] = o.ErrorReport(L"", kCode, nullptr);
     Sleep(400);
-    t.Record();  // 3: an empty text clears the line
+    t.Record();    // 3: an empty text clears the line
     return false;  // a failed pass: the window stays open
   };
   // A failed pass ends the worker, not the window: Cancel closes it.
@@ -309,7 +308,9 @@ class RecordingTaskbar final : public ITaskbarList3 {
   HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return answer_; }
   HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return answer_; }
   HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return answer_; }
-  HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override { return answer_; }
+  HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override {
+    return answer_;
+  }
   HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override {
     return answer_;
   }
@@ -357,13 +358,16 @@ TEST(ProgressWindow, TaskbarFollowsTheBarAndItsAbsenceChangesNothing) {
   }
   const std::vector<std::string> expected = {
       "init",
-      "state 2", "value 0/2000",        // SetRange
-      "value 0/2000",                   // step A
-      "value 1000/2000",                // A downloaded
-      "value 1000/2000",                // step B
-      "state 4", "value 2000/2000",     // the error: a whole red button
-      "state 2", "value 2000/2000",     // step C (beyond the range): work goes on
-      "state 0",                        // done: no progress
+      "state 2",
+      "value 0/2000",     // SetRange
+      "value 0/2000",     // step A
+      "value 1000/2000",  // A downloaded
+      "value 1000/2000",  // step B
+      "state 4",
+      "value 2000/2000",  // the error: a whole red button
+      "state 2",
+      "value 2000/2000",  // step C (beyond the range): work goes on
+      "state 0",          // done: no progress
   };
   EXPECT_EQ(recording.calls, expected);
   // E_NOTIMPL everywhere: the same calls are tried, the window is the same.
