@@ -26,7 +26,7 @@ enum : UINT {
 
 constexpr UINT_PTR kFlashTimer = 1;
 constexpr UINT kFlashMs = 200;
-constexpr DWORD kDownloadRedrawMs = 50;
+constexpr DWORD kDownloadRedrawMs = 100;
 constexpr COLORREF kErrorColour = RGB(0xD4, 0x1F, 0x1F);
 constexpr COLORREF kErrorTextColour = RGB(0xC0, 0x00, 0x00);
 
@@ -130,7 +130,10 @@ void ProgressWindow::ShowBar() {
   HWND bar = ::GetDlgItem(dialog, IDC_PROGRESS_BAR);
   const uint64_t range = steps_.Range();
   const uint64_t position = steps_.Position();
-  ::SendMessageW(bar, PBM_SETRANGE32, 0, ClampToInt(range));
+  if (ClampToInt(range) != barRange_) {
+    barRange_ = ClampToInt(range);
+    ::SendMessageW(bar, PBM_SETRANGE32, 0, barRange_);
+  }
   ::SendMessageW(bar, PBM_SETPOS, ClampToInt(position), 0);
   taskbar_.SetValue(position, range);
 }
@@ -141,6 +144,7 @@ void ProgressWindow::ShowError() {
   // A whole bar in the error state: an empty one would show nothing of it.
   // The error state colours a themed bar; the bar colour a classic one.
   const int whole = ClampToInt(steps_.Range() != 0 ? steps_.Range() : 1);
+  barRange_ = whole;
   ::SendMessageW(bar, PBM_SETRANGE32, 0, whole);
   ::SendMessageW(bar, PBM_SETPOS, whole, 0);
   ::SendMessageW(bar, PBM_SETSTATE, PBST_ERROR, 0);

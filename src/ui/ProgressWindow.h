@@ -102,6 +102,7 @@ class ProgressWindow final : public ProgressObserver {
   // Window thread only.
   ProgressSteps steps_;
   TaskbarProgress taskbar_;
+  int barRange_ = -1;  // the range the bar was last given
   bool errorShown_ = false;
   bool classicBar_ = false;  // drawn classically while the error shows
 };
