@@ -16,7 +16,7 @@ JOBS         := -j2
 # 64-bit build of the same sources (build/x64) is what runs under Wine.
 NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
 
-.PHONY: build build-x64 x64-if-needed test demo bench deps unit native e2e stop-wine clean
+.PHONY: build build-x64 x64-if-needed test demo bench screenshots deps unit native e2e stop-wine clean
 
 deps:
 	scripts/install-deps.sh
@@ -92,6 +92,14 @@ demo:
 	$(MAKE) --no-print-directory build
 	$(MAKE) --no-print-directory x64-if-needed
 	scripts/demo.sh
+
+# Pictures of the windows (status window, progress window during a download,
+# while installing and after an error, the message boxes) in build/screenshots.
+screenshots:
+	scripts/install-deps.sh
+	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory x64-if-needed
+	xvfb-run -a -s "-screen 0 1280x1024x24" $(PYTHON) scripts/screenshots.py </dev/null
 
 bench:
 	scripts/install-deps.sh

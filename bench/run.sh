@@ -9,6 +9,8 @@
 #  (c) the size of build/prereq.exe
 #  (d) downloads and MD5: bench/transfer.sh
 #  (e) the install loop over 20 packages against a batch script: bench/chain.sh
+#  (f) the basic-UI run: download throughput against quiet mode and the
+#      responsiveness of the progress window: bench/basicui.sh
 #
 # BENCH_RUNS (default 20) sets the number of runs of (a).
 set -euo pipefail
@@ -153,3 +155,8 @@ echo
 echo
 echo "== (e) install loop: 20 shipped packages against a batch script"
 "$repo/bench/chain.sh"
+
+# ---------------------------------------------------------------- (f)
+echo
+echo "== (f) basic-UI run: progress window and download"
+"$repo/bench/basicui.sh"

@@ -8,7 +8,10 @@
 #include "execution/ProcessUtil.h"
 #include "logging/Logger.h"
 #include "platform/core/Handles.h"
+#include "platform/core/TextFormat.h"
 #include "platform/core/WinText.h"
+#include "ui/ProgressRules.h"
+#include "ui/ProgressWindow.h"
 
 namespace prereq {
 
@@ -38,6 +41,48 @@ void Evaluate(PrereqList& list, StatusWindow& statusWindow, bool quiet, const st
   if (!worker) return;  // no evaluation without the worker
   ProcessUtil::WaitWithMessagePump(worker.get());
   ::WaitForSingleObject(worker.get(), INFINITE);
+}
+
+// The basic-UI run behind the progress window: the runner's passes on the
+// window's worker thread.
+class BasicUiRun final : public ProgressTask {
+ public:
+  explicit BasicUiRun(PrerequisiteRunner& runner) : runner_(runner) {}
+
+  bool RunPasses(ProgressObserver& observer) override {
+    return RunBasicUiPasses({
+        [&] { return runner_.DownloadPass(&observer); },
+        [&] { runner_.OpenSitePass(&observer); },
+        [&] { return runner_.RunInstallLoop(&observer); },
+        [&] { return observer.IsCancelled(); },
+    });
+  }
+  intptr_t Finish() override {
+    return DoneResult(runner_.launcher.rebootRequired, [&] { return MandatoryPresent(); });
+  }
+  void EndSession() override { runner_.rebootInProgress = true; }
+
+  bool MandatoryPresent() {
+    ReevaluateAfterInstall(runner_);
+    return CheckMandatory(runner_);
+  }
+
+ private:
+  PrerequisiteRunner& runner_;
+};
+
+// Shows the progress window, which runs the passes, and waits for its
+// worker: 1 when a mandatory prerequisite is missing, otherwise 0.
+int32_t RunBasicUi(PrerequisiteRunner& runner, const std::wstring& title) {
+  BasicUiRun task(runner);
+  ProgressWindow window(task, title);
+  const intptr_t shown = window.Run(::GetActiveWindow());
+  window.WaitForWorker();
+  const int32_t result =
+      BasicUiResult(shown, runner.launcher.rebootRequired, runner.rebootInProgress,
+                    [&] { return task.MandatoryPresent(); });
+  if (shown == kProgressNotShown) ::SetLastError(ERROR_OUTOFMEMORY);
+  return result;
 }
 
 }  // namespace
@@ -96,8 +141,14 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
       }
     } else if (list.BasicUi()) {
       WriteLine(L"Starting installing prerequisites in basic UI mode.");
-      // The progress window that runs the passes in this mode is not part of
-      // the program yet: nothing is obtained.
+      std::wstring runTitle = title;
+      if (runTitle.empty()) {
+        // The status window's caption, as the start-up computes it.
+        runTitle = statusWindow.Title();
+        if (runTitle.empty())
+          runTitle = Format(LoadResourceString(IDS_SETUP_TITLE), {GetModulePath()});
+      }
+      result = RunBasicUi(runner, runTitle);
     }
 
     if (loggingEnabled) {

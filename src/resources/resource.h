@@ -1,5 +1,6 @@
 #pragma once
 // Identifiers of the executable's resources.
+#define IDI_PROGRAM 100
 #define IDD_STATUS 201
 #define IDD_PROGRESS 216
 #define IDC_STATUS_TEXT 1001

@@ -1,5 +1,8 @@
 #include "ui/StatusWindow.h"
 
+#include "platform/core/Handles.h"
+#include "ui/WindowLook.h"
+
 namespace prereq {
 
 bool uiAllowed = true;
@@ -25,18 +28,28 @@ INT_PTR CALLBACK StatusWindow::DialogProc(HWND dialog, UINT message, WPARAM wPar
   switch (message) {
     case WM_INITDIALOG:
       ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      SetProgramIcon(dialog);
+      CentreWindow(dialog);
       return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == kSkipButton && self != nullptr) {
+    case WM_COMMAND: {
+      // The Skip button, and what Escape and the Close command turn into
+      // (the same identifier): a skip only while the button can be pressed.
+      HWND skip = ::GetDlgItem(dialog, kSkipButton);
+      if (LOWORD(wParam) == kSkipButton && self != nullptr && ::IsWindowVisible(skip) &&
+          ::IsWindowEnabled(skip)) {
         ::InterlockedExchange(&self->skipRequested_, 1);
-        ::EnableWindow(::GetDlgItem(dialog, kSkipButton), FALSE);
+        ::EnableWindow(skip, FALSE);
       }
       return TRUE;
+    }
     case WM_STATUS_CLOSE:
       ::DestroyWindow(dialog);
       return TRUE;
     case WM_DESTROY:
-      if (self != nullptr) self->window_ = nullptr;
+      if (self != nullptr) {
+        HWND expected = dialog;
+        self->window_.compare_exchange_strong(expected, nullptr);
+      }
       return FALSE;
     default:
       return FALSE;
@@ -71,17 +84,28 @@ void StatusWindow::Show(const std::wstring& title, const std::wstring& message, 
   ::UpdateWindow(window_);
 }
 
-void StatusWindow::Close() {
-  if (window_ == nullptr) return;
+void StatusWindow::Close(DWORD waitMs) {
+  HWND window = window_.exchange(nullptr);
+  if (window == nullptr) return;
   if (::GetCurrentThreadId() == ownerThread_) {
-    ::DestroyWindow(window_);
-    window_ = nullptr;
+    ::DestroyWindow(window);
     return;
   }
-  HWND window = window_;
-  ::PostMessageW(window, WM_STATUS_CLOSE, 0, 0);
-  while (::IsWindow(window)) ::Sleep(10);
-  window_ = nullptr;
+  if (!::PostMessageW(window, WM_STATUS_CLOSE, 0, 0)) return;  // already gone
+  // The owner destroys the window when it next dispatches messages, and a
+  // thread that ends takes its windows with it. A thread that pumps no more
+  // is waited for only so long; the posted request stays queued for it.
+  KernelHandle owner(::OpenThread(SYNCHRONIZE, FALSE, ownerThread_));
+  const DWORD start = ::GetTickCount();
+  while (::IsWindow(window)) {
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= waitMs) break;
+    const DWORD slice = waitMs - elapsed < 10 ? waitMs - elapsed : 10;
+    if (!owner || ::WaitForSingleObject(owner.get(), slice) != WAIT_TIMEOUT) {
+      owner.reset();
+      ::Sleep(slice);
+    }
+  }
 }
 
 }  // namespace prereq

@@ -3,6 +3,7 @@
 // prepares and while prerequisites are searched.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "resources/resource.h"
@@ -26,8 +27,12 @@ class StatusWindow {
   // sets its title, message and whether Skip is shown. Nothing happens while
   // uiAllowed is false.
   void Show(const std::wstring& title, const std::wstring& message, bool showSkip);
-  // Destroys the window (from another thread: asks it and waits).
-  void Close();
+  // Destroys the window. From another thread: asks the window's thread to
+  // destroy it and waits until it is gone, at most `waitMs` when that thread
+  // dispatches no messages.
+  void Close(DWORD waitMs = kCloseWaitMs);
+
+  static constexpr DWORD kCloseWaitMs = 3000;
 
   bool SkipRequested() const { return skipRequested_ != 0; }
   HWND Window() const { return window_; }
@@ -37,7 +42,7 @@ class StatusWindow {
   static INT_PTR CALLBACK DialogProc(HWND, UINT, WPARAM, LPARAM);
   void Layout(bool showSkip);
 
-  HWND window_ = nullptr;
+  std::atomic<HWND> window_{nullptr};
   DWORD ownerThread_ = 0;
   RECT textRect_{};  // static 1001 as created, in client coordinates
   volatile LONG skipRequested_ = 0;

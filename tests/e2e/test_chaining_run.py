@@ -132,7 +132,9 @@ def test_mandatory_download_failure_gives_1(prefix, make_setup, server):
     assert "Download failed. Error:-536870888" in lines  # 0xE0000018, HTTP 404
 
 
-@pytest.mark.parametrize("options", ["", "b"])
+# "B" is not "b": the letters are compared with case. Basic-UI runs ("b") are
+# tested in test_basic_ui.py.
+@pytest.mark.parametrize("options", ["", "B"])
 def test_without_quiet_nothing_is_obtained(prefix, make_setup, display, payload, options):
     url, name, data = payload
     setup = make_setup(prefix)

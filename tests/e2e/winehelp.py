@@ -138,6 +138,9 @@ class WinePrefix:
     # -- life cycle --------------------------------------------------------
 
     def start(self) -> None:
+        """Creates the prefix when needed and starts its server. The prefix
+        gets a virtual desktop (scripts/wine-prefix.sh): without one, under
+        Xvfb, every closed window costs 2 s and windows have no title bars."""
         self.path.parent.mkdir(parents=True, exist_ok=True)
         out = self.path.parent / f"{self.path.name}.start.txt"
         with open(out, "wb") as sink:

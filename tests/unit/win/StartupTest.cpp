@@ -187,8 +187,24 @@ TEST(Handles, OwnersCloseOnEveryPath) {
 }
 
 TEST(ResourceStrings, TableTexts) {
-  // The unit-test executable carries no string table of its own.
-  EXPECT_EQ(LoadResourceString(161), L"");
+  // The unit-test executable carries the program's string table (with its
+  // windows).
+  const struct {
+    UINT id;
+    const wchar_t* text;
+  } cases[] = {
+      {153, L"Installing %s"},
+      {161, L"%s Setup"},
+      {198, L"Opening site of %s"},
+      {199, L"Downloading %s"},
+      {216, L"You must reboot your computer in order to continue the installation. Press Yes to "
+            L"restart now or press No to abort the installation and manually restart later."},
+      {217, L"Confirmation"},
+      {220, L"Preparing..."},
+      {223, L"Searching for prerequisites..."},
+      {162, L""},  // no such text
+  };
+  for (const auto& c : cases) EXPECT_EQ(LoadResourceString(c.id), c.text) << c.id;
 }
 
 }  // namespace
