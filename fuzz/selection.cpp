@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t c = 0; c < calls; ++c) {
     const size_t index = in.ConsumeIntegralInRange<size_t>(0, count - 1);
     const bool flag = in.ConsumeBool();
-    testing::RecursiveSelection recursion(reference, toReferenceLog, 2000);
+    oracle::RecursiveSelection recursion(reference, toReferenceLog, 2000);
     recursion.Set(index, flag);
     SetSelectedWithLog(list, index, flag, toWalkLog);
     const bool looped = !walkLog.empty() &&
