@@ -9,7 +9,9 @@ ordinary exit with code 0 or 1."""
 
 from __future__ import annotations
 
+import os
 import re
+import signal
 import subprocess
 import time
 from pathlib import Path
@@ -58,10 +60,11 @@ def run_with_error_reports(setup, timeout: float):
         try:
             proc.wait(timeout)
         except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
             setup.prefix.kill_matching(setup.win(setup.exe))
-            proc.kill()
-            proc.wait(10)
-            pytest.fail(f"prereq.exe did not end within {timeout} s: {output.read_text(errors='replace')[-2000:]}")
+            proc.wait()
+            pytest.fail(f"prereq.exe did not end within {timeout} s: "
+                        f"{output.read_bytes().decode('utf-8', 'replace')[-2000:]}")
     text = output.read_bytes().decode("utf-8", "replace")
     m = re.search(r"exit=(-?\d+)", text)
     return (int(m.group(1)) if m else None), text, time.time() - started
