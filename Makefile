@@ -52,8 +52,8 @@ x64-if-needed:
 	fi
 
 # Unit tests under Wine (32- and 64-bit prefixes), the native build of the
-# pure code under ASan/UBSan, and the end-to-end tests. Every part runs; the
-# target fails when any of them failed.
+# pure code under ASan/UBSan, the fuzz targets over their seeds, and the
+# end-to-end tests. Every part runs; the target fails when any of them failed.
 test:
 	scripts/install-deps.sh
 	$(MAKE) --no-print-directory build
