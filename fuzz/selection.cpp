@@ -3,12 +3,12 @@
 // so that names repeat; a parent name, possibly missing or empty; any state,
 // also those no evaluation gives; the selection they start with) and a few
 // selection calls. Wherever the recursion comes to its end, the walk must
-// give the same log lines and flags; where it runs out of its budget (the
-// links select and deselect each other for ever), the walk must stop with its
-// loop line.
+// give the same log lines and flags; where it runs out of its budget, the
+// two must agree as far as both went.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -53,8 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool looped = !walkLog.empty() &&
                         walkLog.back().rfind(L"Prerequisite links loop, selection stopped at:", 0) == 0;
     if (recursion.Exhausted()) {
-      fuzz::Check(looped, "the recursion goes on for ever and the walk did not stop");
-      return 0;  // the two stopped at different points
+      // The recursion ran out of its budget: it goes on for ever, or it
+      // needs more changes than it was given (odd states can make a few
+      // links select and deselect each other thousands of times before
+      // they settle). Either way both agree as far as both went, and a walk
+      // that did not stop went at least as far.
+      const size_t walked = walkLog.size() - (looped ? 1 : 0);
+      const size_t common = std::min(walked, referenceLog.size());
+      fuzz::Check(std::equal(walkLog.begin(), walkLog.begin() + common, referenceLog.begin()),
+                  "log lines differ from the recursion before its budget ran out");
+      fuzz::Check(looped || walked >= referenceLog.size(), "the walk ended before the recursion");
+      return 0;
     }
     fuzz::Check(!looped, "the walk stopped where the recursion ends");
     fuzz::Check(walkLog == referenceLog, "log lines differ from the recursion");
