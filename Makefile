@@ -9,6 +9,11 @@ TOOLCHAIN    := cmake/toolchain-mingw-i686.cmake
 TOOLCHAIN64  := cmake/toolchain-mingw-x86_64.cmake
 PYTHON       := /usr/bin/python3
 JOBS         := -j2
+FUZZ_DIR     := $(BUILD_DIR)/fuzz
+# Seconds per fuzz target: make fuzz (FUZZ_SECONDS) and the regression run of
+# make test (FUZZ_TEST_SECONDS, after every seed has run once).
+FUZZ_SECONDS      ?= 60
+FUZZ_TEST_SECONDS ?= 4
 
 .DEFAULT_GOAL := build
 # Some virtual machines execute 64-bit user code only: Wine's i386 loader, and
@@ -16,7 +21,8 @@ JOBS         := -j2
 # 64-bit build of the same sources (build/x64) is what runs under Wine.
 NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
 
-.PHONY: build build-x64 x64-if-needed test demo bench screenshots deps unit native e2e stop-wine clean
+.PHONY: build build-x64 x64-if-needed test demo bench screenshots deps unit native e2e stop-wine clean \
+        fuzz fuzz-build fuzz-regress
 
 deps:
 	scripts/install-deps.sh
@@ -46,8 +52,8 @@ x64-if-needed:
 	fi
 
 # Unit tests under Wine (32- and 64-bit prefixes), the native build of the
-# pure code under ASan/UBSan, and the end-to-end tests. Every part runs; the
-# target fails when any of them failed.
+# pure code under ASan/UBSan, the fuzz targets over their seeds, and the
+# end-to-end tests. Every part runs; the target fails when any of them failed.
 test:
 	scripts/install-deps.sh
 	$(MAKE) --no-print-directory build
@@ -55,6 +61,7 @@ test:
 	@status=0; \
 	$(MAKE) --no-print-directory unit   || status=1; \
 	$(MAKE) --no-print-directory native || status=1; \
+	$(MAKE) --no-print-directory fuzz-regress || status=1; \
 	$(MAKE) --no-print-directory e2e    || status=1; \
 	$(MAKE) --no-print-directory stop-wine; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all parts passed"; fi; \
@@ -73,6 +80,23 @@ native:
 	cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(NATIVE_DIR) $(JOBS)
 	ctest --test-dir $(NATIVE_DIR) --output-on-failure
+
+# libFuzzer targets (fuzz/, built natively with clang, ASan and UBSan). The
+# target list is fuzz/CMakeLists.txt; FUZZ_TARGETS="a b" runs only those.
+fuzz-build:
+	scripts/install-deps.sh --fuzz
+	@if [ ! -f $(FUZZ_DIR)/CMakeCache.txt ]; then \
+	  echo "cmake -S fuzz -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++"; \
+	  cmake -S fuzz -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=; \
+	fi
+	cmake --build $(FUZZ_DIR) $(JOBS)
+
+fuzz: fuzz-build
+	scripts/fuzz.sh run $(FUZZ_SECONDS)
+
+fuzz-regress: fuzz-build
+	@echo "== fuzz targets over their seed corpora"
+	scripts/fuzz.sh regress $(FUZZ_TEST_SECONDS)
 
 e2e:
 	@echo "== end-to-end tests under Wine"

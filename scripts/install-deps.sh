@@ -5,20 +5,27 @@
 #
 #   scripts/install-deps.sh           everything (build, Wine, test tools)
 #   scripts/install-deps.sh --build   only what building needs
+#   scripts/install-deps.sh --fuzz    only what the fuzz targets need
 set -euo pipefail
 
 BUILD_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest)
+# make fuzz: clang, its libFuzzer and sanitizer runtimes (libclang-rt-dev:
+# libclang_rt.fuzzer and friends of Debian's default clang), and libcrypto's
+# headers for the second MD5 implementation of the differential target.
+FUZZ_PKGS=(cmake make clang libclang-rt-dev libssl-dev)
 ALL_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest
           wine wine32:i386 wine64 xvfb xauth wixl msitools
-          python3-pytest python3-pyftpdlib imagemagick)
+          python3-pytest python3-pyftpdlib imagemagick
+          clang libclang-rt-dev libssl-dev)
 
 case "${1:-}" in
   # The x86-64 compiler builds the 64-bit test build (build/x64) for machines
   # that cannot execute 32-bit x86 code.
   --build) wanted=("${BUILD_PKGS[@]}") ;;
+  --fuzz) wanted=("${FUZZ_PKGS[@]}") ;;
   ""|--all) wanted=("${ALL_PKGS[@]}") ;;
-  -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
-  *) echo "usage: $0 [--build]" >&2; exit 2 ;;
+  -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+  *) echo "usage: $0 [--build|--fuzz]" >&2; exit 2 ;;
 esac
 
 installed() {

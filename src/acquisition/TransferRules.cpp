@@ -178,6 +178,18 @@ bool ParseContentRange(std::wstring_view text, ContentRange& range) {
   return true;
 }
 
+namespace {
+
+// The end of a body of `length` bytes placed at `start`; 0 (unknown) without
+// a length, and for a length no file can have (the sum would wrap and put
+// the end before the start).
+uint64_t EndOrUnknown(uint64_t start, uint64_t length) {
+  if (length == 0 || length > UINT64_MAX - start) return 0;
+  return start + length;
+}
+
+}  // namespace
+
 ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
                               std::wstring_view contentRange, uint64_t resumePoint) {
   ResponsePlan plan;
@@ -201,7 +213,7 @@ ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
       return read(0, contentLength);
     case 206: {
       if (contentRange.empty())  // trusted to start where we asked
-        return read(resumePoint, contentLength != 0 ? contentLength + resumePoint : 0);
+        return read(resumePoint, EndOrUnknown(resumePoint, contentLength));
       ContentRange range;
       if (!ParseContentRange(contentRange, range)) {
         plan.action = ResponsePlan::Action::Restart;
@@ -212,7 +224,7 @@ ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
         return plan;
       }
       uint64_t total = range.length;
-      if (total == 0 && contentLength != 0) total = range.first + contentLength;
+      if (total == 0) total = EndOrUnknown(range.first, contentLength);
       return read(range.first, total);
     }
     case 304:

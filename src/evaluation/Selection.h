@@ -15,8 +15,10 @@ using SelectionLog = std::function<void(std::wstring_view line)>;
 // (ParentPrereq equal to its DisplayName, not OsNotSupported) follow with
 // flag AND whether they must be obtained; a newly selected prerequisite
 // selects its parent unless that is installed or not supported. A ParentPrereq
-// that names no prerequisite is logged and treated as no parent. Raises the
-// range error for an index outside the list.
+// that names no prerequisite is logged and treated as no parent. Any depth of
+// links is walked without recursion; links that would select and deselect
+// each other for ever stop the walk with a log line. Raises the range error
+// for an index outside the list.
 void SetSelectedWithLog(PrereqList& list, size_t index, bool flag, const SelectionLog& log);
 
 }  // namespace prereq

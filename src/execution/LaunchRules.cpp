@@ -1,7 +1,5 @@
 #include "execution/LaunchRules.h"
 
-#include <regex>
-
 namespace prereq {
 
 namespace {
@@ -29,9 +27,15 @@ RebootMode RebootModeFor(std::wstring_view prereqOptions) {
                                                               : RebootMode::Always;
 }
 
+// The pattern " ?(-|/)+q" occurs exactly where a "q" follows a "-" or "/".
+// Scanned by hand: the standard library's matcher recurses once per repeated
+// sign (a long run of dashes in a command line overflowed the stack) and
+// retries every start position.
 bool IsQuietCommandLine(std::wstring_view commandLine) {
-  static const std::wregex pattern(L" ?(-|/)+q", std::regex::ECMAScript);
-  return std::regex_search(commandLine.begin(), commandLine.end(), pattern);
+  for (size_t i = 1; i < commandLine.size(); ++i)
+    if (commandLine[i] == L'q' && (commandLine[i - 1] == L'-' || commandLine[i - 1] == L'/'))
+      return true;
+  return false;
 }
 
 std::wstring WithLeadingSpace(std::wstring_view args) {

@@ -19,6 +19,17 @@ TEST(LaunchRules, QuietSwitches) {
   for (const auto& c : cases) EXPECT_EQ(IsQuietCommandLine(c.commandLine), c.quiet) << c.commandLine;
 }
 
+// Runs of signs as long as a command line can be: no recursion per sign, no
+// retry per start (the stack of a thread under Wine is 1 to 2 MiB).
+TEST(LaunchRules, QuietSwitchAfterLongRunsOfSigns) {
+  const std::wstring dashes(32767, L'-');
+  EXPECT_FALSE(IsQuietCommandLine(dashes));
+  EXPECT_TRUE(IsQuietCommandLine(dashes + L"q"));
+  EXPECT_TRUE(IsQuietCommandLine(std::wstring(20000, L'/') + L"qn"));
+  EXPECT_FALSE(IsQuietCommandLine(std::wstring(20000, L'/') + L" q"));
+  EXPECT_TRUE(IsQuietCommandLine(L"q" + std::wstring(30000, L' ') + L"-q"));
+}
+
 TEST(LaunchRules, RebootModeAndCommandLineField) {
   EXPECT_EQ(RebootModeFor(L""), RebootMode::None);
   EXPECT_EQ(RebootModeFor(L"R"), RebootMode::None);  // "R" alone sets nothing

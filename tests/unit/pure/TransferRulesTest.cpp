@@ -43,6 +43,11 @@ TEST(PlanHttpResponse, Table) {
       {206, 100, L"bytes 300-399/1000", 400, Action::Restart, 0, 0, 0},  // elsewhere
       {206, 100, L"bytes 500-599/1000", 400, Action::Restart, 0, 0, 0},
       {206, 100, L"garbage", 400, Action::Restart, 0, 0, 0},
+      // A length no file can have: the end would wrap below the start, so
+      // the total is unknown instead.
+      {206, UINT64_MAX, L"", 400, Action::Read, 0, 400, 0},
+      {206, UINT64_MAX - 400, L"", 400, Action::Read, 0, 400, UINT64_MAX},
+      {206, UINT64_MAX, L"bytes 400-999/*", 400, Action::Read, 0, 400, 0},
       // The design's table of failures.
       {304, 0, L"", 0, Action::Fail, kTransferNotModified, 0, 0},
       {400, 10, L"", 0, Action::Fail, kTransferNotFound, 0, 0},

@@ -1,0 +1,72 @@
+// Names and paths taken from URLs: the file name a URL suggests, the target
+// path in the download folder, the presence rule, the two file-URL readings,
+// percent-decoding and the share of a network path. Input: three lines (URL,
+// Folder value, download folder).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "FuzzText.h"
+#include "acquisition/DownloadRules.h"
+#include "acquisition/TransferRules.h"
+
+using namespace prereq;
+
+namespace {
+
+bool HasSeparator(std::wstring_view name) {
+  return name.find_first_of(L"\\/:*?\"<>|") != std::wstring_view::npos;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::wstring text = fuzz::WideFrom(data, size);
+  const auto f = fuzz::Fields(text, 3);
+  const std::wstring_view url = f[0], folder = f[1], downloadFolder = f[2];
+
+  const std::wstring name = FileNameFromUrl(url);
+  fuzz::Check(name.size() <= 41, "file name longer than 41 characters");
+  fuzz::Check(!HasSeparator(name), "file name with a separator");
+  fuzz::Check(url.find(name) != std::wstring_view::npos, "file name not taken from the URL");
+
+  const std::wstring target = TargetPath(downloadFolder, url, folder);
+  fuzz::Check(target.compare(0, downloadFolder.size(), downloadFolder) == 0, "target path prefix");
+
+  Prerequisite p;
+  p.Location = std::wstring(url);
+  p.Folder = std::wstring(folder);
+  p.ExactSize = static_cast<int32_t>(fuzz::NumberOf(folder));
+  std::wstring probed;
+  const bool present = IsPresentWith(p, downloadFolder, [&](const std::wstring& path, uint64_t& s) {
+    probed = path;
+    s = 12345;
+    return true;
+  });
+  std::wstring local;
+  if (FileUrlLocalPath(url, local)) {
+    fuzz::Check(present, "a file URL is not present");
+    fuzz::Check(local.find(L'/') == std::wstring::npos, "slash left in a local path");
+    fuzz::Check(local.size() + 7 <= url.size(), "local path longer than the URL");
+  } else {
+    fuzz::Check(probed == target, "presence probed another path");
+  }
+
+  const std::wstring path = FileUrlPath(url);
+  fuzz::Check(path.find(L'/') == std::wstring::npos, "slash left in a file-URL path");
+  if (url.size() < 5) fuzz::Check(path.empty(), "path from a text that is no file URL");
+  const std::wstring share = ShareOfUncPath(path);
+  fuzz::Check(path.compare(0, share.size(), share) == 0, "share is not a prefix of its path");
+  ShareOfUncPath(url);
+
+  const std::wstring decoded = PercentDecode(url);
+  fuzz::Check(decoded.size() <= url.size(), "decoding made the text longer");
+  bool plain = true;
+  for (wchar_t c : url) plain = plain && c < 0x80 && c != L'%';
+  if (plain) fuzz::Check(decoded == url, "decoding changed plain ASCII");
+
+  IsAbsoluteTargetPath(target);
+  const std::wstring_view tail = FileNamePart(target);
+  fuzz::Check(tail.find_first_of(L"\\/") == std::wstring_view::npos, "name part with a separator");
+  return 0;
+}
