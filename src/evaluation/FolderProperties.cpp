@@ -128,8 +128,12 @@ const std::wstring& SetupExeDir() {
 // none; 0 when neither answers.
 uint32_t ShellMajorVersion() {
   static const uint32_t major = [] {
-    LibraryVersion v = GetLibraryVersion(L"Shlwapi.dll");
-    if (!v.ok) v = GetLibraryVersion(L"Shell32.dll");
+    // By full path: a bare name is looked for in the program's own folder
+    // first, where a planted library would be loaded into this process.
+    const std::wstring system = SystemFolder();
+    if (system.empty()) return 0u;
+    LibraryVersion v = GetLibraryVersion(system + L"\\Shlwapi.dll");
+    if (!v.ok) v = GetLibraryVersion(system + L"\\Shell32.dll");
     return v.ok ? v.major : 0u;
   }();
   return major;

@@ -57,8 +57,18 @@ std::wstring FinalPathOf(const std::wstring& path) {
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
                          DWORD& returnCode) {
   const std::wstring args = WithLeadingSpace(ExpandProperties(commandLine, false));
-  const ProcessCommand command =
-      LocalSystemCommand(path, IsMsiPackagePath(path) ? FinalPathOf(path) : std::wstring(), args);
+  const bool byInstaller = SystemAccountRouteFor(path) != SystemAccountRoute::Direct;
+  std::wstring systemFolder;
+  if (byInstaller) {
+    systemFolder = SystemFolder();
+    if (systemFolder.empty()) {  // never fall back to a bare program name
+      const DWORD error = ::GetLastError();
+      returnCode = error != 0 ? error : ERROR_PATH_NOT_FOUND;
+      return false;
+    }
+  }
+  const ProcessCommand command = LocalSystemCommand(
+      path, byInstaller ? FinalPathOf(path) : std::wstring(), args, systemFolder);
   return ProcessUtil::CreateProcessAndWait(command.applicationName, command.commandLine,
                                            NORMAL_PRIORITY_CLASS, returnCode);
 }

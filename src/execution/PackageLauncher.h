@@ -72,8 +72,10 @@ class PackageLauncher {
 bool HasExtension(const std::wstring& path, const std::wstring& extension);
 
 // Starts the package with CreateProcess as the system account does: .msi
-// files through "msiexec.exe /i" with the file's final path, others directly;
-// the command line's references are resolved first. Waits for the process;
+// files through msiexec.exe /i, .msp files through msiexec.exe /p and .msu
+// files through wusa.exe, each program by its full path in the System folder
+// and with the file's final path; others directly. The command line's
+// references are resolved first. Waits for the process;
 // `returnCode` is its exit code, or the system error when it did not start.
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
                          DWORD& returnCode);
