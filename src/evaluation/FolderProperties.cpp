@@ -48,6 +48,27 @@ std::wstring EnvironmentValue(std::wstring_view name) {
   }
 }
 
+// The value of a defined environment variable, also an empty one; false when
+// the variable is not defined.
+bool DefinedEnvironmentValue(std::wstring_view name, std::wstring& value) {
+  value.clear();
+  if (name.empty() || name.find(L'=') != std::wstring_view::npos) return false;
+  const std::wstring key(name);
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableW(key.c_str(), buffer.data(),
+                                              static_cast<DWORD>(buffer.size()));
+    if (n == 0) return ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;  // defined and empty
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      value = std::move(buffer);
+      return true;
+    }
+    buffer.assign(n, L'\0');  // n is the size needed, with the terminating NUL
+  }
+}
+
 // A directory that the platform reports through a (buffer, size) function.
 template <typename Query>
 std::wstring PlatformDirectory(Query query) {
@@ -201,7 +222,9 @@ std::wstring ExpandProperties(std::wstring_view text, bool use64) {
   resolver.folderProperty = [use64](std::wstring_view name, std::wstring& value) {
     return ResolveFolderProperty(name, use64, value);
   };
-  resolver.environment = [](std::wstring_view name) { return EnvironmentValue(name); };
+  resolver.environment = [](std::wstring_view name, std::wstring& value) {
+    return DefinedEnvironmentValue(name, value);
+  };
   resolver.registry = [use64](std::wstring_view path) { return ReadRegistryText(path, use64); };
   return ExpandReferences(text, resolver);
 }
