@@ -76,3 +76,48 @@ def test_percent_encoded_url_is_asked_for_as_written(prefix, make_setup, http):
     assert launch.endswith("\\dl\\My%20Setup%20v2.exe"), launch
     assert [line.split(" ")[-1] for line in marker_lines(marker)] == ["ran"]
     assert result.code == 0, (result, lines)
+
+
+# --------------------------------------------------------------------------
+# File URLs that name a share
+
+
+@pytest.fixture
+def share(prefix, tmp_path):
+    """A network share \\\\<server>\\share as Wine resolves it: a link under the
+    prefix's dosdevices\\unc folder to a folder of this test."""
+    import uuid
+    server = f"trustsrv{uuid.uuid4().hex[:6]}"
+    folder = tmp_path / "share"
+    folder.mkdir()
+    unc = prefix.path / "dosdevices" / "unc" / server
+    unc.mkdir(parents=True)
+    (unc / "share").symlink_to(folder)
+    yield server, folder
+    shutil.rmtree(unc)
+
+
+def test_file_url_of_a_share_runs_the_file_on_the_share(prefix, make_setup, share):
+    """"file://server/share/x" is the share path everywhere: the launcher must
+    not take it for the relative path server\\share\\x, which resolves in the
+    setup's own folder (the working folder), where another file may lie."""
+    server, folder = share
+    data = package_bytes()
+    (folder / "package.exe").write_bytes(data)
+    setup = make_setup(prefix)
+    decoy = setup.folder / server / "share"
+    decoy.mkdir(parents=True)
+    shutil.copyfile(TOOLS / "exitcode.exe", decoy / "package.exe")  # writes "ran"
+    marker = setup.folder / "marker.txt"
+
+    result, lines = run(setup, [{
+        "DisplayName": "Shared", "Url": f"file://{server}/share/package.exe",
+        "MD5": hashlib.md5(data).hexdigest(), "ExactSize": len(data),
+        "NoUiCommandLine": f"0 {setup.win(marker)} from-share"}])
+
+    launch = next(line for line in lines if line.startswith("Launching file:"))
+    assert launch == f"Launching file:\\\\{server}\\share\\package.exe", lines
+    runs = marker_lines(marker)
+    assert len(runs) == 1 and runs[0].endswith(" from-share"), runs  # not the decoy's "ran"
+    assert "Return code of launched file:0" in lines, lines
+    assert result.code == 0, (result, lines)
