@@ -88,6 +88,7 @@ PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles&
                                        StatusWindow& status, ResultStore& resultStore)
     : list(prereqs), packagedFiles(files), statusWindow(status), store(resultStore) {
   context.downloadFolder = list.DownloadFolder();
+  launcher.rebootInProgress = &rebootInProgress;
 }
 
 PrerequisiteRunner::~PrerequisiteRunner() {

@@ -92,7 +92,8 @@ class PrerequisiteRunner : public RebootDecider {
 
   PackageLauncher launcher{store, *this};
   // Set by the progress window when the user logs off or the system shuts
-  // down: no further package is started.
+  // down, and by the launcher once Windows accepted the restart it asked for:
+  // no further package is started.
   std::atomic<bool> rebootInProgress{false};
 };
 

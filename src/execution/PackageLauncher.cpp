@@ -109,7 +109,8 @@ PackageLauncher::Outcome PackageLauncher::InstallPackage(size_t itemIndex, bool 
       (item.rebootMode == RebootMode::WhenInstalled && decider.IsInstalledNow(item.prereqIndex))) {
     WriteLine(L"Rebooting machine...");
     rebootRequired = true;
-    RebootMachine(silent);
+    // Windows is going down: nothing may start after this point.
+    if (RebootMachine(silent) && rebootInProgress != nullptr) *rebootInProgress = true;
     return Outcome::Reboot;
   }
   if (item.returnCode == kRebootPending) {
@@ -142,7 +143,7 @@ bool PackageLauncher::RebootMachine(bool silent) {
   ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
   // ERROR_NOT_ALL_ASSIGNED also comes with a successful call.
   if (::GetLastError() != ERROR_SUCCESS) return false;
-  return ::ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kShutdownReason) != FALSE;
+  return exitWindows(EWX_REBOOT | EWX_FORCE, kShutdownReason);
 }
 
 }  // namespace prereq

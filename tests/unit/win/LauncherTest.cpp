@@ -408,6 +408,30 @@ TEST(InstallLoop, CancelAndShutdownStopBeforeTheNextPackage) {
   EXPECT_EQ(observer.ranges, std::vector<uint32_t>{0});
 }
 
+TEST(InstallLoop, NothingStartsAfterAnAcceptedRestart) {
+  // A package's reboot rule fires and Windows accepts the restart; the
+  // process lives on for a moment, and the loop must not start the next
+  // package then. A refused restart lets the loop go on.
+  for (bool accepted : {true, false}) {
+    LoopFixture f;
+    f.Add(L"0", L"r");  // optional, reboot after the package
+    f.Add(L"0", L"");
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    UINT askedFlags = 0;
+    runner.launcher.exitWindows = [&](UINT flags, DWORD) {
+      askedFlags = flags;
+      return accepted;
+    };
+    EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u) << accepted;
+    EXPECT_EQ(f.Runs(), accepted ? 1u : 2u) << accepted;
+    EXPECT_TRUE(runner.launcher.rebootRequired) << accepted;
+    EXPECT_EQ(runner.rebootInProgress.load(), accepted) << accepted;
+    // Asked for only when the shutdown privilege could be enabled.
+    if (askedFlags != 0) EXPECT_EQ(askedFlags, static_cast<UINT>(EWX_REBOOT | EWX_FORCE));
+    else EXPECT_EQ(f.Runs(), 2u);
+  }
+}
+
 TEST(InstallLoop, LaunchListPathsAndCommandLines) {
   LoopFixture f;
   f.list.general.Options = L"qb";  // both letters: the basic-UI line
