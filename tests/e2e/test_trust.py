@@ -121,3 +121,124 @@ def test_file_url_of_a_share_runs_the_file_on_the_share(prefix, make_setup, shar
     assert len(runs) == 1 and runs[0].endswith(" from-share"), runs  # not the decoy's "ran"
     assert "Return code of launched file:0" in lines, lines
     assert result.code == 0, (result, lines)
+
+
+# --------------------------------------------------------------------------
+# Files already in the download folder
+
+
+def same_size_programs():
+    """package.exe (writes "show=.. cmd=..") and exitcode.exe (writes "ran"),
+    padded with zeros to one size: a stale file that passes the size test."""
+    good, stale = package_bytes(), (TOOLS / "exitcode.exe").read_bytes()
+    size = max(len(good), len(stale))
+    return good.ljust(size, b"\0"), stale.ljust(size, b"\0")
+
+
+def test_present_file_that_fails_its_check_is_downloaded_again(prefix, make_setup, http):
+    good, stale = same_size_programs()
+    http.add("/present/fresh.exe", Resource(body=good))
+    setup = make_setup(prefix)
+    (setup.folder / "dl").mkdir()
+    (setup.folder / "dl" / "fresh.exe").write_bytes(stale)  # right size, wrong content
+    marker = setup.folder / "marker.txt"
+
+    result, lines = run(setup, [{
+        "DisplayName": "Fresh", "Url": http.url("/present/fresh.exe"),
+        "MD5": hashlib.md5(good).hexdigest(), "ExactSize": len(good),
+        "NoUiCommandLine": f"0 {setup.win(marker)} fresh"}])
+
+    i = lines.index("Starting installing prerequisites in silent mode.")
+    assert lines[i + 1:i + 7] == [
+        "Checking present file:" + setup.win(setup.folder / "dl" / "fresh.exe"),
+        "Present file was rejected.(Invalid size or MD5).",
+        "Starting download of:Fresh", "Download completed succesfully.",
+        "Downloaded file was accepted.",
+        "Launching file:" + setup.win(setup.folder / "dl" / "fresh.exe")], lines
+    runs = marker_lines(marker)
+    assert len(runs) == 1 and runs[0].endswith(" fresh"), runs  # not the stale file's "ran"
+    assert len(http.requests_for("/present/fresh.exe")) == 1
+    assert result.code == 0, (result, lines)
+
+
+def test_present_file_that_passes_its_check_runs_without_a_download(prefix, make_setup, http):
+    good = package_bytes()
+    http.add("/present/kept.exe", Resource(body=good))
+    setup = make_setup(prefix)
+    (setup.folder / "dl").mkdir()
+    (setup.folder / "dl" / "kept.exe").write_bytes(good)
+    marker = setup.folder / "marker.txt"
+    sha256 = hashlib.sha256(good).hexdigest()
+
+    result, lines = run(setup, [{
+        "DisplayName": "Kept", "Url": http.url("/present/kept.exe"),
+        "MD5": hashlib.md5(good).hexdigest(), "SHA256": sha256, "ExactSize": len(good),
+        "NoUiCommandLine": f"0 {setup.win(marker)} kept"}])
+
+    i = lines.index("Starting installing prerequisites in silent mode.")
+    assert lines[i + 1:i + 4] == [
+        "Checking present file:" + setup.win(setup.folder / "dl" / "kept.exe"),
+        "Present file was accepted.",
+        "Launching file:" + setup.win(setup.folder / "dl" / "kept.exe")], lines
+    assert http.requests_for("/present/kept.exe") == []
+    assert [line.split(" ")[-1] for line in marker_lines(marker)] == ["kept"]
+    assert result.code == 0, (result, lines)
+
+
+# --------------------------------------------------------------------------
+# SHA-256
+
+
+def sha256sum(path) -> str:
+    import subprocess
+    out = subprocess.run(["sha256sum", str(path)], check=True, capture_output=True, text=True).stdout
+    return out.split()[0]
+
+
+def test_sha256_of_large_random_files_agrees_with_sha256sum(prefix, make_setup, http, tmp_path):
+    """Random files around the 64 KiB read blocks and one of 64 MiB: each is
+    accepted with the digest that sha256sum gives (in upper case for one)."""
+    import os
+    sizes = [1, 65535, 65536, 65537, 3 * 65536 + 5, 64 * 1024 * 1024 + 7]
+    prereqs = []
+    for n, size in enumerate(sizes):
+        data = os.urandom(size)
+        (tmp_path / f"r{n}.bin").write_bytes(data)
+        digest = sha256sum(tmp_path / f"r{n}.bin")
+        http.add(f"/sha/r{n}.bin", Resource(body=data))
+        prereqs.append({"DisplayName": f"R{n}", "Url": http.url(f"/sha/r{n}.bin"),
+                        "SHA256": digest.upper() if n == 0 else digest,
+                        "Options": "m"})  # mandatory: a rejection ends the pass
+    setup = make_setup(prefix)
+
+    result, lines = run(setup, prereqs, timeout=300)
+
+    assert lines.count("Downloaded file was accepted.") == len(sizes), lines
+    assert not any("rejected" in line for line in lines), lines
+
+
+@pytest.mark.parametrize("value, reason", [
+    ("0" * 64, "(Invalid SHA256)."),
+    ("1" * 63, "(Invalid SHA256 value: 64 hexadecimal digits expected)."),
+    ("", "(Invalid SHA256 value: 64 hexadecimal digits expected)."),
+    ("g" + "0" * 63, "(Invalid SHA256 value: 64 hexadecimal digits expected)."),
+])
+def test_sha256_mismatch_or_malformed_value_rejects_the_download(prefix, make_setup, http, tmp_path,
+                                                                 value, reason):
+    import os
+    data = os.urandom(300000)
+    http.add(f"/sha/bad-{len(value)}-{value[:1]}.bin", Resource(body=data))
+    setup = make_setup(prefix)
+    marker = setup.folder / "marker.txt"
+
+    result, lines = run(setup, [{
+        "DisplayName": "Bad", "Url": http.url(f"/sha/bad-{len(value)}-{value[:1]}.bin"),
+        "MD5": hashlib.md5(data).hexdigest(), "ExactSize": len(data), "SHA256": value,
+        "Options": "m", "NoUiCommandLine": f"0 {setup.win(marker)}"}])
+
+    i = lines.index("Download completed succesfully.")
+    assert lines[i + 1] == "Downloaded file was rejected." + reason, lines
+    assert not any(line.startswith("Launching file:") for line in lines), lines
+    assert not (setup.folder / "dl" / f"bad-{len(value)}-{value[:1]}.bin").exists()
+    assert result.code == 1, (result, lines)  # the mandatory prerequisite is missing
+    assert lines[-1] == END_OF_LOG
