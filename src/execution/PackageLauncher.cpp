@@ -42,7 +42,7 @@ bool HasExtension(const std::wstring& path, const std::wstring& extension) {
 }
 
 std::wstring FinalPathOf(const std::wstring& path) {
-  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  FileHandle file(::CreateFileW(ToLongPathForm(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return path;
   wchar_t buffer[MAX_PATH];
@@ -83,7 +83,11 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
 
   DWORD code = 0;
   bool done;
-  if (IsPackagedApp(path)) {
+  if (ExceedsPathLimit(path)) {
+    // Longer than Windows accepts: no system call is to see it.
+    code = ERROR_FILENAME_EXCED_RANGE;
+    done = false;
+  } else if (IsPackagedApp(path)) {
     code = DeployMsixPackage(path);
     done = code == 0;
   } else if (isLocalSystem()) {

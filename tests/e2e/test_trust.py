@@ -25,9 +25,9 @@ def http():
 def write_config(setup, prereqs, general=None, log_name="run.log"):
     """A quiet run; without search entries, Operator 1 means "not installed"."""
     log = setup.folder / log_name
-    lines = ["[GeneralOptions]", "Options=q", f"DownloadFolder={setup.win(setup.folder / 'dl')}",
-             f"ExtractionFolder={setup.win(setup.folder)}"]
-    lines += [f"{k}={v}" for k, v in (general or {}).items()]
+    options = {"Options": "q", "DownloadFolder": setup.win(setup.folder / "dl"),
+               "ExtractionFolder": setup.win(setup.folder), **(general or {})}
+    lines = ["[GeneralOptions]"] + [f"{k}={v}" for k, v in options.items()]
     lines.append("[PREREQUISITES]")
     lines += [f"App{i}=id{i}" for i in range(1, len(prereqs) + 1)]
     lines += ["[PREREQ_CHAINER]", f"LogFile={setup.win(log)}"]
@@ -241,4 +241,91 @@ def test_sha256_mismatch_or_malformed_value_rejects_the_download(prefix, make_se
     assert not any(line.startswith("Launching file:") for line in lines), lines
     assert not (setup.folder / "dl" / f"bad-{len(value)}-{value[:1]}.bin").exists()
     assert result.code == 1, (result, lines)  # the mandatory prerequisite is missing
+    assert lines[-1] == END_OF_LOG
+
+
+# --------------------------------------------------------------------------
+# Values longer than Windows accepts
+
+HUGE = 1_000_000
+# Wine's own report of a crash: a crash inside Wine's libraries can otherwise
+# look like an ordinary exit.
+CRASH_RE = re.compile(r"unhandled|stack overflow|page fault|err:seh|backtrace", re.I)
+
+
+def run_seen(setup, prereqs, **kw):
+    """A run with Wine's crash reports in its output."""
+    log = write_config(setup, prereqs, **kw)
+    result = setup.run(timeout=180, env={"WINEDEBUG": "err+seh"})
+    crashes = [line for line in result.output.splitlines() if CRASH_RE.search(line)]
+    return result, log, crashes
+
+
+TOO_LONG_TEXT = "The filename or extension is too long."
+
+
+@pytest.mark.parametrize("kind", ["setup-file", "command-line", "shipped-folder"])
+def test_over_long_launch_values_fail_the_launch_cleanly(prefix, make_setup, kind):
+    """A launch path or command line of a million characters never reaches
+    the shell or CreateProcess: the launch fails with
+    ERROR_FILENAME_EXCED_RANGE and the usual rules give the exit code."""
+    setup = make_setup(prefix)
+    shutil.copyfile(TOOLS / "package.exe", setup.folder / "package.exe")
+    marker = setup.folder / "marker.txt"
+    prereq = {"DisplayName": "Huge", "Options": "m", "SetupFile": "package.exe",
+              "NoUiCommandLine": f"0 {setup.win(marker)}"}
+    general = None
+    if kind == "setup-file":
+        prereq["SetupFile"] = "C:\\" + "a" * HUGE + ".exe"
+    elif kind == "command-line":
+        prereq["NoUiCommandLine"] += " " + "x" * HUGE
+    else:
+        general = {"ExtractionFolder": "C:\\" + "f" * HUGE}
+
+    result, log, crashes = run_seen(setup, [prereq], general=general)
+
+    assert crashes == [], crashes
+    lines = read_log(log).lines
+    failed = [line for line in lines if line.startswith("Launch failed. Error:")]
+    assert len(failed) == 1, [line[:200] for line in lines]
+    assert failed[0] != "Launch failed. Error:", failed
+    assert "Return code of launched file:206" in lines
+    assert not marker.exists()
+    assert result.code == 1, result  # the mandatory prerequisite is missing
+    assert lines[-1] == END_OF_LOG
+
+
+def test_over_long_download_folder_fails_the_download_cleanly(prefix, make_setup, http):
+    http.add("/long/pkg.exe", Resource(body=package_bytes()))
+    setup = make_setup(prefix)
+
+    result, log, crashes = run_seen(
+        setup, [{"DisplayName": "Huge", "Options": "m", "Url": http.url("/long/pkg.exe")}],
+        general={"DownloadFolder": "C:\\" + "d" * HUGE})
+
+    assert crashes == [], crashes
+    lines = read_log(log).lines
+    i = lines.index("Starting download of:Huge")
+    assert lines[i + 1].startswith("Download failed. Error:") and lines[i + 1] != "Download failed. Error:"
+    assert http.requests_for("/long/pkg.exe") == []
+    assert result.code == 1, result
+    assert lines[-1] == END_OF_LOG
+
+
+def test_over_long_detection_program_is_not_found(prefix, make_setup):
+    """The detection program's path reaches the shell too (search kind 10)."""
+    setup = make_setup(prefix)
+    shutil.copyfile(TOOLS / "package.exe", setup.folder / "package.exe")
+    marker = setup.folder / "marker.txt"
+
+    result, log, crashes = run_seen(setup, [{
+        "DisplayName": "Detect", "SetupFile": "package.exe", "Operator": 0,
+        "NoUiCommandLine": f"0 {setup.win(marker)}",
+        "SearchType1": 10, "SearchString1": "p" * HUGE + ".exe"}])
+
+    assert crashes == [], crashes
+    lines = read_log(log).lines
+    assert "Search result:No acceptable version found. It must be installed from package." in lines
+    assert len(marker_lines(marker)) == 1  # not detected: installed
+    assert result.code == 0, result
     assert lines[-1] == END_OF_LOG
