@@ -329,3 +329,87 @@ def test_over_long_detection_program_is_not_found(prefix, make_setup):
     assert len(marker_lines(marker)) == 1  # not detected: installed
     assert result.code == 0, result
     assert lines[-1] == END_OF_LOG
+
+
+# --------------------------------------------------------------------------
+# The log file as a way in
+
+
+@pytest.fixture
+def program_data_logs(prefix):
+    """ProgramData\\CORVANE_LOGS of the prefix, put back as it was after the
+    test (other tests' fallback logs live there)."""
+    import os
+    folder = prefix.program_data / "CORVANE_LOGS"
+    aside = folder.with_name("CORVANE_LOGS.aside")
+    if aside.exists() or aside.is_symlink():
+        shutil.rmtree(aside)
+    moved = folder.exists() and not folder.is_symlink()
+    if moved:
+        folder.rename(aside)
+    elif folder.is_symlink():
+        folder.unlink()
+    yield folder
+    if folder.is_symlink():
+        folder.unlink()
+    elif folder.exists():
+        shutil.rmtree(folder)
+    if moved:
+        aside.rename(folder)
+    assert not os.path.islink(folder)
+
+
+def victim_folder(tmp_path):
+    folder = tmp_path / "protected"
+    folder.mkdir()
+    (folder / "system.cfg").write_bytes(b"untouched")
+    return folder
+
+
+@pytest.mark.parametrize("link", ["hard-link", "file-symlink", "folder-symlink"])
+def test_configured_log_is_never_written_through_a_link(prefix, make_setup, tmp_path, link):
+    """Someone who can write the log's folder puts a link where the log will
+    be. The chainer (possibly LocalSystem) must not append to what it leads
+    to: that candidate is refused and the log goes to the next one."""
+    setup = make_setup(prefix)
+    victim = victim_folder(tmp_path)
+    logs = tmp_path / "logs"
+    if link == "folder-symlink":
+        logs.symlink_to(victim, target_is_directory=True)
+        log = logs / "new.log"
+    else:
+        logs.mkdir()
+        log = logs / "system.cfg"
+        if link == "hard-link":
+            import os
+            os.link(victim / "system.cfg", log)
+        else:
+            log.symlink_to(victim / "system.cfg")
+    setup.write_config("\n".join(["[GeneralOptions]", "Options=q", "[PREREQUISITES]",
+                                  "[PREREQ_CHAINER]", f"LogFile={setup.win(log)}"]) + "\n")
+
+    result = setup.run(timeout=60)
+
+    assert result.code == 0, result
+    assert (victim / "system.cfg").read_bytes() == b"untouched"
+    assert sorted(p.name for p in victim.iterdir()) == ["system.cfg"]
+    assert read_log(setup.fallback_log).lines[-1] == END_OF_LOG
+
+
+def test_fallback_log_folder_made_a_link_is_refused(prefix, make_setup, tmp_path, program_data_logs):
+    """ProgramData\\CORVANE_LOGS can be made by any user; made a link to a
+    protected folder, it must not receive the log: the next fallback (beside
+    the program) does."""
+    setup = make_setup(prefix)
+    victim = victim_folder(tmp_path)
+    program_data_logs.symlink_to(victim, target_is_directory=True)
+    missing = setup.folder / "no" / "such" / "x.log"
+    setup.write_config("\n".join(["[GeneralOptions]", "Options=q", "[PREREQUISITES]",
+                                  "[PREREQ_CHAINER]", f"LogFile={setup.win(missing)}"]) + "\n")
+
+    result = setup.run(timeout=60)
+
+    assert result.code == 0, result
+    assert sorted(p.name for p in victim.iterdir()) == ["system.cfg"]
+    beside = setup.folder / (setup.exe.stem + ".LOG")
+    assert read_log(beside).lines[-1] == END_OF_LOG
