@@ -121,6 +121,19 @@ TEST(VerifyFile, SizeMd5AndSha256) {
   EXPECT_EQ(VerifyFile(dir / L"missing.bin", {0, L"", kAbcSha256}).verdict, Acceptance::WrongSha256);
 }
 
+TEST(VerifyFile, ReadsAFileAnotherProgramIsWritingButNotAFolder) {
+  TestFolder dir;
+  const std::wstring path = dir / L"abc.txt";
+  WriteBytes(path, "abc");
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(VerifyFile(path, {0, L"900150983cd24fb0d6963f7d28e17f72", kAbcSha256}).verdict,
+            Acceptance::Accepted);
+  CloseHandle(writer);
+  EXPECT_EQ(VerifyFile(dir.path(), {0, L"", kAbcSha256}).verdict, Acceptance::WrongSha256);
+}
+
 TEST(VerifyFile, DigestsKnownFromTheWriterAreNotReadAgain) {
   // The transfer engine may hand in the digests of the bytes it wrote; only
   // what they lack is computed from the file.
