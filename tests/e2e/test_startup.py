@@ -190,6 +190,11 @@ class MutexWaiter:
         return self.result.read_text().strip() if self.result.exists() else None
 
 
+# Long enough for a started chainer to be waiting on the mutex (a 64-bit
+# prefix starts a 32-bit program more slowly).
+CHAINER_WAITING = 8
+
+
 def mutex_config(setup, package_args):
     """A quiet run whose one prerequisite (never detected) is waitmutex.exe,
     shipped beside the setup: the package itself needs the installer mutex
@@ -218,7 +223,7 @@ def test_installer_mutex_goes_back_right_after_the_wait(prefix, make_setup, mute
 
     proc = setup.start()
     try:
-        time.sleep(3)  # the chainer is the first waiter
+        time.sleep(CHAINER_WAITING)  # the chainer is the first waiter
         assert proc.running, f"prereq.exe did not wait for the mutex: {proc.text()}"
         third = MutexWaiter(prefix, tmp_path, "third")
         time.sleep(1)
@@ -240,7 +245,8 @@ def test_installer_mutex_goes_back_right_after_the_wait(prefix, make_setup, mute
 def test_abandoned_installer_mutex_is_released_logged_and_the_run_goes_on(
         prefix, make_setup, mutex_holder, tmp_path):
     """The holder ends without releasing: its transaction is over. The chainer
-    gets the mutex abandoned, logs it, gives it back and installs."""
+    gets the mutex abandoned, logs it, gives it back and installs: the
+    package, which needs the mutex too, gets it in order."""
     setup = make_setup(prefix)
     package_result = tmp_path / "package.result"
     log = mutex_config(setup, f"{setup.win(package_result)} 15000 --create")
@@ -248,10 +254,8 @@ def test_abandoned_installer_mutex_is_released_logged_and_the_run_goes_on(
 
     proc = setup.start()
     try:
-        time.sleep(3)
+        time.sleep(CHAINER_WAITING)
         assert proc.running, f"prereq.exe did not wait for the mutex: {proc.text()}"
-        third = MutexWaiter(prefix, tmp_path, "third")
-        time.sleep(1)
         holder.release()
         result = setup.finish(proc, timeout=90)
     finally:
@@ -264,7 +268,6 @@ def test_abandoned_installer_mutex_is_released_logged_and_the_run_goes_on(
     assert lines.index("The Windows Installer mutex was abandoned by its owner; the run goes on.") \
         < lines.index("Launching file:" + setup.win(setup.folder / "waitmutex.exe"))
     assert package_result.read_text().strip() == "wait=0"
-    assert third.outcome() == "wait=0"
     assert result.code == 0, (result, lines)
     assert lines[-1] == END_OF_LOG
 

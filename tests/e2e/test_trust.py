@@ -137,14 +137,15 @@ def same_size_programs():
 
 def test_present_file_that_fails_its_check_is_downloaded_again(prefix, make_setup, http):
     good, stale = same_size_programs()
-    http.add("/present/fresh.exe", Resource(body=good))
+    path = f"/present/{prefix.arch}/fresh.exe"
+    http.add(path, Resource(body=good))
     setup = make_setup(prefix)
     (setup.folder / "dl").mkdir()
     (setup.folder / "dl" / "fresh.exe").write_bytes(stale)  # right size, wrong content
     marker = setup.folder / "marker.txt"
 
     result, lines = run(setup, [{
-        "DisplayName": "Fresh", "Url": http.url("/present/fresh.exe"),
+        "DisplayName": "Fresh", "Url": http.url(path),
         "MD5": hashlib.md5(good).hexdigest(), "ExactSize": len(good),
         "NoUiCommandLine": f"0 {setup.win(marker)} fresh"}])
 
@@ -157,13 +158,14 @@ def test_present_file_that_fails_its_check_is_downloaded_again(prefix, make_setu
         "Launching file:" + setup.win(setup.folder / "dl" / "fresh.exe")], lines
     runs = marker_lines(marker)
     assert len(runs) == 1 and runs[0].endswith(" fresh"), runs  # not the stale file's "ran"
-    assert len(http.requests_for("/present/fresh.exe")) == 1
+    assert len(http.requests_for(path)) == 1
     assert result.code == 0, (result, lines)
 
 
 def test_present_file_that_passes_its_check_runs_without_a_download(prefix, make_setup, http):
     good = package_bytes()
-    http.add("/present/kept.exe", Resource(body=good))
+    path = f"/present/{prefix.arch}/kept.exe"
+    http.add(path, Resource(body=good))
     setup = make_setup(prefix)
     (setup.folder / "dl").mkdir()
     (setup.folder / "dl" / "kept.exe").write_bytes(good)
@@ -171,7 +173,7 @@ def test_present_file_that_passes_its_check_runs_without_a_download(prefix, make
     sha256 = hashlib.sha256(good).hexdigest()
 
     result, lines = run(setup, [{
-        "DisplayName": "Kept", "Url": http.url("/present/kept.exe"),
+        "DisplayName": "Kept", "Url": http.url(path),
         "MD5": hashlib.md5(good).hexdigest(), "SHA256": sha256, "ExactSize": len(good),
         "NoUiCommandLine": f"0 {setup.win(marker)} kept"}])
 
@@ -180,7 +182,7 @@ def test_present_file_that_passes_its_check_runs_without_a_download(prefix, make
         "Checking present file:" + setup.win(setup.folder / "dl" / "kept.exe"),
         "Present file was accepted.",
         "Launching file:" + setup.win(setup.folder / "dl" / "kept.exe")], lines
-    assert http.requests_for("/present/kept.exe") == []
+    assert http.requests_for(path) == []
     assert [line.split(" ")[-1] for line in marker_lines(marker)] == ["kept"]
     assert result.code == 0, (result, lines)
 
@@ -205,8 +207,8 @@ def test_sha256_of_large_random_files_agrees_with_sha256sum(prefix, make_setup, 
         data = os.urandom(size)
         (tmp_path / f"r{n}.bin").write_bytes(data)
         digest = sha256sum(tmp_path / f"r{n}.bin")
-        http.add(f"/sha/r{n}.bin", Resource(body=data))
-        prereqs.append({"DisplayName": f"R{n}", "Url": http.url(f"/sha/r{n}.bin"),
+        http.add(f"/sha/{prefix.arch}/r{n}.bin", Resource(body=data))
+        prereqs.append({"DisplayName": f"R{n}", "Url": http.url(f"/sha/{prefix.arch}/r{n}.bin"),
                         "SHA256": digest.upper() if n == 0 else digest,
                         "Options": "m"})  # mandatory: a rejection ends the pass
     setup = make_setup(prefix)
@@ -296,18 +298,19 @@ def test_over_long_launch_values_fail_the_launch_cleanly(prefix, make_setup, kin
 
 
 def test_over_long_download_folder_fails_the_download_cleanly(prefix, make_setup, http):
-    http.add("/long/pkg.exe", Resource(body=package_bytes()))
+    path = f"/long/{prefix.arch}/pkg.exe"
+    http.add(path, Resource(body=package_bytes()))
     setup = make_setup(prefix)
 
     result, log, crashes = run_seen(
-        setup, [{"DisplayName": "Huge", "Options": "m", "Url": http.url("/long/pkg.exe")}],
+        setup, [{"DisplayName": "Huge", "Options": "m", "Url": http.url(path)}],
         general={"DownloadFolder": "C:\\" + "d" * HUGE})
 
     assert crashes == [], crashes
     lines = read_log(log).lines
     i = lines.index("Starting download of:Huge")
     assert lines[i + 1].startswith("Download failed. Error:") and lines[i + 1] != "Download failed. Error:"
-    assert http.requests_for("/long/pkg.exe") == []
+    assert http.requests_for(path) == []
     assert result.code == 1, result
     assert lines[-1] == END_OF_LOG
 
