@@ -52,7 +52,7 @@ std::wstring EnvironmentValue(std::wstring_view name) {
 // the variable is not defined.
 bool DefinedEnvironmentValue(std::wstring_view name, std::wstring& value) {
   value.clear();
-  if (name.empty() || name.find(L'=') != std::wstring_view::npos) return false;
+  if (name.empty()) return false;
   const std::wstring key(name);
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
