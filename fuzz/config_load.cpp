@@ -38,10 +38,11 @@ std::wstring FakeExpand(std::wstring_view text, bool use64) {
     else return false;
     return true;
   };
-  resolver.environment = [](std::wstring_view name) -> std::wstring {
-    if (name == L"SystemRoot") return L"C:\\Windows";
-    if (name == L"TEMP") return L"C:\\Temp";
-    return {};
+  resolver.environment = [](std::wstring_view name, std::wstring& value) {
+    if (name == L"SystemRoot") value = L"C:\\Windows";
+    else if (name == L"TEMP") value = L"C:\\Temp";
+    else return false;
+    return true;
   };
   resolver.registry = [](std::wstring_view path) { return L"reg:" + std::wstring(path); };
   return ExpandReferences(text, resolver);
@@ -82,7 +83,7 @@ void ReadPrerequisite(const Prerequisite& p, std::wstring_view downloadFolder) {
   std::wstring local;
   FileUrlLocalPath(p.Location, local);
   FileUrlPath(p.Location);
-  LocalSystemCommand(p.Location, target, WithLeadingSpace(p.CommandLine));
+  LocalSystemCommand(p.Location, target, WithLeadingSpace(p.CommandLine), L"C:\\Windows\\system32");
   for (const SearchEntry& e : p.Searches) {
     const DepthSplit split = SplitDepthSuffix(e.SearchString);
     ParseDepth(split.suffix);

@@ -31,9 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Check(ext.find(L'\\') == std::wstring_view::npos, "extension across a folder");
   const std::wstring args = WithLeadingSpace(f[0]);
   fuzz::Check(args.empty() || args.front() == L' ', "arguments without their space");
-  const ProcessCommand command = LocalSystemCommand(path, path, args);
+  const std::wstring_view system = L"C:\\Windows\\system32\\";
+  const ProcessCommand command = LocalSystemCommand(path, path, args, system);
   if (IsMsiPackagePath(path))
     fuzz::Check(command.commandLine.find(path) != std::wstring::npos, "package path missing");
+  // The installers are never started by a bare name.
+  if (SystemAccountRouteFor(path) != SystemAccountRoute::Direct)
+    fuzz::Check(command.applicationName.compare(0, system.size(), system) == 0 &&
+                    command.commandLine.compare(1, system.size(), system) == 0,
+                "an installer started without its full path");
   ChooseCommandLineField(f[0]);
   RebootModeFor(f[0]);
   return 0;

@@ -23,11 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else return false;
     return true;
   };
-  fake.environment = [](std::wstring_view name) -> std::wstring {
-    if (name == L"PATH") return L"C:\\bin;%PATH%";
-    if (name == L"EMPTY") return {};
-    if (name.size() == 1) return L"[" + std::wstring(name) + L"]";
-    return {};
+  fake.environment = [](std::wstring_view name, std::wstring& value) {
+    if (name == L"PATH") value = L"C:\\bin;%PATH%";
+    else if (name == L"EMPTY") value.clear();
+    else if (name.size() == 1) value = L"[" + std::wstring(name) + L"]";
+    else return false;  // not defined: the reference stays as written
+    return true;
   };
   fake.registry = [](std::wstring_view path) { return L"!" + std::wstring(path) + L"!%X%"; };
   const std::wstring expanded = ExpandReferences(text, fake);
@@ -37,7 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every reference answered with its own text: the identity.
   ReferenceResolver echo;
   echo.folderProperty = [](std::wstring_view, std::wstring&) { return false; };
-  echo.environment = [](std::wstring_view name) { return L"%" + std::wstring(name) + L"%"; };
+  echo.environment = [](std::wstring_view name, std::wstring& value) {
+    value = L"%" + std::wstring(name) + L"%";
+    return true;
+  };
   echo.registry = [](std::wstring_view path) { return L"!" + std::wstring(path) + L"!"; };
   fuzz::Check(ExpandReferences(text, echo) == text, "echoing resolver changed the text");
 
@@ -49,5 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   fuzz::Check(ExpandReferences(text, none).size() <= text.size(), "empty answers made it longer");
   ExpandReferences(text, ReferenceResolver{});
+
+  // No variable defined, no folder known, no registry reference in the text:
+  // nothing changes (percent-encoded URLs keep every sign).
+  ReferenceResolver undefined;
+  undefined.folderProperty = [](std::wstring_view, std::wstring&) { return false; };
+  undefined.environment = [](std::wstring_view, std::wstring&) { return false; };
+  undefined.registry = [](std::wstring_view path) { return L"!" + std::wstring(path) + L"!"; };
+  fuzz::Check(ExpandReferences(text, undefined) == text, "an undefined variable changed the text");
   return 0;
 }

@@ -8,6 +8,7 @@ namespace prereq {
 
 bool IsPresent(const Prerequisite& prereq, const std::wstring& downloadFolder) {
   return IsPresentWith(prereq, downloadFolder, [](const std::wstring& path, uint64_t& size) {
+    if (ExceedsPathLimit(path)) return false;  // no system call takes it
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(ToLongPathForm(path).c_str(), GetFileExInfoStandard, &data))
       return false;

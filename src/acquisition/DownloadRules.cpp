@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "acquisition/TransferRules.h"
+
 namespace prereq {
 
 namespace {
@@ -25,13 +27,10 @@ constexpr ptrdiff_t kNameWindow = 40;
 }  // namespace
 
 bool FileUrlLocalPath(std::wstring_view url, std::wstring& path) {
-  size_t prefix = 0;
-  if (StartsWithNoCase(url, L"file:///")) prefix = 8;
-  else if (StartsWithNoCase(url, L"file://")) prefix = 7;
-  else return false;
-  path.assign(url.substr(prefix));
-  for (wchar_t& c : path)
-    if (c == L'/') c = L'\\';
+  if (!StartsWithNoCase(url, L"file://")) return false;  // also "file:///"
+  // The path the transfer engine reads: "file://server/share/x" names the
+  // share \\server\share, never the relative path server\share\x.
+  path = FileUrlPath(url);
   return true;
 }
 

@@ -10,9 +10,11 @@
 
 namespace prereq {
 
-// The local path of a "file:///" or "file://" URL (prefix compared without
-// regard to case): the rest of the URL with "/" turned into "\". False for
-// other URLs.
+// The local or network path of a "file:///" or "file://" URL (prefix compared
+// without regard to case), by the rule the transfer engine reads such URLs
+// with (FileUrlPath): "file:///C:/x" gives "C:\x", "file://server/share/x"
+// gives "\\server\share\x", percent escapes are decoded. False for other
+// URLs.
 bool FileUrlLocalPath(std::wstring_view url, std::wstring& path);
 
 // The file name a URL suggests: the last name with an extension before the

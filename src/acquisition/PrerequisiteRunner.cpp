@@ -5,8 +5,8 @@
 
 #include <vector>
 
+#include "acquisition/Acceptance.h"
 #include "acquisition/DownloadRules.h"
-#include "acquisition/Md5.h"
 #include "acquisition/Transfer.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FolderProperties.h"
@@ -41,10 +41,14 @@ std::wstring HostOf(const std::wstring& url) {
   return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
 }
 
+// Paths of the download pass reach the file system in their long-path form,
+// as the transfer engine's do, so that both name the same file at any length.
 bool IsFolder(const std::wstring& path) {
-  DWORD attrs = ::GetFileAttributesW(path.c_str());
+  DWORD attrs = ::GetFileAttributesW(ToLongPathForm(path).c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+void DeleteDownloadedFile(const std::wstring& path) { ::DeleteFileW(ToLongPathForm(path).c_str()); }
 
 // Creates the missing parent folders of a file path, outermost first.
 void CreateParentFolders(const std::wstring& filePath, std::vector<std::wstring>& created) {
@@ -57,7 +61,7 @@ void CreateParentFolders(const std::wstring& filePath, std::vector<std::wstring>
     folder = parent;
   }
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!::CreateDirectoryW(it->c_str(), nullptr)) return;  // the transfer then fails
+    if (!::CreateDirectoryW(ToLongPathForm(*it).c_str(), nullptr)) return;  // the transfer then fails
     created.push_back(*it);
   }
 }
@@ -66,37 +70,31 @@ std::wstring TextOrDefault(UINT id) { return LoadResourceString(id); }
 
 }  // namespace
 
-bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
-                          const std::wstring& md5Text) {
-  if (expectedSize != 0) {
-    uint32_t size = 0;
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) size = ::GetFileSize(file.get(), nullptr);
-    if (size == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) size = 0;
-    if (size != expectedSize) return false;
-  }
-  if (!md5Text.empty()) {
-    std::string digest;
-    if (!Md5OfFileForAcceptance(path, digest)) return false;
-    if (!Md5TextMatches(md5Text, digest)) return false;
-  }
-  return true;
-}
-
 PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles& files,
                                        StatusWindow& status, ResultStore& resultStore)
     : list(prereqs), packagedFiles(files), statusWindow(status), store(resultStore) {
   context.downloadFolder = list.DownloadFolder();
+  launcher.rebootInProgress = &rebootInProgress;
 }
 
 PrerequisiteRunner::~PrerequisiteRunner() {
-  for (const std::wstring& path : context.deletionList) ::DeleteFileW(path.c_str());
+  for (const std::wstring& path : context.deletionList) DeleteDownloadedFile(path);
   for (auto it = context.foldersCreated.rbegin(); it != context.foldersCreated.rend(); ++it)
-    ::RemoveDirectoryW(it->c_str());
+    ::RemoveDirectoryW(ToLongPathForm(*it).c_str());
 }
 
 PrerequisiteAction PrerequisiteRunner::Action(size_t index) const {
+  const PrerequisiteAction action = ActionByRule(index);
+  // A present file that failed its check is fetched again.
+  if (action == PrerequisiteAction::RunPresentFile) {
+    const auto checked = checkedFiles.find(index);
+    if (checked != checkedFiles.end() && !checked->second.accepted)
+      return PrerequisiteAction::Download;
+  }
+  return action;
+}
+
+PrerequisiteAction PrerequisiteRunner::ActionByRule(size_t index) const {
   const Prerequisite& p = list.At(index);
   if (!p.selected) return PrerequisiteAction::Skip;
   if (p.state != PrereqState::Installed) {
@@ -119,11 +117,38 @@ void PrerequisiteRunner::RefreshPresent(size_t index) {
   p.present = IsPresent(p, list.DownloadFolder());
 }
 
+bool PrerequisiteRunner::CheckPresentFile(size_t index) {
+  Prerequisite& p = list.At(index);
+  std::wstring path;
+  const bool fileUrl = FileUrlLocalPath(p.Location, path);
+  if (!fileUrl) path = TargetPath(context.downloadFolder, p.Location, p.Folder);
+  WriteLine(L"Checking present file:" + path);
+  const AcceptanceResult result = VerifyFile(path, ExpectedFileOf(p));
+  CheckedFile& checked = checkedFiles[index];
+  checked.path = path;
+  checked.accepted = result.verdict == Acceptance::Accepted;
+  if (checked.accepted) {
+    WriteLine(L"Present file was accepted.");
+    return true;
+  }
+  WriteLine(L"Present file was rejected." + RejectionText(result.verdict, ErrorText(result.error)));
+  // A stale, cut or planted file in the download folder goes, and the
+  // package is downloaded again; the file a file URL names is not ours to
+  // delete (it is copied into the download folder and checked there).
+  if (!fileUrl) DeleteDownloadedFile(path);
+  p.present = false;
+  return false;
+}
+
 uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   if (itemIndex >= context.items.size()) return 5;
   DownloadItem& item = context.items[itemIndex];
-  Transfer transfer(context.observer, context.credentials);
   item.localPath = TargetPath(context.downloadFolder, item.url, item.folder);
+  if (ExceedsPathLimit(item.localPath)) {  // no system call takes it
+    context.lastTransferResult = ERROR_FILENAME_EXCED_RANGE;
+    return 5;
+  }
+  Transfer transfer(context.observer, context.credentials);
   CreateParentFolders(item.localPath, context.foldersCreated);
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
@@ -138,6 +163,12 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
   context.observer = nullptr;
   context.deletionList.clear();
   context.observer = observer;
+  // Files already in place run only after the check a download gets;
+  // those that fail it are downloaded again below.
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (Action(i) == PrerequisiteAction::RunPresentFile && checkedFiles.count(i) == 0)
+      CheckPresentFile(i);
+  }
   for (size_t i = 0; i < list.Count(); ++i) {
     if (Action(i) != PrerequisiteAction::Download) continue;
     const Prerequisite& p = list.At(i);
@@ -173,13 +204,18 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     }
     WriteLine(L"Download completed succesfully.");
     if (!KeepsDownloads(list.general)) context.deletionList.push_back(item.localPath);
-    if (!AcceptDownloadedFile(item.localPath, item.expectedSize, p.MD5)) {
-      ::DeleteFileW(item.localPath.c_str());
-      WriteLine(L"Downloaded file was rejected.(Invalid size or MD5).");
+    // The transfer engine's digests of the bytes it wrote can be handed in
+    // here in place of nullptr; what they lack is read from the file.
+    const AcceptanceResult accepted = VerifyFile(item.localPath, ExpectedFileOf(p), nullptr);
+    if (accepted.verdict != Acceptance::Accepted) {
+      DeleteDownloadedFile(item.localPath);
+      WriteLine(L"Downloaded file was rejected." +
+                RejectionText(accepted.verdict, ErrorText(accepted.error)));
       if (observer != nullptr) observer->ErrorReport(L"", kErrorDownloadRejected, nullptr);
       return kInstallFailed;
     }
     WriteLine(L"Downloaded file was accepted.");
+    checkedFiles[item.index] = CheckedFile{true, item.localPath};
     p.present = true;
   }
   return 0;
@@ -243,11 +279,20 @@ void PrerequisiteRunner::BuildLaunchList() {
         item.path = packagedFiles.LocateForInstall(p.Location);
         item.commandLine = commandLine;
         break;
-      case PrerequisiteAction::RunPresentFile:
-        if (!FileUrlLocalPath(p.Location, item.path))
-          item.path = TargetPath(context.downloadFolder, p.Location, p.Folder);
+      case PrerequisiteAction::RunPresentFile: {
+        // Only a file that passed its check runs: the one accepted in this
+        // run (for a file URL fetched again, the checked copy), or the
+        // present file once it passes now.
+        auto checked = checkedFiles.find(i);
+        if (checked == checkedFiles.end()) {
+          if (!CheckPresentFile(i)) continue;
+          checked = checkedFiles.find(i);
+        }
+        if (!checked->second.accepted) continue;
+        item.path = checked->second.path;
         item.commandLine = ExpandProperties(commandLine, false);
         break;
+      }
       default:
         continue;
     }

@@ -3,6 +3,7 @@
 // open-site, install loop, in this order, and the state they share.
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,16 @@ class PrerequisiteRunner : public RebootDecider {
   PrerequisiteRunner(const PrerequisiteRunner&) = delete;
   PrerequisiteRunner& operator=(const PrerequisiteRunner&) = delete;
 
+  // The action rule; a present file that failed its check in this run is
+  // downloaded again (2) instead of run (5).
   PrerequisiteAction Action(size_t index) const;
   // Refreshes the present flag of a prerequisite by the presence rule.
   void RefreshPresent(size_t index);
+  // Checks the present file of a prerequisite (the file a file URL names, or
+  // its target in the download folder) as a download is checked, logs the
+  // verdict and records it. A rejected file in the download folder is
+  // deleted and the present flag cleared. True when accepted.
+  bool CheckPresentFile(size_t index);
 
   // 0, or 1603 when a mandatory download failed or a file was rejected.
   uint32_t DownloadPass(ProgressObserver* observer);
@@ -81,7 +89,8 @@ class PrerequisiteRunner : public RebootDecider {
   // installed.
   bool IsInstalledNow(size_t prereqIndex) override;
 
-  // 0 done, 5 failed.
+  // 0 done, 5 failed. A target path longer than Windows accepts fails with
+  // ERROR_FILENAME_EXCED_RANGE before anything is created.
   uint32_t TransferOne(size_t itemIndex);
 
   PrereqList& list;
@@ -90,18 +99,26 @@ class PrerequisiteRunner : public RebootDecider {
   ResultStore& store;
   DownloadContext context;
 
+  // The verdicts of the acceptance checks of this run, by prerequisite: the
+  // file that passed (the one the install loop runs) or a rejection.
+  struct CheckedFile {
+    bool accepted = false;
+    std::wstring path;
+  };
+  std::map<size_t, CheckedFile> checkedFiles;
+
   PackageLauncher launcher{store, *this};
   // Set by the progress window when the user logs off or the system shuts
-  // down: no further package is started.
+  // down, and by the launcher once Windows accepted the restart it asked for:
+  // no further package is started.
   std::atomic<bool> rebootInProgress{false};
+
+ private:
+  PrerequisiteAction ActionByRule(size_t index) const;
 };
 
 // Writes an internet shortcut for the URL into the temporary folder and asks
 // the shell to open it.
 void OpenInternetShortcut(const std::wstring& url);
-
-// Size and MD5 acceptance of a downloaded file.
-bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
-                          const std::wstring& md5Text);
 
 }  // namespace prereq

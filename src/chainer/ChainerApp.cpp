@@ -9,6 +9,7 @@
 #include "chainer/ModulePaths.h"
 #include "evaluation/FileVersion.h"
 #include "evaluation/FolderProperties.h"
+#include "execution/ErrorText.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Handles.h"
@@ -63,10 +64,24 @@ bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring
   return true;
 }
 
-bool WaitForInstaller() {
+InstallerWaitResult WaitForInstaller() {
+  InstallerWaitResult result;
   KernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute"));
-  if (!mutex) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  return ::WaitForSingleObject(mutex.get(), INFINITE) == WAIT_OBJECT_0;
+  if (!mutex) {
+    result.error = ::GetLastError();
+    result.outcome = JudgeInstallerWait(false, result.error, 0);
+    return result;
+  }
+  const DWORD wait = ::WaitForSingleObject(mutex.get(), INFINITE);
+  if (wait == WAIT_FAILED) result.error = ::GetLastError();
+  result.outcome = JudgeInstallerWait(true, 0, wait);
+  // A successful wait makes this thread the owner, and closing the handle
+  // does not end that: every other setup, and every msiexec the install
+  // loop starts, would wait until this process exits. The wait only had to
+  // see the installation end, so the mutex goes back at once.
+  if (OwnsInstallerMutex(result.outcome) && !::ReleaseMutex(mutex.get()))
+    result.releaseError = ::GetLastError();
+  return result;
 }
 
 void ChainerApp::Run() {
@@ -110,7 +125,17 @@ void ChainerApp::Run() {
 
   ::SetCurrentDirectoryW(appFolder.c_str());
 
-  if (!WaitForInstaller()) return;
+  const InstallerWaitResult wait = WaitForInstaller();
+  if (wait.outcome == InstallerWait::Failed) {
+    // Nothing was done: that is no success.
+    WriteLine(L"Waiting for the Windows Installer failed. Error:" + ErrorText(wait.error));
+    exitCode = 1;
+    return;
+  }
+  if (wait.outcome == InstallerWait::Abandoned)
+    WriteLine(L"The Windows Installer mutex was abandoned by its owner; the run goes on.");
+  if (wait.releaseError != 0)
+    WriteLine(L"Releasing the Windows Installer mutex failed. Error:" + ErrorText(wait.releaseError));
   exitCode = ChainingRun(list, packagedFiles, statusWindow, quiet, title_);
 }
 

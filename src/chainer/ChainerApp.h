@@ -8,6 +8,7 @@
 #include "acquisition/PackagedFiles.h"
 #include "chainer/CleanupRules.h"
 #include "chainer/Configuration.h"
+#include "chainer/InstallerWaitRules.h"
 #include "ui/StatusWindow.h"
 
 namespace prereq {
@@ -54,9 +55,16 @@ class ChainerApp {
 // than two bytes.
 bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring& text);
 
-// Waits without time-out until no Windows Installer transaction runs.
-// True when the run may go on: the mutex "Global\_MSIExecute" does not exist,
-// or it was acquired (WAIT_OBJECT_0).
-bool WaitForInstaller();
+struct InstallerWaitResult {
+  InstallerWait outcome = InstallerWait::NotRunning;
+  uint32_t error = 0;         // the system error of a failed open or wait
+  uint32_t releaseError = 0;  // the system error when the release failed
+};
+
+// Waits without time-out until no Windows Installer transaction runs, on the
+// mutex "Global\_MSIExecute". When the wait gave this thread the mutex
+// (released normally or abandoned by its owner), it is released before the
+// answer: the caller never keeps it.
+InstallerWaitResult WaitForInstaller();
 
 }  // namespace prereq

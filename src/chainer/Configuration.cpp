@@ -155,6 +155,11 @@ void LoadConfiguration(const IniFile& ini, PrereqList& list) {
     }
     r.Integer(L"ExactSize", p.ExactSize);
     r.Text(L"MD5", p.MD5);
+    if (r.Has(L"SHA256")) {
+      std::wstring sha256;
+      r.Text(L"SHA256", sha256);
+      p.SHA256 = std::move(sha256);
+    }
     r.Integer(L"Operator", p.Operator);
     r.Text(L"CommandLine", p.CommandLine);
     r.Text(L"BasicUiCommandLine", p.BasicUiCommandLine);

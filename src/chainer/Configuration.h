@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -86,6 +87,9 @@ struct Prerequisite {
   std::wstring Options;  // "c", "d", "i", "x", "m", "r", "R"
   std::wstring MD5;
   int32_t ExactSize = 0;  // bytes; 0 = no check
+  // The SHA-256 digest a file must have, as configured (64 hexadecimal
+  // digits); absent when the section has no SHA256 key.
+  std::optional<std::wstring> SHA256;
   std::wstring Folder;
   std::wstring RetValPropName;
   std::wstring InstallCond;

@@ -5,6 +5,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Configuration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModulePaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CleanupRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/InstallerWaitRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ChainingRun.cpp

@@ -48,6 +48,27 @@ std::wstring EnvironmentValue(std::wstring_view name) {
   }
 }
 
+// The value of a defined environment variable, also an empty one; false when
+// the variable is not defined.
+bool DefinedEnvironmentValue(std::wstring_view name, std::wstring& value) {
+  value.clear();
+  if (name.empty()) return false;
+  const std::wstring key(name);
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableW(key.c_str(), buffer.data(),
+                                              static_cast<DWORD>(buffer.size()));
+    if (n == 0) return ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;  // defined and empty
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      value = std::move(buffer);
+      return true;
+    }
+    buffer.assign(n, L'\0');  // n is the size needed, with the terminating NUL
+  }
+}
+
 // A directory that the platform reports through a (buffer, size) function.
 template <typename Query>
 std::wstring PlatformDirectory(Query query) {
@@ -128,8 +149,12 @@ const std::wstring& SetupExeDir() {
 // none; 0 when neither answers.
 uint32_t ShellMajorVersion() {
   static const uint32_t major = [] {
-    LibraryVersion v = GetLibraryVersion(L"Shlwapi.dll");
-    if (!v.ok) v = GetLibraryVersion(L"Shell32.dll");
+    // By full path: a bare name is looked for in the program's own folder
+    // first, where a planted library would be loaded into this process.
+    const std::wstring system = SystemFolder();
+    if (system.empty()) return 0u;
+    LibraryVersion v = GetLibraryVersion(system + L"\\Shlwapi.dll");
+    if (!v.ok) v = GetLibraryVersion(system + L"\\Shell32.dll");
     return v.ok ? v.major : 0u;
   }();
   return major;
@@ -197,7 +222,9 @@ std::wstring ExpandProperties(std::wstring_view text, bool use64) {
   resolver.folderProperty = [use64](std::wstring_view name, std::wstring& value) {
     return ResolveFolderProperty(name, use64, value);
   };
-  resolver.environment = [](std::wstring_view name) { return EnvironmentValue(name); };
+  resolver.environment = [](std::wstring_view name, std::wstring& value) {
+    return DefinedEnvironmentValue(name, value);
+  };
   resolver.registry = [use64](std::wstring_view path) { return ReadRegistryText(path, use64); };
   return ExpandReferences(text, resolver);
 }

@@ -12,16 +12,21 @@
 namespace prereq {
 
 // What a reference is replaced by. Folder properties answer false when the
-// name is not recognised (the reference then stays as written).
+// name is not recognised (the reference then stays as written); environment
+// variables answer false when the variable is not defined.
 struct ReferenceResolver {
   std::function<bool(std::wstring_view name, std::wstring& value)> folderProperty;
-  std::function<std::wstring(std::wstring_view name)> environment;
+  std::function<bool(std::wstring_view name, std::wstring& value)> environment;
   std::function<std::wstring(std::wstring_view path)> registry;
 };
 
 // The expansion scanner: replaces every reference in one pass; replacement
 // values are not scanned again; an opening character without its closing one
-// leaves the rest of the text unchanged.
+// leaves the rest of the text unchanged. "%NAME%" is replaced only when NAME
+// is a defined variable; otherwise "%NAME" stays as written and the scan goes
+// on at the second "%", which may open the next reference, as the command
+// processor does: "http://host/My%20Setup%20v2.exe" stays as it is. Such a
+// second sign without a partner is text, and the scan goes on after it.
 std::wstring ExpandReferences(std::wstring_view text, const ReferenceResolver& resolver);
 
 #ifdef _WIN32

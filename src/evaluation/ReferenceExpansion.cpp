@@ -12,6 +12,8 @@ std::wstring ExpandReferences(std::wstring_view text, const ReferenceResolver& r
   std::wstring result;
   result.reserve(text.size());
   size_t pos = 0;
+  // The second sign of an undefined "%NAME%", where the scan went on.
+  size_t resumedAt = std::wstring_view::npos;
   for (;;) {
     const size_t open = text.find_first_of(kOpeners, pos);
     if (open == std::wstring_view::npos) {
@@ -27,6 +29,13 @@ std::wstring ExpandReferences(std::wstring_view text, const ReferenceResolver& r
     const size_t from = open + (opener == L'[' ? 0 : opener == L'%' ? 1 : 2);
     const size_t close = from < text.size() ? text.find(closer, from) : std::wstring_view::npos;
     if (close == std::wstring_view::npos) {
+      if (open == resumedAt) {
+        // That sign closed the undefined name before it and opens nothing:
+        // it is text, and the rest of the text is still scanned.
+        result.push_back(L'%');
+        pos = open + 1;
+        continue;
+      }
       result.append(text.substr(open));
       return result;
     }
@@ -41,9 +50,18 @@ std::wstring ExpandReferences(std::wstring_view text, const ReferenceResolver& r
           result.append(text.substr(open, close - open + 1));
         break;
       }
-      case L'%':
-        if (resolver.environment) result.append(resolver.environment(name));
+      case L'%': {
+        std::wstring value;
+        if (!resolver.environment || !resolver.environment(name, value)) {
+          // Not a variable: the text stays, and its second sign may open the
+          // next reference ("%20Setup%20v2" keeps "%20Setup", then "%20v2").
+          result.append(text.substr(open, close - open));
+          pos = resumedAt = close;
+          continue;
+        }
+        result.append(value);
         break;
+      }
       default:
         if (resolver.registry) result.append(resolver.registry(name));
         break;

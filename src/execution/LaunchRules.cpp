@@ -55,20 +55,36 @@ std::wstring_view ExtensionOf(std::wstring_view path) {
 
 bool IsMsiPackagePath(std::wstring_view path) { return EqualsAsciiNoCase(ExtensionOf(path), L".msi"); }
 
+SystemAccountRoute SystemAccountRouteFor(std::wstring_view path) {
+  const std::wstring_view extension = ExtensionOf(path);
+  if (EqualsAsciiNoCase(extension, L".msi")) return SystemAccountRoute::Msi;
+  if (EqualsAsciiNoCase(extension, L".msp")) return SystemAccountRoute::Patch;
+  if (EqualsAsciiNoCase(extension, L".msu")) return SystemAccountRoute::Update;
+  return SystemAccountRoute::Direct;
+}
+
 ProcessCommand LocalSystemCommand(std::wstring_view path, std::wstring_view finalPath,
-                                  std::wstring_view args) {
+                                  std::wstring_view args, std::wstring_view systemFolder) {
   ProcessCommand command;
-  if (IsMsiPackagePath(path)) {
-    command.commandLine = L"msiexec.exe /i \"";
-    command.commandLine += finalPath;
-    command.commandLine += L"\"";
+  const SystemAccountRoute route = SystemAccountRouteFor(path);
+  if (route == SystemAccountRoute::Direct) {
+    command.applicationName = path;
+    command.commandLine = L"\"";
+    command.commandLine += path;
+    command.commandLine += L"\" ";
     command.commandLine += args;
     return command;
   }
-  command.applicationName = path;
-  command.commandLine = L"\"";
-  command.commandLine += path;
-  command.commandLine += L"\" ";
+  command.applicationName = systemFolder;
+  if (!command.applicationName.empty() && command.applicationName.back() != L'\\')
+    command.applicationName.push_back(L'\\');
+  command.applicationName += route == SystemAccountRoute::Update ? L"wusa.exe" : L"msiexec.exe";
+  command.commandLine = L"\"" + command.applicationName + L"\"";
+  if (route == SystemAccountRoute::Msi) command.commandLine += L" /i";
+  if (route == SystemAccountRoute::Patch) command.commandLine += L" /p";
+  command.commandLine += L" \"";
+  command.commandLine += finalPath;
+  command.commandLine += L"\"";
   command.commandLine += args;
   return command;
 }

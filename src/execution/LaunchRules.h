@@ -37,17 +37,29 @@ std::wstring_view ExtensionOf(std::wstring_view path);
 // ASCII case): such packages are installed through msiexec.exe.
 bool IsMsiPackagePath(std::wstring_view path);
 
+// How a package starts under the system account, by its extension (exactly
+// four characters, compared without regard to ASCII case): ".msi" through
+// msiexec.exe /i, ".msp" through msiexec.exe /p, ".msu" through wusa.exe;
+// anything else is started itself. CreateProcess cannot start the three
+// package kinds themselves.
+enum class SystemAccountRoute { Msi, Patch, Update, Direct };
+SystemAccountRoute SystemAccountRouteFor(std::wstring_view path);
+
 // How a package is started with CreateProcess under the system account.
 struct ProcessCommand {
   std::wstring applicationName;  // empty: none
   std::wstring commandLine;
 };
 
-// ".msi" files (IsMsiPackagePath) go through msiexec.exe /i with the quoted
-// `finalPath`; anything else is started itself
-// with its quoted path followed by a space and the arguments. `args` is
-// already resolved and spaced (WithLeadingSpace).
+// The installer programs are started by their full path in `systemFolder`
+// (with or without its trailing backslash), with that path as the application
+// name and, quoted, as the first word of the command line: a bare
+// "msiexec.exe" would be looked for in the program's own folder and in the
+// current folder first. ".msi" and ".msp" files get the quoted `finalPath`
+// after "/i" or "/p"; ".msu" files get it as wusa.exe's first argument.
+// Anything else is started itself with its quoted path followed by a space and
+// the arguments. `args` is already resolved and spaced (WithLeadingSpace).
 ProcessCommand LocalSystemCommand(std::wstring_view path, std::wstring_view finalPath,
-                                  std::wstring_view args);
+                                  std::wstring_view args, std::wstring_view systemFolder);
 
 }  // namespace prereq

@@ -42,7 +42,7 @@ bool HasExtension(const std::wstring& path, const std::wstring& extension) {
 }
 
 std::wstring FinalPathOf(const std::wstring& path) {
-  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+  FileHandle file(::CreateFileW(ToLongPathForm(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return path;
   wchar_t buffer[MAX_PATH];
@@ -57,8 +57,18 @@ std::wstring FinalPathOf(const std::wstring& path) {
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
                          DWORD& returnCode) {
   const std::wstring args = WithLeadingSpace(ExpandProperties(commandLine, false));
-  const ProcessCommand command =
-      LocalSystemCommand(path, IsMsiPackagePath(path) ? FinalPathOf(path) : std::wstring(), args);
+  const bool byInstaller = SystemAccountRouteFor(path) != SystemAccountRoute::Direct;
+  std::wstring systemFolder;
+  if (byInstaller) {
+    systemFolder = SystemFolder();
+    if (systemFolder.empty()) {  // never fall back to a bare program name
+      const DWORD error = ::GetLastError();
+      returnCode = error != 0 ? error : ERROR_PATH_NOT_FOUND;
+      return false;
+    }
+  }
+  const ProcessCommand command = LocalSystemCommand(
+      path, byInstaller ? FinalPathOf(path) : std::wstring(), args, systemFolder);
   return ProcessUtil::CreateProcessAndWait(command.applicationName, command.commandLine,
                                            NORMAL_PRIORITY_CLASS, returnCode);
 }
@@ -73,7 +83,11 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
 
   DWORD code = 0;
   bool done;
-  if (IsPackagedApp(path)) {
+  if (ExceedsPathLimit(path)) {
+    // Longer than Windows accepts: no system call is to see it.
+    code = ERROR_FILENAME_EXCED_RANGE;
+    done = false;
+  } else if (IsPackagedApp(path)) {
     code = DeployMsixPackage(path);
     done = code == 0;
   } else if (isLocalSystem()) {
@@ -99,7 +113,8 @@ PackageLauncher::Outcome PackageLauncher::InstallPackage(size_t itemIndex, bool 
       (item.rebootMode == RebootMode::WhenInstalled && decider.IsInstalledNow(item.prereqIndex))) {
     WriteLine(L"Rebooting machine...");
     rebootRequired = true;
-    RebootMachine(silent);
+    // Windows is going down: nothing may start after this point.
+    if (RebootMachine(silent) && rebootInProgress != nullptr) *rebootInProgress = true;
     return Outcome::Reboot;
   }
   if (item.returnCode == kRebootPending) {
@@ -132,7 +147,7 @@ bool PackageLauncher::RebootMachine(bool silent) {
   ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
   // ERROR_NOT_ALL_ASSIGNED also comes with a successful call.
   if (::GetLastError() != ERROR_SUCCESS) return false;
-  return ::ExitWindowsEx(EWX_REBOOT | EWX_FORCE, kShutdownReason) != FALSE;
+  return exitWindows(EWX_REBOOT | EWX_FORCE, kShutdownReason);
 }
 
 }  // namespace prereq

@@ -4,7 +4,9 @@
 // store, and applies the reboot rules.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,7 +45,8 @@ class PackageLauncher {
   enum class Outcome { Done = 0, Failed = 1, Reboot = 2 };
   // Runs the item, then its reboot rule: Failed when the package did not run
   // or returned anything but 0 or 3010, Reboot when a restart is due (started
-  // or not), Done otherwise.
+  // or not), Done otherwise. A restart that Windows accepted sets
+  // *rebootInProgress.
   Outcome InstallPackage(size_t itemIndex, bool silent);
   // Runs the item and records its return code; true for 0 and 3010.
   bool LaunchPackage(size_t itemIndex);
@@ -60,6 +63,14 @@ class PackageLauncher {
   // The account test that picks the process-creation route; replaceable so
   // that the route can be exercised without the system account.
   bool (*isLocalSystem)() = &IsLocalSystem;
+  // Set once Windows accepted a restart that this launcher asked for: no
+  // further package may start then. The runner points it at its own flag.
+  std::atomic<bool>* rebootInProgress = nullptr;
+  // The restart request itself (ExitWindowsEx); replaceable so that what
+  // follows an accepted restart can be exercised without one.
+  std::function<bool(UINT flags, DWORD reason)> exitWindows = [](UINT flags, DWORD reason) {
+    return ::ExitWindowsEx(flags, reason) != FALSE;
+  };
 
  protected:
   // Waits this long after 3010 and after codes of 0xC0000000 and above.
@@ -72,8 +83,10 @@ class PackageLauncher {
 bool HasExtension(const std::wstring& path, const std::wstring& extension);
 
 // Starts the package with CreateProcess as the system account does: .msi
-// files through "msiexec.exe /i" with the file's final path, others directly;
-// the command line's references are resolved first. Waits for the process;
+// files through msiexec.exe /i, .msp files through msiexec.exe /p and .msu
+// files through wusa.exe, each program by its full path in the System folder
+// and with the file's final path; others directly. The command line's
+// references are resolved first. Waits for the process;
 // `returnCode` is its exit code, or the system error when it did not start.
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
                          DWORD& returnCode);

@@ -61,6 +61,15 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
     if (slash != std::wstring::npos) folder = ShellPath(path.substr(0, slash));
   }
 
+  // The shell's launch call keeps these in buffers of MAX_PATH characters
+  // (Wine's overruns its stack with a longer file name), and the program's
+  // command line becomes the quoted file and the parameters.
+  if (file.size() > kMaxShellPathLength || folder.size() > kMaxShellPathLength ||
+      file.size() + 3 + commandLine.size() > kMaxCommandLineLength) {
+    returnCode = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
+
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
@@ -96,6 +105,10 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
 
 bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
                           DWORD creationFlags, DWORD& returnCode) {
+  if (ExceedsPathLimit(applicationName) || commandLine.size() > kMaxCommandLineLength) {
+    returnCode = ERROR_FILENAME_EXCED_RANGE;
+    return false;
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};

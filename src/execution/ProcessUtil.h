@@ -12,9 +12,10 @@ namespace prereq::ProcessUtil {
 // line, in the working folder (or the path's own folder when empty), hidden
 // when `quiet`. Waits without time limit for the process and stores its exit
 // code in `returnCode`. False when the shell cannot start it (`returnCode` is
-// then the system error); true also when no process came back (`returnCode`
-// is then left alone). Outside quiet mode the program's window is brought to
-// the top.
+// then the system error; ERROR_FILENAME_EXCED_RANGE, without a call, for a
+// path or folder longer than the shell takes or a command line longer than
+// Windows accepts); true also when no process came back (`returnCode` is then
+// left alone). Outside quiet mode the program's window is brought to the top.
 bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLine,
                          const std::wstring& workingFolder, bool quiet, DWORD& returnCode);
 
@@ -22,7 +23,8 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
 // empty), no inherited handles, the creation flags, this process's
 // environment and folder. Waits without time limit and stores the exit code
 // in `returnCode`; false (with `returnCode` the system error) when the
-// process could not be created.
+// process could not be created. An application name or command line longer
+// than Windows accepts fails with ERROR_FILENAME_EXCED_RANGE without a call.
 bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
                           DWORD creationFlags, DWORD& returnCode);
 

@@ -6,6 +6,7 @@
 
 #include "chainer/ModulePaths.h"
 #include "evaluation/OsInfo.h"
+#include "logging/LogFileOpen.h"
 #include "logging/LogFormat.h"
 #include "platform/core/Security.h"
 #include "platform/core/WinText.h"
@@ -161,11 +162,13 @@ bool Logger::OpenLocked() {
       path_ = NextFallbackLocked(nextFallback++);
       if (path_.empty()) return false;
     }
-    FileHandle file(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD error = ::GetLastError();
+    // Never through a link: see OpenLogFileSafely.
+    LogFileOpening opened = OpenLogFileSafely(path_);
+    FileHandle file = std::move(opened.file);
+    const DWORD error = opened.disposition;
     if (!file) {
+      if (!opened.refusal.empty())
+        env_.debugOutput(L"LOGGER->refused LOG at:" + path_ + L" (" + opened.refusal + L")");
       env_.debugOutput(L"LOGGER->failed to create LOG at:" + path_);
       path_.clear();
       continue;

@@ -3,6 +3,7 @@ Windows Installer mutex."""
 
 from __future__ import annotations
 
+import shutil
 import time
 
 import pytest
@@ -79,13 +80,15 @@ def test_odd_trailing_byte_is_not_part_of_the_text(prefix32, make_setup):
 
 
 class MutexHolder:
-    """holdmutex.exe: owns "Global\\_MSIExecute" until released."""
+    """holdmutex.exe: owns "Global\\_MSIExecute" until released. `mode` "abandon"
+    ends it without releasing; "deny" makes the mutex unopenable; "event" puts
+    an event under the name."""
 
-    def __init__(self, prefix, folder, abandon=False):
+    def __init__(self, prefix, folder, mode=None):
         self.ready = folder / "mutex.ready"
         self.release_file = folder / "mutex.release"
         args = [TOOLS / "holdmutex.exe", to_windows(self.ready), to_windows(self.release_file),
-                "120000"] + (["--abandon"] if abandon else [])
+                "120000"] + ([f"--{mode}"] if mode else [])
         self.proc = prefix.popen(args, output=folder / "holdmutex.out")
 
     def wait_ready(self, timeout=60):
@@ -119,8 +122,8 @@ def status_windows(windows):
 def mutex_holder(tmp_path):
     holders = []
 
-    def make(prefix, abandon=False):
-        holder = MutexHolder(prefix, tmp_path, abandon)
+    def make(prefix, mode=None):
+        holder = MutexHolder(prefix, tmp_path, mode)
         holders.append(holder)
         holder.wait_ready()
         return holder
@@ -173,23 +176,123 @@ def test_waits_for_installer_mutex_and_shows_status_window_unless_quiet(
     assert closing[0].timestamp() >= int(holder.released_at) - 1
 
 
-def test_abandoned_installer_mutex_ends_the_wait_with_zero(prefix, make_setup, mutex_holder):
+class MutexWaiter:
+    """waitmutex.exe: another program that needs the mutex (a second setup).
+    Its result file says "wait=0" when it got the mutex in order, "wait=128"
+    when it got it abandoned, "wait=258" when it timed out."""
+
+    def __init__(self, prefix, folder, name, timeout_ms=60000):
+        self.result = folder / f"{name}.result"
+        self.proc = prefix.popen([TOOLS / "waitmutex.exe", to_windows(self.result), str(timeout_ms)],
+                                 output=folder / f"{name}.out")
+
+    def outcome(self, timeout=60):
+        self.proc.wait(timeout)
+        return self.result.read_text().strip() if self.result.exists() else None
+
+
+# Long enough for a started chainer to be waiting on the mutex (a 64-bit
+# prefix starts a 32-bit program more slowly).
+CHAINER_WAITING = 8
+
+
+def mutex_config(setup, package_args):
+    """A quiet run whose one prerequisite (never detected) is waitmutex.exe,
+    shipped beside the setup: the package itself needs the installer mutex
+    (creating it when nobody has it), as an msiexec started by the install
+    loop does."""
+    shutil.copyfile(TOOLS / "waitmutex.exe", setup.folder / "waitmutex.exe")
+    log = setup.folder / "run.log"
+    setup.write_config("\n".join([
+        "[GeneralOptions]", "Options=q", f"ExtractionFolder={setup.win(setup.folder)}",
+        "[PREREQUISITES]", "App1=waiter", "[PREREQ_CHAINER]", f"LogFile={setup.win(log)}",
+        "[App1]", "DisplayName=Waiter", "SetupFile=waitmutex.exe", "Operator=1",
+        f"NoUiCommandLine={package_args}"]) + "\n")
+    return log
+
+
+def test_installer_mutex_goes_back_right_after_the_wait(prefix, make_setup, mutex_holder, tmp_path):
+    """Three programs: one holds the mutex, the chainer waits for it, a third
+    program waits too. When the holder lets go, the chainer takes the mutex and
+    must give it back at once: the third program gets it in order (not
+    abandoned when the chainer exits), and the package that the install loop
+    starts gets it too instead of timing out."""
     setup = make_setup(prefix)
-    log = setup.folder / "abandoned.log"
-    setup.write_config(chainer_config(log=setup.win(log)))
-    holder = mutex_holder(prefix, abandon=True)
+    package_result = tmp_path / "package.result"
+    log = mutex_config(setup, f"{setup.win(package_result)} 15000 --create")
+    holder = mutex_holder(prefix)
 
     proc = setup.start()
     try:
-        time.sleep(3)
+        time.sleep(CHAINER_WAITING)  # the chainer is the first waiter
         assert proc.running, f"prereq.exe did not wait for the mutex: {proc.text()}"
+        third = MutexWaiter(prefix, tmp_path, "third")
+        time.sleep(1)
         holder.release()
-        result = setup.finish(proc, timeout=60)
+        result = setup.finish(proc, timeout=90)
     finally:
         if proc.running:
             proc.kill()
 
     assert holder.proc.wait(30) == 0, holder.proc.text()
-    assert result.code == 0, result
-    assert read_log(log).lines[-1] == END_OF_LOG
+    assert third.outcome() == "wait=0"
+    assert package_result.read_text().strip() == "wait=0"
+    lines = read_log(log).lines
+    assert "Return code of launched file:0" in lines, lines
+    assert result.code == 0, (result, lines)
+    assert lines[-1] == END_OF_LOG
 
+
+def test_abandoned_installer_mutex_is_released_logged_and_the_run_goes_on(
+        prefix, make_setup, mutex_holder, tmp_path):
+    """The holder ends without releasing: its transaction is over. The chainer
+    gets the mutex abandoned, logs it, gives it back and installs: the
+    package, which needs the mutex too, gets it in order."""
+    setup = make_setup(prefix)
+    package_result = tmp_path / "package.result"
+    log = mutex_config(setup, f"{setup.win(package_result)} 15000 --create")
+    holder = mutex_holder(prefix, "abandon")
+
+    proc = setup.start()
+    try:
+        time.sleep(CHAINER_WAITING)
+        assert proc.running, f"prereq.exe did not wait for the mutex: {proc.text()}"
+        holder.release()
+        result = setup.finish(proc, timeout=90)
+    finally:
+        if proc.running:
+            proc.kill()
+
+    assert holder.proc.wait(30) == 0, holder.proc.text()
+    lines = read_log(log).lines
+    assert "The Windows Installer mutex was abandoned by its owner; the run goes on." in lines, lines
+    assert lines.index("The Windows Installer mutex was abandoned by its owner; the run goes on.") \
+        < lines.index("Launching file:" + setup.win(setup.folder / "waitmutex.exe"))
+    assert package_result.read_text().strip() == "wait=0"
+    assert result.code == 0, (result, lines)
+    assert lines[-1] == END_OF_LOG
+
+
+@pytest.mark.parametrize("mode", ["event", "deny"])
+def test_installer_mutex_that_cannot_be_waited_for_ends_the_run_with_one(
+        prefix, make_setup, mutex_holder, tmp_path, mode):
+    """The name belongs to another kind of object, or the mutex refuses us:
+    nothing was done, so the run must not report success."""
+    setup = make_setup(prefix)
+    package_result = tmp_path / "package.result"
+    log = mutex_config(setup, f"{setup.win(package_result)} 1000 --create")
+    mutex_holder(prefix, mode)
+    probe = MutexWaiter(prefix, tmp_path, "probe", timeout_ms=0)
+    opened = probe.outcome()
+    if mode == "deny" and not opened.startswith("open="):
+        pytest.skip(f"this Wine does not enforce the mutex's access list ({opened})")
+
+    result = setup.run(timeout=60)
+
+    lines = read_log(log).lines
+    failure = [line for line in lines if line.startswith("Waiting for the Windows Installer failed. Error:")]
+    assert len(failure) == 1 and len(failure[0]) > len("Waiting for the Windows Installer failed. Error:"), lines
+    assert not package_result.exists()
+    assert not any(line.startswith("Launching file:") for line in lines), lines
+    assert result.code == 1, (result, lines)
+    assert lines[-1] == END_OF_LOG

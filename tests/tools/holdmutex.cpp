@@ -1,12 +1,14 @@
 // holdmutex: plays a running Windows Installer transaction.
 //
-//   holdmutex.exe <ready-file> <release-file> [timeout-ms] [--abandon]
+//   holdmutex.exe <ready-file> <release-file> [timeout-ms] [--abandon|--deny|--event]
 //
 // Creates the installer's named mutex "Global\_MSIExecute" owned by this
 // thread, creates <ready-file>, then polls every 50 ms until <release-file>
 // exists or timeout-ms (default 60000) has passed. It then releases the mutex
 // and exits 0 (2 on time-out). With --abandon it exits without releasing, so
-// that waiters see an abandoned mutex.
+// that waiters see an abandoned mutex. With --deny the mutex's access list
+// grants nobody anything, so that opening it is refused; with --event the name
+// belongs to an event instead, so that it cannot be opened as a mutex.
 // Exit codes: 0 ok, 1 usage, 2 time-out, 3 mutex already existed or could
 // not be created, 4 ready file could not be written.
 #include <windows.h>
@@ -35,12 +37,16 @@ bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FI
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  bool abandon = false;
+  bool abandon = false, deny = false, event = false;
   const wchar_t* positional[3] = {nullptr, nullptr, nullptr};
   int count = 0;
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--abandon") == 0) {
       abandon = true;
+    } else if (std::wcscmp(argv[i], L"--deny") == 0) {
+      deny = true;
+    } else if (std::wcscmp(argv[i], L"--event") == 0) {
+      event = true;
     } else if (count < 3) {
       positional[count++] = argv[i];
     } else {
@@ -48,13 +54,21 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   if (count < 2 || count > 3) {
-    Say(L"usage: holdmutex <ready-file> <release-file> [timeout-ms] [--abandon]");
+    Say(L"usage: holdmutex <ready-file> <release-file> [timeout-ms] [--abandon|--deny|--event]");
     return 1;
   }
   DWORD timeoutMs = 60000;
   if (count == 3) timeoutMs = static_cast<DWORD>(std::wcstoul(positional[2], nullptr, 10));
 
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute");
+  // An empty access list: nobody may open it.
+  SECURITY_DESCRIPTOR sd;
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  ACL emptyAcl;
+  InitializeAcl(&emptyAcl, sizeof(emptyAcl), ACL_REVISION);
+  SetSecurityDescriptorDacl(&sd, TRUE, &emptyAcl, FALSE);
+  SECURITY_ATTRIBUTES denied{sizeof(denied), &sd, FALSE};
+  HANDLE mutex = event ? CreateEventW(nullptr, TRUE, FALSE, L"Global\\_MSIExecute")
+                       : CreateMutexW(deny ? &denied : nullptr, TRUE, L"Global\\_MSIExecute");
   if (mutex == nullptr) {
     Say(L"holdmutex: CreateMutexW failed, error " + std::to_wstring(GetLastError()));
     return 3;
@@ -85,6 +99,10 @@ int wmain(int argc, wchar_t** argv) {
     Sleep(50);
   }
 
+  if (event) {
+    CloseHandle(mutex);
+    return released ? 0 : 2;
+  }
   if (abandon) {
     // Ending the process while owning the mutex abandons it.
     ExitProcess(released ? 0 : 2);

@@ -37,6 +37,12 @@ std::wstring ToLongPathForm(std::wstring_view path) {
   return std::wstring(path);
 }
 
+bool ExceedsPathLimit(std::wstring_view path) {
+  // The long-path form adds at most six characters ("\\?\UNC\" for "\\").
+  if (path.size() + 6 <= kMaxPathLength) return false;
+  return ToLongPathForm(path).size() > kMaxPathLength;
+}
+
 std::wstring FromLongPathForm(std::wstring_view path) {
   if (StartsWith(path, kLongUncPrefix)) {
     std::wstring out(L"\\\\");

@@ -53,4 +53,17 @@ std::wstring GetModulePath(HMODULE module) {
   }
 }
 
+std::wstring SystemFolder() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const UINT n = ::GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (n == 0) return {};
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    buffer.assign(n, L'\0');  // n is the size needed, with the terminating NUL
+  }
+}
+
 }  // namespace prereq

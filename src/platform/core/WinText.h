@@ -25,4 +25,9 @@ std::wstring LoadResourceString(UINT id);
 // The full path of the running executable, of any length.
 std::wstring GetModulePath(HMODULE module = nullptr);
 
+// The System folder as GetSystemDirectoryW answers it, without a trailing
+// backslash; empty when it cannot be read (GetLastError tells why). Programs
+// of the system are started from here by their full path.
+std::wstring SystemFolder();
+
 }  // namespace prereq

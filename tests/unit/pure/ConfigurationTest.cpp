@@ -87,6 +87,18 @@ TEST(LoadConfiguration, PrerequisiteRecordsAndSearches) {
   EXPECT_THROW(list.At(2), Exception);
 }
 
+TEST(LoadConfiguration, Sha256KeyIsKeptAsWrittenWhenPresent) {
+  PrereqList list = Load(
+      L"[PREREQUISITES]\r\nApp1=a\r\nApp2=b\r\nApp3=c\r\n"
+      L"[App1]\r\nUrl=u\r\nSHA256 = AbC \r\n"
+      L"[App2]\r\nUrl=u\r\nSHA256=\r\n"
+      L"[App3]\r\nUrl=u\r\nsha256=abc\r\n");  // key names are compared with case
+  ASSERT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list.At(0).SHA256, std::optional<std::wstring>(L"AbC"));
+  EXPECT_EQ(list.At(1).SHA256, std::optional<std::wstring>(L""));
+  EXPECT_EQ(list.At(2).SHA256, std::nullopt);
+}
+
 TEST(LoadConfiguration, OpenSiteBeatsUrl) {
   PrereqList list = Load(L"[PREREQUISITES]\r\nApp1=a\r\n[App1]\r\nUrl=u\r\nOpenSite=o\r\n");
   ASSERT_EQ(list.Count(), 1u);

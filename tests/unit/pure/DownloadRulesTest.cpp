@@ -63,7 +63,11 @@ TEST(FileUrlLocalPath, Table) {
   };
   const Case cases[] = {
       {L"file:///C:/pkg/setup.exe", true, L"C:\\pkg\\setup.exe"},
-      {L"File://server/share/a.msi", true, L"server\\share\\a.msi"},
+      // A share, as the transfer engine reads it: never a relative path.
+      {L"File://server/share/a.msi", true, L"\\\\server\\share\\a.msi"},
+      {L"file:////server/share/a.msi", true, L"\\\\server\\share\\a.msi"},
+      {L"file://localhost/C:/pkg/a%20b.exe", true, L"C:\\pkg\\a b.exe"},
+      {L"FILE:///C:/My%20Setup.exe", true, L"C:\\My Setup.exe"},
       {L"file://", true, L""},
       {L"file:/x", false, L""},
       {L"", false, L""},

@@ -45,21 +45,42 @@ TEST(LaunchRules, LocalSystemCommands) {
   const struct {
     const wchar_t* path;
     const wchar_t* args;
+    const wchar_t* system;
     const wchar_t* app;
     const wchar_t* commandLine;
   } cases[] = {
-      {L"C:\\s\\a.msi", L"", L"", L"msiexec.exe /i \"F:\\final.msi\""},
-      {L"C:\\s\\A.MSI", L" /qn", L"", L"msiexec.exe /i \"F:\\final.msi\" /qn"},
-      // Only a four-character ".msi" extension counts.
-      {L"C:\\s\\a.msix", L"", L"C:\\s\\a.msix", L"\"C:\\s\\a.msix\" "},
-      {L"C:\\s.msi\\setup", L"", L"C:\\s.msi\\setup", L"\"C:\\s.msi\\setup\" "},
-      {L"C:\\s\\setup.exe", L" /S", L"C:\\s\\setup.exe", L"\"C:\\s\\setup.exe\"  /S"},
+      // The installer programs by their full path, never by bare name.
+      {L"C:\\s\\a.msi", L"", L"C:\\W\\system32", L"C:\\W\\system32\\msiexec.exe",
+       L"\"C:\\W\\system32\\msiexec.exe\" /i \"F:\\final.pkg\""},
+      {L"C:\\s\\A.MSI", L" /qn", L"C:\\W\\system32\\", L"C:\\W\\system32\\msiexec.exe",
+       L"\"C:\\W\\system32\\msiexec.exe\" /i \"F:\\final.pkg\" /qn"},
+      // Patches go to msiexec /p, updates to wusa.exe; both with the final path.
+      {L"C:\\s\\fix.msp", L" /qn", L"C:\\W\\system32", L"C:\\W\\system32\\msiexec.exe",
+       L"\"C:\\W\\system32\\msiexec.exe\" /p \"F:\\final.pkg\" /qn"},
+      {L"C:\\s\\FIX.MSP", L"", L"C:\\W\\system32", L"C:\\W\\system32\\msiexec.exe",
+       L"\"C:\\W\\system32\\msiexec.exe\" /p \"F:\\final.pkg\""},
+      {L"C:\\s\\kb1.msu", L" /quiet /norestart", L"C:\\W\\system32", L"C:\\W\\system32\\wusa.exe",
+       L"\"C:\\W\\system32\\wusa.exe\" \"F:\\final.pkg\" /quiet /norestart"},
+      {L"C:\\s\\KB1.Msu", L"", L"C:\\W\\system32", L"C:\\W\\system32\\wusa.exe",
+       L"\"C:\\W\\system32\\wusa.exe\" \"F:\\final.pkg\""},
+      // Only the four-character extensions count.
+      {L"C:\\s\\a.msix", L"", L"C:\\W", L"C:\\s\\a.msix", L"\"C:\\s\\a.msix\" "},
+      {L"C:\\s\\a.mspx", L"", L"C:\\W", L"C:\\s\\a.mspx", L"\"C:\\s\\a.mspx\" "},
+      {L"C:\\s\\a.ms", L"", L"C:\\W", L"C:\\s\\a.ms", L"\"C:\\s\\a.ms\" "},
+      {L"C:\\s.msi\\setup", L"", L"C:\\W", L"C:\\s.msi\\setup", L"\"C:\\s.msi\\setup\" "},
+      {L"C:\\s.msu\\setup", L"", L"C:\\W", L"C:\\s.msu\\setup", L"\"C:\\s.msu\\setup\" "},
+      {L"C:\\s\\setup.exe", L" /S", L"C:\\W", L"C:\\s\\setup.exe", L"\"C:\\s\\setup.exe\"  /S"},
   };
   for (const auto& c : cases) {
-    const ProcessCommand command = LocalSystemCommand(c.path, L"F:\\final.msi", c.args);
+    const ProcessCommand command = LocalSystemCommand(c.path, L"F:\\final.pkg", c.args, c.system);
     EXPECT_EQ(command.applicationName, c.app) << c.path;
     EXPECT_EQ(command.commandLine, c.commandLine) << c.path;
   }
+  EXPECT_EQ(SystemAccountRouteFor(L"a.MSI"), SystemAccountRoute::Msi);
+  EXPECT_EQ(SystemAccountRouteFor(L"a.msp"), SystemAccountRoute::Patch);
+  EXPECT_EQ(SystemAccountRouteFor(L"a.msU"), SystemAccountRoute::Update);
+  EXPECT_EQ(SystemAccountRouteFor(L"a.exe"), SystemAccountRoute::Direct);
+  EXPECT_EQ(SystemAccountRouteFor(L"msp"), SystemAccountRoute::Direct);
   EXPECT_EQ(WithLeadingSpace(L""), L"");
   EXPECT_EQ(WithLeadingSpace(L"/qn"), L" /qn");
   EXPECT_EQ(WithLeadingSpace(L"  /qn"), L"  /qn");

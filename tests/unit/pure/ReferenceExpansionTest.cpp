@@ -21,6 +21,8 @@ struct FakeMachine {
   std::map<std::wstring, std::wstring, std::less<>> environment{
       {L"E", L"env"},
       {L"Loop", L"[A]"},
+      {L"b", L"a"},
+      {L"Empty", L""},  // defined, with an empty value
   };
   std::map<std::wstring, std::wstring, std::less<>> registry{
       {L"HKCU\\k\\v", L"reg"},
@@ -39,10 +41,12 @@ struct FakeMachine {
       value = it->second;
       return true;
     };
-    r.environment = [this](std::wstring_view name) {
+    r.environment = [this](std::wstring_view name, std::wstring& value) {
       asked.push_back(L"%" + std::wstring(name) + L"%");
       auto it = environment.find(name);
-      return it == environment.end() ? std::wstring() : it->second;
+      if (it == environment.end()) return false;
+      value = it->second;
+      return true;
     };
     r.registry = [this](std::wstring_view path) {
       asked.push_back(L"!" + std::wstring(path) + L"!");
@@ -95,13 +99,35 @@ TEST(ExpandReferences, EnvironmentVariables) {
       {L"%E%", L"env", {L"%E%"}},
       {L"a%E%b%E%c", L"aenvbenvc", {L"%E%", L"%E%"}},
       {L"%E%%E%", L"envenv", {L"%E%", L"%E%"}},
-      {L"x%UNDEFINED%y", L"xy", {L"%UNDEFINED%"}},   // undefined: empty
-      {L"%%", L"", {L"%%"}},                         // the empty name
+      {L"x%Empty%y", L"xy", {L"%Empty%"}},           // defined and empty
+      {L"%%", L"%%", {L"%%"}},                       // the empty name is no variable
       {L"100%", L"100%", {}},
       {L"%E", L"%E", {}},
       {L"%E%50%", L"env50%", {L"%E%"}},
       {L"%Loop%", L"[A]", {L"%Loop%"}},              // not scanned again
-      {L"%[A]%", L"", {L"%[A]%"}},                   // the first opener decides the kind
+      {L"%[A]%", L"%[A]%", {L"%[A]%"}},              // the first opener decides the kind
+  };
+  for (const ExpandCase& c : cases) Check(c);
+}
+
+TEST(ExpandReferences, UndefinedVariablesStayAsWritten) {
+  // As the command processor does: "%NAME" stays and the scan goes on at the
+  // second sign, which may open the next reference.
+  const ExpandCase cases[] = {
+      {L"x%UNDEFINED%y", L"x%UNDEFINED%y", {L"%UNDEFINED%"}},
+      {L"http://host/My%20Setup%20v2.exe", L"http://host/My%20Setup%20v2.exe", {L"%20Setup%"}},
+      {L"a%20b%20c%20d", L"a%20b%20c%20d", {L"%20b%", L"%20c%"}},
+      {L"%a %b% c%", L"%a a c%", {L"%a %", L"%b%"}},
+      {L"%UNDEF%E%", L"%UNDEFenv", {L"%UNDEF%", L"%E%"}},
+      {L"%20%E%x", L"%20envx", {L"%20%", L"%E%"}},
+      {L"%%E%", L"%env", {L"%%", L"%E%"}},
+      {L"%%%", L"%%%", {L"%%", L"%%"}},
+      // The second sign without a partner is text; what follows is scanned.
+      {L"%U%[A]", L"%U%C:\\A\\", {L"%U%", L"[A]"}},
+      {L"%U%!a!", L"%U%short", {L"%U%", L"!a!"}},
+      {L"%U% 100%[A]", L"%U% 100%C:\\A\\", {L"%U%", L"% 100%", L"[A]"}},
+      {L"%U![A]%", L"%U![A]%", {L"%U![A]%"}},
+      {L"%e%", L"%e%", {L"%e%"}},  // names with case: "e" is not "E"
   };
   for (const ExpandCase& c : cases) Check(c);
 }
@@ -135,8 +161,8 @@ TEST(ExpandReferences, MixedKinds) {
   for (const ExpandCase& c : cases) Check(c);
 }
 
-TEST(ExpandReferences, MissingResolversLeaveFoldersAndDropTheRest) {
-  EXPECT_EQ(Narrow(ExpandReferences(L"[A]x%E%y!a!z", ReferenceResolver{})), "[A]xyz");
+TEST(ExpandReferences, MissingResolversLeaveFoldersAndVariablesAndDropTheRest) {
+  EXPECT_EQ(Narrow(ExpandReferences(L"[A]x%E%y!a!z", ReferenceResolver{})), "[A]x%E%yz");
 }
 
 }  // namespace

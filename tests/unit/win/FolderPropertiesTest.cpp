@@ -218,7 +218,15 @@ TEST(ExpandProperties, FoldersEnvironmentAndRegistry) {
   ScopedEnv defined(L"PREREQ_UT_VALUE", L"V [WindowsFolder]");
   ScopedEnv undefined(L"PREREQ_UT_UNDEFINED", nullptr);
   EXPECT_EQ(U8(ExpandProperties(L"a%PREREQ_UT_VALUE%b%PREREQ_UT_UNDEFINED%c", false)),
-            "aV [WindowsFolder]bc");
+            "aV [WindowsFolder]b%PREREQ_UT_UNDEFINED%c");
+  // Percent-encoded URLs stay as written; a defined variable with an empty
+  // value is replaced by nothing.
+  EXPECT_EQ(U8(ExpandProperties(L"http://host/My%20Setup%20v2.exe", false)),
+            "http://host/My%20Setup%20v2.exe");
+  ScopedEnv empty(L"PREREQ_UT_EMPTY", L"");
+  if (GetEnvironmentVariableW(L"PREREQ_UT_EMPTY", nullptr, 0) != 0 ||
+      GetLastError() != ERROR_ENVVAR_NOT_FOUND)
+    EXPECT_EQ(U8(ExpandProperties(L"<%PREREQ_UT_EMPTY%>", false)), "<>");
 
   TestKey key(L"Expand");
   key.SetText(L"Name", L"from registry %PREREQ_UT_VALUE%");

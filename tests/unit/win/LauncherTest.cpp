@@ -225,6 +225,75 @@ TEST(Launcher, SystemAccountRouteInstallsMsiThroughMsiexec) {
   EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+namespace {
+
+// Sets the current folder for the scope (CreateProcess looks there for a bare
+// program name after the program's own folder).
+class CurrentFolder {
+ public:
+  explicit CurrentFolder(const std::wstring& folder) {
+    wchar_t old[MAX_PATH];
+    const DWORD n = GetCurrentDirectoryW(MAX_PATH, old);
+    old_.assign(old, n < MAX_PATH ? n : 0);
+    SetCurrentDirectoryW(folder.c_str());
+  }
+  ~CurrentFolder() { SetCurrentDirectoryW(old_.c_str()); }
+
+ private:
+  std::wstring old_;
+};
+
+DWORD SizeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+}  // namespace
+
+TEST(Launcher, SystemAccountRouteNeverRunsAPlantedMsiexec) {
+  // A folder that holds the package and a planted msiexec.exe, made the
+  // current folder: started by bare name, the planted one would run (as the
+  // system account) instead of the Windows Installer.
+  const wchar_t product[] = L"{7C1F4E2A-2B55-4D0B-8E0C-6A3D9F1B5C02}";
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  MsiConfigureProductW(product, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+  TestFolder dir;
+  ASSERT_TRUE(CopyFileW(ToolPath(L"exitcode").c_str(), (dir / L"msiexec.exe").c_str(), FALSE));
+  const std::wstring package = dir / L"pkg.msi";
+  ASSERT_TRUE(CopyFileW((ToolsFolder() + L"prereq-ut-b.msi").c_str(), package.c_str(), FALSE));
+  const DWORD size = SizeOf(package);
+  {
+    CurrentFolder here(dir.path());
+    DWORD code = 1;
+    ASSERT_TRUE(LaunchAsLocalSystem(package, L"/qn", code));
+    EXPECT_EQ(code, 0u);
+  }
+  // The planted program appends to its second argument, the package.
+  EXPECT_EQ(SizeOf(package), size);
+  EXPECT_EQ(MsiQueryProductStateW(product), INSTALLSTATE_DEFAULT);
+  MsiConfigureProductW(product, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+}
+
+TEST(Launcher, SystemAccountRouteGivesPatchesAndUpdatesToTheirInstallers) {
+  // Broken .msp and .msu files: CreateProcess cannot start either kind itself
+  // (error 193); msiexec /p and wusa.exe start and answer with an error of
+  // their own. A planted msiexec.exe and wusa.exe in the current folder
+  // must not be the ones that run.
+  TestFolder dir;
+  for (const wchar_t* name : {L"msiexec.exe", L"wusa.exe"})
+    ASSERT_TRUE(CopyFileW(ToolPath(L"exitcode").c_str(), (dir / name).c_str(), FALSE));
+  CurrentFolder here(dir.path());
+  for (const wchar_t* name : {L"fix.msp", L"KB1.MSU"}) {
+    const std::wstring package = dir / name;
+    WriteBytes(package, "not a package");
+    DWORD code = 0;
+    EXPECT_TRUE(LaunchAsLocalSystem(package, L"/quiet", code)) << name;
+    EXPECT_NE(code, static_cast<DWORD>(ERROR_BAD_EXE_FORMAT)) << name;
+    EXPECT_NE(code, 0u) << name;  // a broken package is not installed
+    EXPECT_EQ(SizeOf(package), 13u) << name;  // the planted programs did not run
+  }
+}
+
 TEST(Launcher, FinalPathDropsTheLongPrefix) {
   TestFolder dir;
   const std::wstring file = dir / L"f.msi";
@@ -337,6 +406,30 @@ TEST(InstallLoop, CancelAndShutdownStopBeforeTheNextPackage) {
   Observer observer;
   EXPECT_EQ(runner.RunInstallLoop(&observer), 0u);
   EXPECT_EQ(observer.ranges, std::vector<uint32_t>{0});
+}
+
+TEST(InstallLoop, NothingStartsAfterAnAcceptedRestart) {
+  // A package's reboot rule fires and Windows accepts the restart; the
+  // process lives on for a moment, and the loop must not start the next
+  // package then. A refused restart lets the loop go on.
+  for (bool accepted : {true, false}) {
+    LoopFixture f;
+    f.Add(L"0", L"r");  // optional, reboot after the package
+    f.Add(L"0", L"");
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    UINT askedFlags = 0;
+    runner.launcher.exitWindows = [&](UINT flags, DWORD) {
+      askedFlags = flags;
+      return accepted;
+    };
+    EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u) << accepted;
+    EXPECT_EQ(f.Runs(), accepted ? 1u : 2u) << accepted;
+    EXPECT_TRUE(runner.launcher.rebootRequired) << accepted;
+    EXPECT_EQ(runner.rebootInProgress.load(), accepted) << accepted;
+    // Asked for only when the shutdown privilege could be enabled.
+    if (askedFlags != 0) EXPECT_EQ(askedFlags, static_cast<UINT>(EWX_REBOOT | EWX_FORCE));
+    else EXPECT_EQ(f.Runs(), 2u);
+  }
 }
 
 TEST(InstallLoop, LaunchListPathsAndCommandLines) {

@@ -157,6 +157,46 @@ TEST(Logger, FallbackCandidatesInOrder) {
   }
 }
 
+TEST(Logger, NeverWritesIntoAFileWithAnotherName) {
+  // A hard link made where the log will be (any user can make one in the
+  // shared log folders) to a file the chainer may write as LocalSystem.
+  TestFolder dir;
+  CreateDirectoryW((dir / L"pd").c_str(), nullptr);
+  CreateDirectoryW((dir / L"logs").c_str(), nullptr);
+  const std::wstring victim = dir / L"victim.cfg";
+  WriteBytes(victim, "untouched");
+  const std::wstring path = dir / L"logs\\run.log";
+  ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+  Env env;
+  env.programData = dir / L"pd";
+  env.modulePath = dir / L"app\\setup.exe";
+  Logger log(env.Make());
+  log.SetLogFile(path);
+  log.WriteLine(L"line");
+  log.Finish(true);
+
+  const std::vector<unsigned char> bytes = ReadBytes(victim);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "untouched");
+  EXPECT_EQ(log.CurrentPath(), dir / L"pd\\CORVANE_LOGS\\setup.LOG");
+  ASSERT_GE(env.debug.size(), 3u);
+  EXPECT_EQ(env.debug[1], L"LOGGER->refused LOG at:" + path + L" (it has more than one name)");
+  EXPECT_EQ(env.debug[2], L"LOGGER->failed to create LOG at:" + path);
+  EXPECT_NE(Text(ReadBytes(dir / L"pd\\CORVANE_LOGS\\setup.LOG")).find(L"-line\r\n"),
+            std::wstring::npos);
+}
+
+TEST(Logger, PathLongerThanWindowsAcceptsIsNotTried) {
+  TestFolder dir;
+  CreateDirectoryW((dir / L"pd").c_str(), nullptr);
+  Env env;
+  env.programData = dir / L"pd";
+  env.modulePath = dir / L"app\\long.exe";
+  Logger log(env.Make());
+  log.SetLogFile(L"C:\\" + std::wstring(40000, L'l') + L".log");
+  log.WriteLine(L"line");
+  EXPECT_EQ(log.CurrentPath(), dir / L"pd\\CORVANE_LOGS\\long.LOG");
+}
+
 constexpr int kThreads = 4, kLines = 50;
 struct Arg { Logger* log; int id; };
 

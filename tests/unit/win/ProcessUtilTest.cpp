@@ -42,6 +42,52 @@ TEST(ShellExecuteAndWait, ExitCodesAndFailures) {
   }
 }
 
+TEST(ShellExecuteAndWait, LengthsTheShellAndWindowsAccept) {
+  // A file name the shell's buffers cannot hold never reaches it (under Wine
+  // a path of about a thousand characters overran its stack); neither does
+  // a command line longer than Windows accepts. At the limits it is called.
+  const std::wstring missing259 = L"C:\\" + std::wstring(252, L'a') + L".exe";
+  ASSERT_EQ(missing259.size(), 259u);
+  DWORD code = 0;
+  EXPECT_FALSE(ProcessUtil::ShellExecuteAndWait(missing259, L"", L"", true, code));
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));  // tried: not there
+  for (size_t length : {260u, 1000u, 1000000u}) {
+    const std::wstring path = L"C:\\" + std::wstring(length - 7, L'a') + L".exe";
+    code = 0;
+    EXPECT_FALSE(ProcessUtil::ShellExecuteAndWait(path, L"", L"", true, code)) << length;
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE)) << length;
+  }
+  const std::wstring tool = ToolPath(L"exitcode");
+  ASSERT_LT(tool.size(), 260u);
+  // The program's command line: the quoted file, a blank, the parameters.
+  const size_t room = 32766 - (tool.size() + 3);
+  const std::wstring fits = L"7 " + std::wstring(room - 2, L'x');
+  code = 0;
+  EXPECT_TRUE(ProcessUtil::ShellExecuteAndWait(tool, fits, L"", true, code));
+  EXPECT_EQ(code, 7u);
+  code = 0;
+  EXPECT_FALSE(ProcessUtil::ShellExecuteAndWait(tool, fits + L"x", L"", true, code));
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST(CreateProcessAndWait, LengthsWindowsAccepts) {
+  const std::wstring tool = ToolPath(L"exitcode");
+  const std::wstring head = L"\"" + tool + L"\" 7 ";
+  const std::wstring fits = head + std::wstring(32766 - head.size(), L'x');
+  ASSERT_EQ(fits.size(), 32766u);
+  DWORD code = 0;
+  EXPECT_TRUE(ProcessUtil::CreateProcessAndWait(tool, fits, 0, code));
+  EXPECT_EQ(code, 7u);
+  for (const std::wstring& tooLong : {fits + L"x", fits + std::wstring(1000000, L'x')}) {
+    code = 0;
+    EXPECT_FALSE(ProcessUtil::CreateProcessAndWait(tool, tooLong, 0, code));
+    EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  }
+  code = 0;
+  EXPECT_FALSE(ProcessUtil::CreateProcessAndWait(L"C:\\" + std::wstring(40000, L'a'), L"", 0, code));
+  EXPECT_EQ(code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
 TEST(ShellExecuteAndWait, WorkingFolderIsGivenOrTheProgramsOwn) {
   TestFolder given, own;
   const std::wstring copy = own / L"exitcode.exe";

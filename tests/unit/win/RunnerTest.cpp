@@ -2,7 +2,12 @@
 #include <windows.h>
 
 #include "TestFolder.h"
+#include "ToolPaths.h"
+#include <algorithm>
+
+#include "acquisition/Acceptance.h"
 #include "acquisition/PrerequisiteRunner.h"
+#include "acquisition/Sha256.h"
 #include "chainer/ChainingRun.h"
 
 using namespace prereq;
@@ -64,30 +69,231 @@ TEST(PrerequisiteRunner, MandatoryCheckLooksAtSelectedMandatoryOnly) {
 struct AcceptCase {
   const char* name;
   std::string content;
-  uint32_t expectedSize;
-  std::wstring md5;
-  bool accepted;
+  ExpectedFile expected;
+  Acceptance verdict;
 };
 
-TEST(PrerequisiteRunner, AcceptanceBySizeAndMd5) {
+const wchar_t kAbcSha256[] = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+TEST(VerifyFile, SizeMd5AndSha256) {
   TestFolder dir;
+  // Test vectors of the SHA-256 standard (FIPS 180-2, appendix B); the
+  // million "a" cross the 65536-byte read blocks many times.
+  const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
   const AcceptCase cases[] = {
-      {"no_checks", "abc", 0, L"", true},
-      {"size_ok", "abc", 3, L"", true},
-      {"size_wrong", "abc", 4, L"", false},
-      {"md5_ok", "abc", 0, L"900150983cd24fb0d6963f7d28e17f72", true},
-      {"md5_upper_case", "abc", 3, L"900150983CD24FB0D6963F7D28E17F72", true},
-      {"md5_longer_text", "abc", 0, L"900150983cd24fb0d6963f7d28e17f72ZZ", true},
-      {"md5_shorter_text", "abc", 0, L"900150983cd24fb0d6963f7d28e17f7", false},
-      {"md5_wrong", "abc", 0, L"00000000000000000000000000000000", false},
-      {"empty_file_md5_of_empty", "", 0, L"d41d8cd98f00b204e9800998ecf8427e", false},
+      {"no_checks", "abc", {0, L"", std::nullopt}, Acceptance::Accepted},
+      {"size_ok", "abc", {3, L"", std::nullopt}, Acceptance::Accepted},
+      {"size_wrong", "abc", {4, L"", std::nullopt}, Acceptance::WrongSizeOrMd5},
+      {"md5_ok", "abc", {0, L"900150983cd24fb0d6963f7d28e17f72", std::nullopt}, Acceptance::Accepted},
+      {"md5_upper_case", "abc", {3, L"900150983CD24FB0D6963F7D28E17F72", std::nullopt},
+       Acceptance::Accepted},
+      {"md5_longer_text", "abc", {0, L"900150983cd24fb0d6963f7d28e17f72ZZ", std::nullopt},
+       Acceptance::Accepted},
+      {"md5_shorter_text", "abc", {0, L"900150983cd24fb0d6963f7d28e17f7", std::nullopt},
+       Acceptance::WrongSizeOrMd5},
+      {"md5_wrong", "abc", {0, L"00000000000000000000000000000000", std::nullopt},
+       Acceptance::WrongSizeOrMd5},
+      {"empty_file_md5_of_empty", "", {0, L"d41d8cd98f00b204e9800998ecf8427e", std::nullopt},
+       Acceptance::WrongSizeOrMd5},
+      {"sha256_abc", "abc", {3, L"900150983cd24fb0d6963f7d28e17f72", kAbcSha256}, Acceptance::Accepted},
+      {"sha256_two_blocks", twoBlocks,
+       {0, L"", L"248D6A61D20638B8E5C026930C3E6039A33CE45964FF2167F6ECEDD419DB06C1"},
+       Acceptance::Accepted},
+      {"sha256_million_a", std::string(1000000, 'a'),
+       {1000000, L"", L"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+       Acceptance::Accepted},
+      {"sha256_wrong", "abd", {0, L"", kAbcSha256}, Acceptance::WrongSha256},
+      {"sha256_of_empty_on_empty_file", "",
+       {0, L"", L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+       Acceptance::WrongSha256},
+      {"sha256_malformed", "abc", {0, L"", std::wstring(kAbcSha256).substr(1)},
+       Acceptance::MalformedSha256},
   };
   for (const AcceptCase& c : cases) {
-    std::wstring path = dir / L"f.bin";
+    const std::wstring path = dir / L"f.bin";
     WriteBytes(path, c.content);
-    EXPECT_EQ(AcceptDownloadedFile(path, c.expectedSize, c.md5), c.accepted) << c.name;
+    const AcceptanceResult result = VerifyFile(path, c.expected);
+    EXPECT_EQ(result.verdict, c.verdict) << c.name;
+    EXPECT_EQ(result.error, 0u) << c.name;
   }
-  EXPECT_FALSE(AcceptDownloadedFile(dir / L"missing.bin", 3, L""));
+  EXPECT_EQ(VerifyFile(dir / L"missing.bin", {3, L"", std::nullopt}).verdict,
+            Acceptance::WrongSizeOrMd5);
+  EXPECT_EQ(VerifyFile(dir / L"missing.bin", {0, L"", kAbcSha256}).verdict, Acceptance::WrongSha256);
+}
+
+TEST(VerifyFile, ReadsAFileAnotherProgramIsWritingButNotAFolder) {
+  TestFolder dir;
+  const std::wstring path = dir / L"abc.txt";
+  WriteBytes(path, "abc");
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(VerifyFile(path, {0, L"900150983cd24fb0d6963f7d28e17f72", kAbcSha256}).verdict,
+            Acceptance::Accepted);
+  CloseHandle(writer);
+  EXPECT_EQ(VerifyFile(dir.path(), {0, L"", kAbcSha256}).verdict, Acceptance::WrongSha256);
+}
+
+TEST(VerifyFile, DigestsKnownFromTheWriterAreNotReadAgain) {
+  // The transfer engine may hand in the digests of the bytes it wrote; only
+  // what they lack is computed from the file.
+  TestFolder dir;
+  const std::wstring path = dir / L"f.bin";
+  WriteBytes(path, "not abc");
+  const ExpectedFile expected{0, L"900150983cd24fb0d6963f7d28e17f72", kAbcSha256};
+  FileDigests known;
+  known.md5 = "900150983cd24fb0d6963f7d28e17f72";
+  known.sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  EXPECT_EQ(VerifyFile(path, expected, &known).verdict, Acceptance::Accepted);
+  known.sha256.reset();  // read from the file: "not abc"
+  EXPECT_EQ(VerifyFile(path, expected, &known).verdict, Acceptance::WrongSha256);
+}
+
+TEST(Sha256, AgreesAcrossPiecesOfAnySize) {
+  std::string data(200000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7919) >> 3);
+  Sha256 whole;
+  ASSERT_TRUE(whole.ok()) << whole.error();
+  whole.Update(data.data(), data.size());
+  const std::string expected = whole.FinishHex();
+  ASSERT_EQ(expected.size(), 64u);
+  for (size_t piece : {1u, 63u, 64u, 65u, 65536u, 65537u}) {
+    Sha256 pieces;
+    for (size_t at = 0; at < data.size(); at += piece)
+      pieces.Update(data.data() + at, std::min(piece, data.size() - at));
+    EXPECT_EQ(pieces.FinishHex(), expected) << piece;
+  }
+  Sha256 empty;
+  EXPECT_EQ(empty.FinishHex(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(empty.FinishHex(), "");  // finished
+}
+
+TEST(PrerequisiteRunner, PresentFilesRunOnlyAfterTheirCheck) {
+  // Files found in place (a stale, cut or planted target; a file URL's file)
+  // get the check a download gets. A rejected target is deleted and fetched
+  // again (here from a closed port: it stays missing); a file URL's own file
+  // is never deleted.
+  RunnerFixture f;
+  const std::wstring dl = f.dir / L"dl";
+  CreateDirectoryW(dl.c_str(), nullptr);
+  Prerequisite& good = f.Add(PrereqState::Download, true, LocationKind::Url);
+  good.MD5 = L"b5f32d3b6e5d6a5c1ee4a4a7b5f3f6f1";  // replaced below
+  Prerequisite& stale = f.Add(PrereqState::Download, true, LocationKind::Url);
+  Prerequisite& planted = f.Add(PrereqState::Installed, true, LocationKind::Url);
+  Prerequisite& shared = f.Add(PrereqState::Download, true, LocationKind::Url);
+  Prerequisite& unchecked = f.Add(PrereqState::Download, true, LocationKind::Url);
+
+  WriteBytes(dl + L"\\p0.exe", "abc");
+  f.list.At(0).MD5 = L"900150983cd24fb0d6963f7d28e17f72";
+  WriteBytes(dl + L"\\p1.exe", "abd");  // right size, wrong digest
+  f.list.At(1).ExactSize = 3;
+  f.list.At(1).MD5 = L"900150983cd24fb0d6963f7d28e17f72";
+  WriteBytes(dl + L"\\p2.exe", "abc");  // found by the presence rule; wrong SHA-256
+  f.list.At(2).SHA256 = std::wstring(64, L'0');
+  CreateDirectoryW((f.dir / L"src").c_str(), nullptr);
+  WriteBytes(f.dir / L"src\\x.exe", "abc");
+  f.list.At(3).Location = L"file:///" + f.dir.path() + L"\\src\\x.exe";
+  f.list.At(3).ExactSize = 4;
+  WriteBytes(dl + L"\\p4.exe", "anything");  // nothing configured to check
+  (void)good, (void)stale, (void)planted, (void)shared, (void)unchecked;
+  for (size_t i = 0; i < f.list.Count(); ++i)
+    if (f.list.At(i).state == PrereqState::Download) f.list.At(i).present = true;
+
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  EXPECT_EQ(runner.DownloadPass(nullptr), 0u);
+  EXPECT_TRUE(FileExists(dl + L"\\p0.exe"));
+  EXPECT_FALSE(FileExists(dl + L"\\p1.exe"));
+  EXPECT_FALSE(FileExists(dl + L"\\p2.exe"));
+  EXPECT_TRUE(FileExists(f.dir / L"src\\x.exe"));
+  // The rejected ones were queued for download again.
+  ASSERT_EQ(runner.context.items.size(), 3u);
+  EXPECT_EQ(runner.context.items[0].index, 1u);
+  EXPECT_EQ(runner.context.items[1].index, 2u);
+  EXPECT_EQ(runner.context.items[2].index, 3u);
+
+  runner.BuildLaunchList();
+  std::vector<std::wstring> paths;
+  for (const LaunchItem& item : runner.launcher.launchList) paths.push_back(item.path);
+  EXPECT_EQ(paths, (std::vector<std::wstring>{dl + L"\\p0.exe", dl + L"\\p4.exe"}));
+}
+
+TEST(PrerequisiteRunner, InstallLoopAloneChecksPresentFiles) {
+  // Without a download pass before it, the install loop still runs a present
+  // file only when it passes.
+  for (bool matches : {true, false}) {
+    RunnerFixture f;
+    f.list.general.Options = L"q";
+    const std::wstring dl = f.dir / L"dl";
+    CreateDirectoryW(dl.c_str(), nullptr);
+    const std::wstring package = dl + L"\\p0.exe";
+    ASSERT_TRUE(CopyFileW(ToolPath(L"exitcode").c_str(), package.c_str(), FALSE));
+    Prerequisite& p = f.Add(PrereqState::Download, true, LocationKind::Url);
+    p.present = true;
+    const std::wstring marker = f.dir / L"marker.txt";
+    p.NoUiCommandLine = L"0 " + marker;
+    const std::vector<unsigned char> bytes = ReadBytes(package);
+    p.ExactSize = static_cast<int32_t>(bytes.size()) + (matches ? 0 : 1);
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u);
+    EXPECT_EQ(MarkerRuns(marker), matches ? 1 : 0) << matches;
+    EXPECT_EQ(FileExists(package), matches) << matches;
+  }
+}
+
+bool LongPathExists(const std::wstring& path) {
+  return GetFileAttributesW((L"\\\\?\\" + path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(PrerequisiteRunner, LongPathsNameTheFilesTheTransferEngineNames) {
+  // Beyond 247 characters the transfer engine reaches its files through
+  // "\\?\" paths. The download pass must name the same files: its folder
+  // creation, acceptance, deletion and clean-up. Names that end in a dot show
+  // the difference under Wine too, where the plain form drops the dot and so
+  // names another file.
+  RunnerFixture f;
+  const std::wstring base = f.dir.path() + L"\\" + std::wstring(110, L'd') + L"\\" +
+                            std::wstring(110, L'e');
+  f.list.general.DownloadFolder = base;
+  Prerequisite& p = f.Add(PrereqState::Download, true, LocationKind::Url);
+  p.Folder = L"deep.\\more.?x.exe.";
+  {
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    runner.context.items.push_back(DownloadItem{p.Location, 0, L"", 4, 0, p.Folder});
+    EXPECT_EQ(runner.TransferOne(0), 5u);  // the port is closed; the folders are made first
+    const std::wstring target = runner.context.items[0].localPath;
+    ASSERT_GT(target.size(), 260u);
+    EXPECT_EQ(target, base + L"\\deep.\\more.\\x.exe.");
+    ASSERT_FALSE(runner.context.foldersCreated.empty());
+    EXPECT_EQ(runner.context.foldersCreated.back(), base + L"\\deep.\\more.");
+    EXPECT_TRUE(LongPathExists(base + L"\\deep.\\more.")) << "the engine's folder";
+
+    // The file as the engine leaves it: accepted under the same name.
+    HANDLE h = CreateFileW((L"\\\\?\\" + target).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, "abc", 3, &written, nullptr);
+    CloseHandle(h);
+    EXPECT_EQ(VerifyFile(target, {3, L"900150983cd24fb0d6963f7d28e17f72", kAbcSha256}).verdict,
+              Acceptance::Accepted);
+    runner.context.deletionList.push_back(target);
+  }
+  // The runner's end deletes that file and the folders it made.
+  EXPECT_FALSE(LongPathExists(base + L"\\deep.\\more.\\x.exe."));
+  EXPECT_FALSE(LongPathExists(base + L"\\deep.\\more."));
+  EXPECT_FALSE(LongPathExists(base + L"\\deep."));
+  EXPECT_FALSE(LongPathExists(f.dir.path() + L"\\" + std::wstring(110, L'd')));
+}
+
+TEST(PrerequisiteRunner, TargetLongerThanWindowsAcceptsFailsBeforeAnyCall) {
+  RunnerFixture f;
+  f.list.general.DownloadFolder = f.dir.path() + L"\\" + std::wstring(40000, L'x');
+  Prerequisite& p = f.Add(PrereqState::Download, true, LocationKind::Url);
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  runner.context.items.push_back(DownloadItem{p.Location, 0, L"", 4, 0, L""});
+  EXPECT_EQ(runner.TransferOne(0), 5u);
+  EXPECT_EQ(runner.context.lastTransferResult, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_TRUE(runner.context.foldersCreated.empty());
 }
 
 TEST(PrerequisiteRunner, DestructionRemovesDownloadsAndCreatedFolders) {

@@ -56,27 +56,58 @@ DWORD WINAPI HoldInstallerMutex(void* param) {
   return 0;
 }
 
-TEST(WaitForInstaller, NoMutexHeldOrAbandoned) {
-  EXPECT_TRUE(WaitForInstaller());  // no installation running
+// What another thread gets from the mutex right now: WAIT_OBJECT_0 when it is
+// free, WAIT_TIMEOUT while someone owns it.
+DWORD WINAPI TryInstallerMutex(void* param) {
+  HANDLE m = static_cast<HANDLE>(param);
+  const DWORD result = WaitForSingleObject(m, 0);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(m);
+  return result;
+}
 
+DWORD WaitFromAnotherThread(HANDLE mutex) {
+  KernelHandle thread(CreateThread(nullptr, 0, TryInstallerMutex, mutex, 0, nullptr));
+  WaitForSingleObject(thread.get(), INFINITE);
+  DWORD code = 0;
+  GetExitCodeThread(thread.get(), &code);
+  return code;
+}
+
+TEST(WaitForInstaller, NothingRunning) {
+  const InstallerWaitResult wait = WaitForInstaller();
+  EXPECT_EQ(wait.outcome, InstallerWait::NotRunning);
+  EXPECT_EQ(wait.error, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(WaitForInstaller, TakesTheMutexAndGivesItBackAtOnce) {
   for (int mode : {0, 1}) {
     KernelHandle thread(CreateThread(nullptr, 0, HoldInstallerMutex, &mode, 0, nullptr));
-    // Keep our own reference so the mutex outlives the holder's handle.
-    HANDLE ours = nullptr;
-    for (int i = 0; i < 100 && ours == nullptr; ++i) {
-      ours = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute");
+    // Our own reference keeps the mutex alive after the holder's handle.
+    KernelHandle ours;
+    for (int i = 0; i < 100 && !ours; ++i) {
+      ours.reset(OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute"));
       if (!ours) Sleep(5);
     }
-    ASSERT_NE(ours, nullptr);
-    DWORD start = GetTickCount();
-    bool goOn = WaitForInstaller();
-    DWORD waited = GetTickCount() - start;
-    EXPECT_GE(waited, 150u) << mode;
-    EXPECT_EQ(goOn, mode == 0) << mode;
+    ASSERT_TRUE(ours.valid());
+    const DWORD start = GetTickCount();
+    const InstallerWaitResult wait = WaitForInstaller();
+    EXPECT_GE(GetTickCount() - start, 150u) << mode;
+    EXPECT_EQ(wait.outcome, mode == 0 ? InstallerWait::Acquired : InstallerWait::Abandoned) << mode;
+    EXPECT_EQ(wait.releaseError, 0u) << mode;
     WaitForSingleObject(thread.get(), INFINITE);
-    if (mode == 1) ReleaseMutex(ours);  // ownership passed to us with the abandon
-    CloseHandle(ours);
+    // Another waiter (a second setup, an msiexec) gets the mutex now, while
+    // this thread is still alive, and gets it in order, not abandoned.
+    EXPECT_EQ(WaitFromAnotherThread(ours.get()), static_cast<DWORD>(WAIT_OBJECT_0)) << mode;
   }
+}
+
+TEST(WaitForInstaller, AnotherObjectOfThatNameIsAFailure) {
+  // The name taken by an event: the mutex cannot be opened.
+  KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, L"Global\\_MSIExecute"));
+  ASSERT_TRUE(event.valid());
+  const InstallerWaitResult wait = WaitForInstaller();
+  EXPECT_EQ(wait.outcome, InstallerWait::Failed);
+  EXPECT_EQ(wait.error, static_cast<uint32_t>(ERROR_INVALID_HANDLE));
 }
 
 TEST(TempFolder, UserAndLocalSystemRules) {

@@ -1,0 +1,28 @@
+#pragma once
+// The acceptance check of a file against the file system: the size, MD5 and
+// SHA-256 rules of AcceptanceRules.h applied to what is read from the file.
+#include <windows.h>
+
+#include <string>
+
+#include "acquisition/AcceptanceRules.h"
+
+namespace prereq {
+
+struct AcceptanceResult {
+  Acceptance verdict = Acceptance::Accepted;
+  uint32_t error = 0;  // with Sha256Unavailable: the system error
+};
+
+// Judges the file at `path` (any length: read through the long-path form).
+// The size is read as the download acceptance reads it (opened sharing read;
+// a file that cannot be opened has size 0). Digests that `known` carries (the
+// transfer engine's, computed over exactly the bytes it wrote) are taken as
+// they are; the missing ones are computed in one pass over the file, in
+// blocks of 65536 bytes over the size it had when it was opened (sharing read
+// and write); an empty or unreadable file has none. Nothing is read that the
+// configured checks do not need.
+AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
+                            const FileDigests* known = nullptr);
+
+}  // namespace prereq
