@@ -10,6 +10,7 @@
 #include "evaluation/FolderProperties.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
+#include "platform/core/FailurePoints.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
 #include "platform/core/TempFolder.h"
@@ -31,6 +32,8 @@ ChainerApp::ChainerApp(std::wstring path) {
 }
 
 ChainerApp::~ChainerApp() = default;
+
+void ChainerApp::RunCleanup() {}
 
 bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring& text) {
   text.clear();
@@ -99,6 +102,7 @@ void ChainerApp::Run() {
 
   ::SetCurrentDirectoryW(appFolder.c_str());
 
+  ReachFailurePoint(FailurePoint::Run);
   if (!WaitForInstaller()) return;
   exitCode = ChainingRun(list, packagedFiles, statusWindow, quiet, title_);
 }

@@ -21,6 +21,9 @@ class ChainerApp {
 
   // The main flow; the outcome is left in exitCode.
   void Run();
+  // The final clean-up; runs once per process (later calls do nothing). The
+  // destructor calls it too; the top-level catch calls it after a failure.
+  void RunCleanup();
 
   int32_t exitCode = 0;  // 0, 1 or -1
   bool quiet = false;
