@@ -477,15 +477,17 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
   ExceptionReport report;
   report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Unhandled));
   report.message = withoutException;
+  report.details = report.message;
   const std::exception_ptr current = std::current_exception();
-  RunReportStep([&] {
-    if (current) {
-      report = ReportOfException(current, attempt == 0);
-    } else {
-      report.details = report.message;
-      if (attempt == 0) report.details += L"\r\n" + CaptureCurrentStackTrace(kReportStackFrames);
-    }
-  });
+  if (current) RunReportStep([&] { report = ReportOfException(current, false); });
+  if (attempt == 0) {
+    RunReportStep([&] {
+      if (current)
+        report = ReportOfException(current, true);
+      else
+        report.details += L"\r\n" + CaptureCurrentStackTrace(kReportStackFrames);
+    });
+  }
   EndProcessWithReport(report, attempt);
 }
 
@@ -580,7 +582,10 @@ bool MarkFailureReported(const std::exception_ptr& failure) {
 
 bool LogFailureOnce(const std::exception_ptr& failure) {
   if (!MarkFailureReported(failure)) return false;
-  LogExceptionReport(ReportOfException(failure, true));
+  // Without a trace first: a walk that fails leaves the shorter report.
+  ExceptionReport report = ReportOfException(failure, false);
+  RunReportStep([&] { report = ReportOfException(failure, true); });
+  LogExceptionReport(report);
   return true;
 }
 
