@@ -516,9 +516,18 @@ std::wstring ExceptionText(const char* what) {
 
 // --------------------------------------------------------------------------
 
+namespace {
+// Stack kept free for the handlers of a stack overflow on this thread.
+void ReserveStackForHandlers() {
+  ULONG bytes = 64 * 1024;
+  ::SetThreadStackGuarantee(&bytes);
+}
+}  // namespace
+
 void InstallProcessGuards() {
   static std::once_flag once;
   std::call_once(once, [] {
+    ReserveStackForHandlers();  // for the thread that installs them: the main thread
     GuardSlot();
     TheTraceLock();
     SetStackTraceProvider(&ProvideStackTrace);
@@ -529,7 +538,13 @@ void InstallProcessGuards() {
   });
 }
 
-void InstallThreadGuards() { InstallProcessGuards(); }
+void InstallThreadGuards() {
+  InstallProcessGuards();
+  ReserveStackForHandlers();
+  // A library may have put its own filter in place meanwhile; the guards of
+  // this thread need this one.
+  ::SetUnhandledExceptionFilter(&LastChanceFilter);
+}
 
 std::wstring CaptureStackTrace(const CONTEXT& context, int maxFrames) {
   return LockedWalk(context, maxFrames, 0);

@@ -28,9 +28,11 @@ inline constexpr int32_t kFailureExitCode = 1;
 // the process ends with kFailureExitCode. The entry point calls it first.
 void InstallProcessGuards();
 
-// Installs the process guards on its first call in the process. Called at
-// the start of every guarded thread; faults are translated inside the guard
-// that the thread's start routine puts around its body.
+// Installs the process guards on its first call in the process (and puts
+// the unhandled-exception filter back in place should a library have
+// replaced it). Called at the start of every guarded thread; faults are
+// translated inside the guard that the thread's start routine puts around
+// its body.
 void InstallThreadGuards();
 
 // A thread started by StartGuardedThread. Contract:
