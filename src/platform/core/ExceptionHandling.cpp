@@ -35,9 +35,16 @@
 //    jumps there; the start routine builds the SehException from the saved
 //    record and trace and ends the thread as failed. The frames between are
 //    abandoned without unwinding.
-// A fault while the filter builds the report (a broken symbol engine, no
-// memory) enters the filter again; it then recovers at once with a shorter
-// report. Faults outside any guard end the process with a report.
+// The differing code is small: the registers of the redirection and the x86
+// handler chain (the 64-bit system has none).
+//
+// Building a report can fault too (a broken symbol engine, a damaged heap),
+// and a fault inside the filter need not reach the filter again (Wine skips
+// the handler whose filter is running and ends the process). So every step
+// of a report runs as a report step: a frame of the same kind that a
+// vectored handler recovers at first chance, before any other handler, which
+// ends just that step; the report is then shorter. Faults outside any guard
+// end the process with a report.
 
 namespace prereq {
 
@@ -288,9 +295,7 @@ bool IsHardwareFault(uint32_t code) {
   return (code & 0xC0000000) == 0xC0000000 && code != 0xC0000008 && SehCodeName(code) != nullptr;
 }
 
-// Runs `body` inside `frame` on the calling thread: 0 when it ran to its
-// end, 1 when a C++ exception ended it (`failure`), 2 when a fault did (the
-// record is in the frame).
+// Calls `body`; answers the C++ exception that ended it, if any.
 [[gnu::noinline]] std::exception_ptr RunBody(GuardFrame& frame, const std::function<void()>& body,
                                              bool& completed) noexcept {
   // Room for the start of GuardRecover (with the 64-bit callee's home area
@@ -307,6 +312,9 @@ bool IsHardwareFault(uint32_t code) {
   }
 }
 
+// Runs `body` inside `frame` on the calling thread: 0 when it ran to its
+// end, 1 when a C++ exception ended it (`failure`), 2 when a fault did (the
+// record is in the frame).
 [[gnu::noinline]] int RunInGuard(GuardFrame& frame, const std::function<void()>& body,
                                  std::exception_ptr& failure) noexcept {
   frame.previous = CurrentGuard();
