@@ -48,13 +48,17 @@ def hooked(make_setup, monkeypatch):
     if not HOOKS_EXE.exists():
         pytest.fail(f"not built: {HOOKS_EXE}", pytrace=False)
 
-    def make(prefix, failure: str, options: str = "q", prereqs: list[dict] | None = None):
+    def make(prefix, failure: str, options: str = "q", prereqs: list[dict] | None = None,
+             shipped: bool = False):
         setup = make_setup(prefix)
         shutil.copyfile(HOOKS_EXE, setup.exe)
         # Wine hands the environment on to the Windows processes.
         monkeypatch.setenv(HOOK_VARIABLE, failure)
         log = setup.folder / "run.log"
-        lines = ["[GeneralOptions]", f"Options={options}", "[PREREQUISITES]"]
+        lines = ["[GeneralOptions]", f"Options={options}"]
+        if shipped:  # package files lie beside the program
+            lines.append(f"ExtractionFolder={setup.win(setup.folder)}")
+        lines.append("[PREREQUISITES]")
         lines += [f"App{i}=id{i}" for i in range(1, len(prereqs or []) + 1)]
         lines += ["[PREREQ_CHAINER]", f"LogFile={setup.win(log)}"]
         for i, p in enumerate(prereqs or [], 1):
@@ -234,6 +238,29 @@ def test_fault_on_guarded_worker_is_reported_and_the_run_goes_on(prefix32, hooke
     # on to its normal end.
     after = lines[lines.index(report[-1]) + 1:]
     assert after[0] == DOWNLOAD, lines
+    assert lines[-1] == END_OF_LOG
+    assert result.code == 0, result
+
+
+def test_fault_in_package_deployment_is_a_failed_deployment(prefix32, hooked):
+    # The deployment thread faults before it asks the package manager: the
+    # launch fails with the deployment's failure code, and the run goes on.
+    setup, log = hooked(prefix32, "msix-deploy:av-write", shipped=True,
+                        prereqs=[{"DisplayName": "Pkg", "SetupFile": "app.msix", "Operator": 1}])
+    (setup.folder / "app.msix").write_bytes(b"PK\x03\x04")
+
+    result = setup.run(timeout=120)
+
+    lines = read_log(log).lines
+    launch = lines.index("Launching file:" + setup.win(setup.folder / "app.msix"))
+    report = report_at(lines, rf"^SEH_AV_WRITE_NULLPTR: \[SEH_AV_WRITE_NULLPTR\] ACCESS_VIOLATION "
+                              rf"\(0xc0000005\) at address {ADDRESS}$")
+    check_trace(report, ["WriteAt() -> TestFaults.h:", "GuardedThreadStart()"])
+    start = lines.index(report[0])
+    end = start + len(report)
+    assert launch < start
+    assert lines[end].startswith("Launch failed. Error:"), lines
+    assert lines[end + 1] == "Return code of launched file:1627", lines
     assert lines[-1] == END_OF_LOG
     assert result.code == 0, result
 
