@@ -177,6 +177,20 @@ def test_fault_on_main_thread(prefix, hooked, failure, code, functions):
     assert report[-1] == lines[-2]
 
 
+def test_terminate_is_reported(prefix32, hooked):
+    # A C++ failure nobody can catch (here std::terminate itself) ends the
+    # run with the report and the exit code of every failure.
+    setup, log = hooked(prefix32, "run:terminate")
+
+    result = setup.run()
+
+    assert result.code == 1, result
+    lines = read_log(log).lines
+    report = report_at(lines, r"^EXCEPTION_UNHANDLED: The program called terminate\.$")
+    check_trace(report, ["FailOnPurpose()", "wWinMain()"])
+    assert lines[-1] == END_OF_LOG
+
+
 def test_stack_overflow_on_main_thread(prefix32, hooked):
     if pe_is_64bit(HOOKS_EXE):
         pytest.skip("Wine's 64-bit exception dispatch ends a process whose main thread "

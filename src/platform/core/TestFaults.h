@@ -5,6 +5,7 @@
 // instruction is really executed.
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "platform/core/Exception.h"
@@ -13,7 +14,7 @@ namespace prereq::testfaults {
 
 enum class Fault {
   NullRead, BadRead, NullWrite, NullCall, DivideByZero, StackOverflow,
-  Raise, BadAlloc, Unknown,
+  Raise, BadAlloc, Unknown, Terminate,
 };
 
 // The fault named by a text of the test build's environment ("av-read",
@@ -27,7 +28,7 @@ inline bool FaultByName(const char* name, Fault& fault) {
       {"av-write", Fault::NullWrite},     {"av-exec", Fault::NullCall},
       {"div0", Fault::DivideByZero},      {"stack-overflow", Fault::StackOverflow},
       {"throw", Fault::Raise},            {"bad-alloc", Fault::BadAlloc},
-      {"unknown", Fault::Unknown},
+      {"unknown", Fault::Unknown},       {"terminate", Fault::Terminate},
   };
   for (const auto& entry : kNames) {
     if (std::strcmp(entry.name, name) == 0) {
@@ -80,6 +81,7 @@ inline constexpr uintptr_t kBadAddress = 0x10;
     case Fault::Raise: PREREQ_RAISE_RANGE();
     case Fault::BadAlloc: throw std::bad_alloc();
     case Fault::Unknown: throw 42;
+    case Fault::Terminate: std::terminate();
   }
 }
 
