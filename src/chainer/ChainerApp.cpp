@@ -12,6 +12,7 @@
 #include "execution/ErrorText.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
+#include "platform/core/FailurePoints.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
 #include "platform/core/TempFolder.h"
@@ -125,6 +126,7 @@ void ChainerApp::Run() {
 
   ::SetCurrentDirectoryW(appFolder.c_str());
 
+  ReachFailurePoint(FailurePoint::Run);
   const InstallerWaitResult wait = WaitForInstaller();
   if (wait.outcome == InstallerWait::Failed) {
     // Nothing was done: that is no success.

@@ -24,11 +24,10 @@ class ChainerApp {
 
   // The main flow; the outcome is left in exitCode.
   void Run();
-
   // The clean-up at exit: deletes what `cleanup` lists and starts the
   // clean-up script. Carried out once per object, whatever the exit code:
-  // later calls (the destructor's after a caller's own) do nothing. Never
-  // throws; failures are passed over silently.
+  // later calls (the destructor's after the top-level catch's) do nothing.
+  // Never throws; failures are passed over silently.
   void RunCleanup() noexcept;
 
   int32_t exitCode = 0;  // 0, 1 or -1

@@ -7,6 +7,8 @@
 #include "evaluation/Search.h"
 #include "execution/ProcessUtil.h"
 #include "logging/Logger.h"
+#include "platform/core/ExceptionHandling.h"
+#include "platform/core/FailurePoints.h"
 #include "platform/core/Handles.h"
 #include "platform/core/TextFormat.h"
 #include "platform/core/WinText.h"
@@ -24,11 +26,6 @@ bool MustBeObtained(PrereqState state) {
 
 const wchar_t* TrueFalse(bool value) { return value ? L"true" : L"false"; }
 
-DWORD WINAPI SearchWorker(void* param) {
-  EvaluateAll(*static_cast<PrereqList*>(param));
-  return 0;
-}
-
 // Evaluates every prerequisite; outside quiet mode on a worker thread while
 // this thread keeps the status window responsive.
 void Evaluate(PrereqList& list, StatusWindow& statusWindow, bool quiet, const std::wstring& title) {
@@ -37,10 +34,16 @@ void Evaluate(PrereqList& list, StatusWindow& statusWindow, bool quiet, const st
     return;
   }
   statusWindow.Show(title, LoadResourceString(IDS_SEARCHING), false);
-  KernelHandle worker(::CreateThread(nullptr, 0, SearchWorker, &list, 0, nullptr));
+  GuardedThread worker = StartGuardedThread([&list] {
+    ReachFailurePoint(FailurePoint::SearchWorker);
+    EvaluateAll(list);
+  });
   if (!worker) return;  // no evaluation without the worker
-  ProcessUtil::WaitWithMessagePump(worker.get());
-  ::WaitForSingleObject(worker.get(), INFINITE);
+  ProcessUtil::WaitWithMessagePump(worker.Handle());
+  worker.Join();
+  // An evaluation that did not finish cannot tell what is missing: the run
+  // ends through the top-level catch (the report is already in the log).
+  worker.RethrowFailure();
 }
 
 // The basic-UI run behind the progress window: the runner's passes on the
@@ -78,6 +81,9 @@ int32_t RunBasicUi(PrerequisiteRunner& runner, const std::wstring& title) {
   ProgressWindow window(task, title);
   const intptr_t shown = window.Run(::GetActiveWindow());
   window.WaitForWorker();
+  // Passes that ended through a fault or an exception: the run ends through
+  // the top-level catch.
+  window.RethrowWorkerFailure();
   const int32_t result =
       BasicUiResult(shown, runner.launcher.rebootRequired, runner.rebootInProgress,
                     [&] { return task.MandatoryPresent(); });

@@ -10,6 +10,8 @@
 
 #include "execution/MsixRules.h"
 #include "execution/MsixWinRt.h"
+#include "platform/core/ExceptionHandling.h"
+#include "platform/core/FailurePoints.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
 
@@ -134,24 +136,14 @@ class MultithreadedApartment {
   bool entered_;
 };
 
-// Runs `work` on a new thread and waits for its end without time limit.
-// False when the thread could not be started. Exceptions end the work, never
-// the process.
+// Runs `work` on a new guarded thread and waits for its end without time
+// limit. False when the thread could not be started or `work` failed (an
+// exception or a fault, logged by the thread); the process goes on.
 bool RunOnNewThread(const std::function<void()>& work) {
-  struct Start {
-    static DWORD WINAPI Run(void* context) {
-      try {
-        (*static_cast<const std::function<void()>*>(context))();
-      } catch (...) {
-      }
-      return 0;
-    }
-  };
-  KernelHandle thread(::CreateThread(nullptr, 0, &Start::Run,
-                                     const_cast<std::function<void()>*>(&work), 0, nullptr));
+  GuardedThread thread = StartGuardedThread(work);
   if (!thread) return false;
-  ::WaitForSingleObject(thread.get(), INFINITE);
-  return true;
+  thread.Join();
+  return !thread.Failure();
 }
 
 // The Completed handler of a deployment: signals its own manual-reset event,
@@ -287,6 +279,7 @@ uint32_t DeployMsixPackage(const std::wstring& path) {
   const bool ran = RunOnNewThread([&] {
     const std::wstring packagePath = ToLongPathForm(path);
     RunOnNewThread([&] {
+      ReachFailurePoint(FailurePoint::MsixDeploy);
       MultithreadedApartment apartment;
       if (!apartment.Entered()) return;
       installed = MsixInstaller(packagePath).Install();
@@ -300,6 +293,7 @@ std::wstring MsixFinder::Find(const std::wstring& name, const std::wstring& publ
   const MsixQuery query{name, architecture, publisher};
   std::wstring version;
   RunOnNewThread([&] {
+    ReachFailurePoint(FailurePoint::MsixLookup);
     MultithreadedApartment apartment;
     if (!apartment.Entered()) return;
     version = FindInApartment(query);

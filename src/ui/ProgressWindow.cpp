@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "execution/ProcessUtil.h"
+#include "platform/core/FailurePoints.h"
 #include "platform/core/WinText.h"
 #include "resources/resource.h"
 #include "ui/WindowLook.h"
@@ -70,10 +71,6 @@ void UseClassicLook(HWND window, bool classic) {
 
 }  // namespace
 
-KernelHandle StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* param) {
-  return KernelHandle(::CreateThread(nullptr, 0, routine, param, 0, nullptr));
-}
-
 ProgressWindow::ProgressWindow(ProgressTask& task, std::wstring title)
     : task_(task), title_(std::move(title)) {}
 
@@ -95,21 +92,25 @@ intptr_t ProgressWindow::Run(HWND owner) {
 
 void ProgressWindow::WaitForWorker() {
   if (!worker_) return;
-  ProcessUtil::WaitWithMessagePump(worker_.get());
-  ::WaitForSingleObject(worker_.get(), INFINITE);
-  worker_.reset();
+  ProcessUtil::WaitWithMessagePump(worker_.Handle());
+  worker_.Join();
 }
 
-DWORD WINAPI ProgressWindow::WorkerMain(void* param) {
-  auto* self = static_cast<ProgressWindow*>(param);
+void ProgressWindow::RethrowWorkerFailure() const {
+  if (worker_) worker_.RethrowFailure();
+}
+
+void ProgressWindow::WorkerMain() {
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  if (self->task_.RunPasses(*self)) {
-    self->doneResult_ = self->task_.Finish();
-    self->passesDone_ = true;
-    self->Done(0, 0);
+  ScopeGuard uninitialize([com] {
+    if (SUCCEEDED(com)) ::CoUninitialize();
+  });
+  ReachFailurePoint(FailurePoint::ProgressWorker);
+  if (task_.RunPasses(*this)) {
+    doneResult_ = task_.Finish();
+    passesDone_ = true;
+    Done(0, 0);
   }
-  if (SUCCEEDED(com)) ::CoUninitialize();
-  return 0;
 }
 
 bool ProgressWindow::OnInit(HWND dialog) {
@@ -119,7 +120,10 @@ bool ProgressWindow::OnInit(HWND dialog) {
   SetProgramIcon(dialog);
   CentreWindow(dialog);
   taskbar_.Attach(dialog, std::exchange(taskbarList_, nullptr));
-  worker_ = StartWorkerThread(WorkerMain, this);
+  // A worker that fails (its report is in the log) closes the window as
+  // Cancel does; the run then takes the failure over.
+  worker_ = StartGuardedThread([this] { WorkerMain(); },
+                               [dialog] { ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
   return static_cast<bool>(worker_);
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/core/ExceptionHandling.h"
 #include "platform/core/Handles.h"
 #include "ui/ProgressObserver.h"
 #include "ui/ProgressRules.h"
@@ -32,9 +33,6 @@ class ProgressTask {
   virtual void EndSession() = 0;
 };
 
-// Starts the progress window's worker thread; empty when it cannot.
-KernelHandle StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* param);
-
 class ProgressWindow final : public ProgressObserver {
  public:
   ProgressWindow(ProgressTask& task, std::wstring title);
@@ -51,6 +49,9 @@ class ProgressWindow final : public ProgressObserver {
   // Waits without time-out for the worker thread (dispatching this thread's
   // messages meanwhile) and closes its handle.
   void WaitForWorker();
+  // After WaitForWorker: throws what ended the worker (a fault or an
+  // exception in the passes, already logged); nothing when it ran to its end.
+  void RethrowWorkerFailure() const;
 
   // Uses this taskbar list instead of the system's (tests); before Run. The
   // reference is taken over.
@@ -73,7 +74,8 @@ class ProgressWindow final : public ProgressObserver {
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-  static DWORD WINAPI WorkerMain(void* param);
+  // The worker thread's body.
+  void WorkerMain();
   bool OnInit(HWND dialog);
   void ShowBar();
   void ShowError();
@@ -88,7 +90,8 @@ class ProgressWindow final : public ProgressObserver {
   // Set by the worker just before its last Done.
   std::atomic<bool> passesDone_{false};
   std::atomic<intptr_t> doneResult_{kProgressClosed};
-  KernelHandle worker_;
+  // A failure on it closes the window as Cancel does.
+  GuardedThread worker_;
   ITaskbarList3* taskbarList_ = nullptr;  // for Run, when replaced
 
   // The running download, written by the worker (and cleared by the window

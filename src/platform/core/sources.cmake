@@ -2,6 +2,8 @@
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Exception.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ExceptionRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FailurePoints.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TextFormat.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PathForms.cpp
 )
@@ -10,4 +12,6 @@ list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/TempFolder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Security.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Handles.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ExceptionHandling.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ExceptionPresenter.cpp
 )
