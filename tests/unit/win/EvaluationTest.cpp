@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "TestFolder.h"
 #include "ToolPaths.h"
 #include "acquisition/DownloadRules.h"
@@ -20,50 +21,13 @@ namespace {
 
 using S = PrereqState;
 
-// The lines the process-wide log receives while it lives, without their
-// time stamps ("YYYY-MM-DD HH-MM-SS-"). Lines of the language condition are
-// left out.
-class LogCapture {
+// The log of the evaluation without the language condition's lines.
+class EvaluationLog : public LogCapture {
  public:
-  LogCapture() {
-    if (!TheLogger().IsOpen()) {
-      const std::wstring own = ProgramTempFolder() + L"prereq-ut-evaluation.log";
-      DeleteFileW(own.c_str());
-      TheLogger().SetLogFile(own);
-    }
-    wasEnabled_ = loggingEnabled;
-    loggingEnabled = true;
-    TheLogger().WriteLine(L"capture");
-    path_ = TheLogger().CurrentPath();
-    start_ = Text().size();
-  }
-  ~LogCapture() { loggingEnabled = wasEnabled_; }
-
-  std::vector<std::wstring> Lines() const {
-    const std::wstring text = Text().substr(start_);
-    std::vector<std::wstring> lines;
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find(L"\r\n", at);
-      if (end == std::wstring::npos) end = text.size();
-      std::wstring line = text.substr(at, end - at);
-      at = end + 2;
-      if (line.size() >= 20) line.erase(0, 20);
-      if (line.rfind(L"SystemDefault LangID=", 0) == 0) continue;
-      lines.push_back(std::move(line));
-    }
-    return lines;
-  }
-
- private:
-  std::wstring Text() const {
-    const std::vector<unsigned char> bytes = ReadBytes(path_);
-    std::wstring out;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) out.push_back(bytes[i] | (bytes[i + 1] << 8));
-    return out;
-  }
-  std::wstring path_;
-  size_t start_ = 0;
-  bool wasEnabled_ = false;
+  EvaluationLog()
+      : LogCapture(L"prereq-ut-evaluation.log", [](const std::wstring& line) {
+          return line.rfind(L"SystemDefault LangID=", 0) == 0;
+        }) {}
 };
 
 Prerequisite Prereq(const std::wstring& name, LocationKind kind, int32_t op,
@@ -136,7 +100,7 @@ TEST(EvaluatePrereq, EntriesDecideByLocation) {
     std::vector<SearchEntry> entries;
     if (c.withEntry) entries.push_back(KeyExists(present.Path() + (c.keyExists ? L"" : L"\\Missing")));
     list.prereqs.push_back(Prereq(L"Runtime 1.0", c.kind, c.op, entries));
-    LogCapture log;
+    EvaluationLog log;
     EvaluatePrereq(list, 0, false);
     EXPECT_EQ(list.prereqs[0].state, c.state);
     EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Searching for:Runtime 1.0", c.resultLine}));
@@ -161,7 +125,7 @@ TEST(EvaluatePrereq, OptionIgnoresDetectionAndKeepsItsState) {
   list.prereqs.push_back(Prereq(L"Site", LocationKind::OpenSite, 0, {KeyExists(key.Path())}, L"xi"));
   list.prereqs.push_back(Prereq(L"Shipped", LocationKind::SetupFile, 0, {}, L"i"));
   {
-    LogCapture log;
+    EvaluationLog log;
     EvaluatePrereq(list, 0, false);
     EXPECT_EQ(log.Lines(), (std::vector<std::wstring>{L"Searching for:Ignored", kDownload}));
   }
@@ -175,7 +139,7 @@ TEST(EvaluatePrereq, OptionIgnoresDetectionAndKeepsItsState) {
   // A re-evaluation leaves the state as it is, whatever it was set to.
   list.prereqs[0].state = S::Installed;
   {
-    LogCapture log;
+    EvaluationLog log;
     EvaluatePrereq(list, 0, true);
     EXPECT_EQ(log.Lines(), std::vector<std::wstring>{L"Searching for:Ignored"});
   }
@@ -214,7 +178,7 @@ TEST(EvaluatePrereq, SystemConditionsAreFinal) {
     p.LanguageList = c.languages;
     list.prereqs.push_back(p);
     {
-      LogCapture log;
+      EvaluationLog log;
       EvaluatePrereq(list, 0, false);
       EXPECT_EQ(list.prereqs[0].state, S::OsNotSupported) << ToUtf8(c.options);
       EXPECT_EQ(log.Lines(), c.log) << ToUtf8(c.options);
@@ -222,7 +186,7 @@ TEST(EvaluatePrereq, SystemConditionsAreFinal) {
     // Without the condition the decision stands: nothing is evaluated again.
     list.prereqs[0].WinNTVersions = list.prereqs[0].WinNT64Versions = list.prereqs[0].LanguageList = L"";
     list.prereqs[0].Options = L"";
-    LogCapture log;
+    EvaluationLog log;
     EvaluatePrereq(list, 0, true);
     EvaluatePrereq(list, 0, false);
     EXPECT_EQ(list.prereqs[0].state, S::OsNotSupported);
@@ -262,7 +226,7 @@ TEST(EvaluateAll, StatesPresenceAndSelection) {
   list.prereqs.push_back(Prereq(L"Orphan", LocationKind::Url, 1));  // 8
   list.prereqs.back().ParentPrereq = L"Nobody";
 
-  LogCapture log;
+  EvaluationLog log;
   EXPECT_NO_THROW(EvaluateAll(list));
 
   const S states[] = {S::Download, S::Download, S::Installed, S::FromPackage, S::OsNotSupported,

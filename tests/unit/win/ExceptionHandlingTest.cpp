@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "logging/Logger.h"
 #include "platform/core/ExceptionHandling.h"
 #include "platform/core/ExceptionPresenter.h"
@@ -320,58 +321,13 @@ TEST(Reports, OfEveryKindOfException) {
   EXPECT_NE(unknown.details.find(kHeader), std::wstring::npos);
 }
 
-// The lines the process-wide log receives while it lives, without their
-// time stamps.
-class LogCapture {
+class CrashLog : public LogCapture {
  public:
-  LogCapture() {
-    if (!TheLogger().IsOpen()) {
-      const std::wstring own = ProgramTempFolder() + L"prereq-ut-crash.log";
-      DeleteFileW(own.c_str());
-      TheLogger().SetLogFile(own);
-    }
-    wasEnabled_ = loggingEnabled;
-    loggingEnabled = true;
-    TheLogger().WriteLine(L"capture");
-    path_ = TheLogger().CurrentPath();
-    start_ = Text().size();
-  }
-  ~LogCapture() { loggingEnabled = wasEnabled_; }
-
-  std::vector<std::wstring> Lines() const {
-    const std::wstring text = Text().substr(start_);
-    std::vector<std::wstring> lines;
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find(L"\r\n", at);
-      if (end == std::wstring::npos) end = text.size();
-      std::wstring line = text.substr(at, end - at);
-      at = end + 2;
-      if (line.size() >= 20) line.erase(0, 20);
-      lines.push_back(std::move(line));
-    }
-    return lines;
-  }
-
- private:
-  std::wstring Text() const {
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    std::wstring out;
-    if (file == INVALID_HANDLE_VALUE) return out;
-    std::vector<char> bytes(GetFileSize(file, nullptr));
-    DWORD read = 0;
-    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    out.assign(reinterpret_cast<const wchar_t*>(bytes.data()), read / 2);
-    return out;
-  }
-  std::wstring path_;
-  size_t start_ = 0;
-  bool wasEnabled_ = false;
+  CrashLog() : LogCapture(L"prereq-ut-crash.log") {}
 };
 
 TEST(Reports, GuardedThreadLogsItsFailureOnce) {
-  LogCapture log;
+  CrashLog log;
   GuardedThread thread = StartGuardedThread([] { testfaults::Cause(Fault::NullRead); });
   thread.Join();
   // Handed on to the owner (the top-level catch), it is not logged again.
