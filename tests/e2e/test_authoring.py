@@ -259,7 +259,8 @@ def test_plan_text_names_the_machine_and_each_step(prefix32, make_setup):
     status = prefix32.popen([PLAN_EXE, setup.win(setup.ini)], output=out).wait(120)
     text = out.read_text(encoding="utf-8")
     assert status == 0, text
-    for part in ("system names: \"Windows 7 SP1 x86\" (detailed), \"Windows 7 x86\" (general)",
+    arch = "x64" if prefix32.is64 else "x86"
+    for part in (f"system names: \"Windows 7 SP1 {arch}\" (detailed), \"Windows 7 {arch}\" (general)",
                  "App1 \"Runtime\" (Url \"https://example.com/r.exe\")",
                  "1. SearchType 5 RegistryKeyExists \"HKLM\\Software\\NoSuchVendor\" -> not found",
                  "decision: No acceptable version found. It must be downloaded.",
