@@ -1263,22 +1263,35 @@ void Linter::CheckAcrossPrerequisites() {
     } else if (!parent->second->kept && item.kept) {
       Error(line, L"ParentPrereq " + Q(p.ParentPrereq) + L" names " + AppName(parent->second->number) +
                       L", which a run drops");
-    } else {
-      // A loop of parents.
-      std::set<const Listed*> seen{&item};
-      const Listed* at = parent->second;
-      while (at != nullptr && at->record && !at->record->ParentPrereq.empty()) {
-        if (!seen.insert(at).second) break;
-        auto next = byName.find(at->record->ParentPrereq);
-        if (next == byName.end()) break;
-        if (next->second == &item) {
-          Warn(line, L"ParentPrereq links of " + AppName(item.number) + L" lead back to it");
-          break;
-        }
-        at = next->second;
-      }
     }
   }
+
+  // Loops of parents: each prerequisite has at most one parent, so one walk
+  // per prerequisite that stops at anything already walked finds them all.
+  auto parentOf = [&byName](const Listed* item) -> const Listed* {
+    if (!item->record || item->record->ParentPrereq.empty()) return nullptr;
+    auto parent = byName.find(item->record->ParentPrereq);
+    if (parent == byName.end() || parent->second == item) return nullptr;
+    return parent->second;
+  };
+  std::map<const Listed*, int> walked;  // 1 on the current walk, 2 done
+  std::set<const Listed*> inLoop;
+  for (const Listed& item : listed_) {
+    std::vector<const Listed*> path;
+    const Listed* at = &item;
+    while (at != nullptr && walked[at] == 0) {
+      walked[at] = 1;
+      path.push_back(at);
+      at = parentOf(at);
+    }
+    if (at != nullptr && walked[at] == 1)
+      for (auto it = std::find(path.begin(), path.end(), at); it != path.end(); ++it) inLoop.insert(*it);
+    for (const Listed* done : path) walked[done] = 2;
+  }
+  for (const Listed& item : listed_)
+    if (inLoop.count(&item))
+      Warn(LineOf(item.section, L"ParentPrereq"),
+           L"ParentPrereq links of " + AppName(item.number) + L" lead back to it");
 }
 
 void Linter::Run(const IniFile& ini, const std::vector<IgnoredLine>& ignored) {

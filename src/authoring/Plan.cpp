@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -51,12 +52,31 @@ std::wstring LocationKeyOf(LocationKind kind) {
   }
 }
 
-std::wstring ListEnd(const LoadOutcome& outcome, size_t loaded) {
+// The number of App<n> (decimal, no leading zero); 0 for other keys.
+int AppNumber(std::wstring_view key) {
+  if (key.size() <= kAppKeyPrefix.size() || key.substr(0, kAppKeyPrefix.size()) != kAppKeyPrefix)
+    return 0;
+  const std::wstring_view digits = key.substr(kAppKeyPrefix.size());
+  if (digits[0] == L'0' || digits.size() > 6) return 0;
+  int n = 0;
+  for (wchar_t c : digits) {
+    if (c < L'0' || c > L'9') return 0;
+    n = n * 10 + (c - L'0');
+  }
+  return n;
+}
+
+// Why a run's list of prerequisites ends before the last App<n> listed;
+// empty when it reads them all.
+std::wstring ListEnd(const LoadOutcome& outcome, int highestListed) {
   const std::wstring app = NumberedKey(kAppKeyPrefix, outcome.appNumber);
   switch (outcome.stop) {
     case LoadStop::NoIndexSection:
       return L"the configuration has no [PREREQUISITES] section";
     case LoadStop::EndOfList:
+      if (outcome.appNumber < highestListed)
+        return L"the list ends at " + app + L": [PREREQUISITES] has no " + app +
+               L", so the later App keys are not read";
       return {};
     case LoadStop::NoSection:
       return L"the list ends at " + app + L": there is no section [" + app + L"]";
@@ -66,17 +86,16 @@ std::wstring ListEnd(const LoadOutcome& outcome, size_t loaded) {
       return L"the list ends at " + app + L": " + NumberedKey(L"SearchType", outcome.searchNumber) +
              L" without " + NumberedKey(L"SearchString", outcome.searchNumber);
   }
-  (void)loaded;
   return {};
 }
 
-int CountListed(const IniFile& ini) {
+// The highest App<n> that [PREREQUISITES] lists.
+int HighestListed(const IniFile& ini) {
   const IniSection* index = FindSection(ini, kPrerequisitesSection);
   if (index == nullptr) return 0;
-  int count = 0;
-  for (const IniEntry& e : index->entries)
-    if (e.key.rfind(kAppKeyPrefix, 0) == 0) ++count;
-  return count;
+  int highest = 0;
+  for (const IniEntry& e : index->entries) highest = std::max(highest, AppNumber(e.key));
+  return highest;
 }
 
 }  // namespace
@@ -115,8 +134,8 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
   packagedFiles.extractionFolder = list.ResolveExtractionFolder();
   packagedFiles.flags = kPackagedFlags;
 
-  plan.listed = CountListed(ini);
-  plan.listEnd = ListEnd(outcome, list.Count());
+  plan.listed = HighestListed(ini);
+  plan.listEnd = ListEnd(outcome, plan.listed);
   plan.options = list.general.Options;
   plan.mode = list.Quiet() ? L"quiet" : list.BasicUi() ? L"basic-ui" : L"search-only";
   plan.downloadFolder = list.DownloadFolder();

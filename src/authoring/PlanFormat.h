@@ -71,7 +71,7 @@ struct Plan {
   std::wstring options;  // the general Options letters
   std::wstring mode;     // "quiet", "basic-ui" or "search-only"
   std::wstring downloadFolder, extractionFolder;
-  int listed = 0;        // App<n> keys in [PREREQUISITES]
+  int listed = 0;        // the highest App<n> that [PREREQUISITES] lists
   std::wstring listEnd;  // why the list ended early, or empty
   std::vector<PlanPrerequisite> prereqs;
   bool anyToObtain = false;

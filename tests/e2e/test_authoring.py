@@ -253,7 +253,8 @@ def test_plan_text_names_the_machine_and_each_step(prefix32, make_setup):
     setup = make_setup(prefix32)
     write_config(setup, [{"DisplayName": "Runtime", "Url": "https://example.com/r.exe",
                           "NoUiCommandLine": "/quiet", "searches": [
-                              {"SearchType": 5, "SearchString": r"HKLM\Software\NoSuchVendor"}]}],
+                              {"SearchType": 5, "SearchString": r"HKLM\Software\NoSuchVendor"}]},
+                         {"DisplayName": "Dropped"}],
                  options="q")
     out = setup.folder.parent / "plan.txt"
     status = prefix32.popen([PLAN_EXE, setup.win(setup.ini)], output=out).wait(120)
@@ -264,7 +265,8 @@ def test_plan_text_names_the_machine_and_each_step(prefix32, make_setup):
                  "App1 \"Runtime\" (Url \"https://example.com/r.exe\")",
                  "1. SearchType 5 RegistryKeyExists \"HKLM\\Software\\NoSuchVendor\" -> not found",
                  "decision: No acceptable version found. It must be downloaded.",
-                 "action: download, then run: download \"https://example.com/r.exe\" to \""):
+                 "action: download, then run: download \"https://example.com/r.exe\" to \"",
+                 "the list ends at App2: it has none of SetupFile, OpenSite, Url"):
         assert part in text, text
     # A missing configuration is an error, not an empty plan.
     status = prefix32.popen([PLAN_EXE, setup.win(setup.folder / "none.ini")], output=out).wait(60)
