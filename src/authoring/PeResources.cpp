@@ -192,6 +192,10 @@ struct Reader {
       Resource r = path;
       r.language = id.id;
       r.codePage = U32(section, target + 8);
+      if (size == 0) {  // no data: where it would be does not matter
+        out.push_back(std::move(r));
+        continue;
+      }
       const Section* holder = SectionOf(*headers, dataRva);
       if (holder == nullptr) return Fail(L"resource data outside every section");
       const uint64_t fileOffset = uint64_t{holder->rawOffset} + (dataRva - holder->virtualAddress);
@@ -349,6 +353,30 @@ std::vector<uint8_t> BuildSection(const std::vector<Resource>& resources, uint32
   return out;
 }
 
+// A layout that can be rewritten: headers that hold the section table,
+// sections whose file data lies after the headers without overlapping, and
+// whose addresses increase without overlapping.
+bool RewritableLayout(const Headers& h, size_t fileSize) {
+  const size_t tableEnd = h.sectionTable + h.sections.size() * kSectionHeaderSize;
+  if (h.sizeOfHeaders < tableEnd || h.sizeOfHeaders > fileSize) return false;
+  std::vector<std::pair<uint32_t, uint32_t>> raw;
+  // The headers take the first addresses of the image.
+  uint32_t lastVirtualEnd = AlignUp(h.sizeOfHeaders, h.sectionAlignment);
+  for (const Section& s : h.sections) {
+    if (s.rawSize != 0) {
+      if (s.rawOffset < h.sizeOfHeaders) return false;
+      raw.emplace_back(s.rawOffset, s.rawOffset + s.rawSize);
+    }
+    const uint64_t virtualEnd = uint64_t{s.virtualAddress} + std::max(s.virtualSize, s.rawSize);
+    if (s.virtualAddress < lastVirtualEnd || virtualEnd > 0x80000000u) return false;
+    lastVirtualEnd = static_cast<uint32_t>(virtualEnd);
+  }
+  std::sort(raw.begin(), raw.end());
+  for (size_t i = 1; i < raw.size(); ++i)
+    if (raw[i].first < raw[i - 1].second) return false;
+  return true;
+}
+
 uint32_t SizeOfImageFor(const Headers& h, const std::vector<Section>& sections) {
   uint32_t end = AlignUp(h.sizeOfHeaders, h.sectionAlignment);
   for (const Section& s : sections)
@@ -405,6 +433,20 @@ bool WriteResources(std::span<const uint8_t> image, const std::vector<Resource>&
     error = L"the executable is signed: stamp it before signing";
     return false;
   }
+  if (!RewritableLayout(h, image.size())) {
+    error = L"the executable's sections overlap each other or its headers";
+    return false;
+  }
+  // The format allows file alignments of 512 bytes to 64 KiB (smaller ones
+  // equal to the section alignment); larger ones are not images to rewrite.
+  if (h.fileAlignment > 0x10000) {
+    error = L"the executable's file alignment is beyond 64 KiB";
+    return false;
+  }
+  if (h.directoryCount <= kDirectoryResource) {
+    error = L"the executable's headers have no entry for resources";
+    return false;
+  }
   const uint32_t oldRva = Directory(image, h, kDirectoryResource, false);
   const Section* old = oldRva != 0 ? SectionOf(h, oldRva) : nullptr;
   // The section must begin with the directory so that it can be rebuilt whole.
@@ -423,7 +465,7 @@ bool WriteResources(std::span<const uint8_t> image, const std::vector<Resource>&
   for (size_t i = 0; i < sections.size(); ++i)
     if (old != nullptr && sections[i].headerOffset == old->headerOffset) index = i;
 
-  uint32_t lastVirtualEnd = 0;
+  uint32_t lastVirtualEnd = AlignUp(h.sizeOfHeaders, h.sectionAlignment);
   for (const Section& s : sections)
     lastVirtualEnd = std::max(lastVirtualEnd, s.virtualAddress + std::max(s.virtualSize, s.rawSize));
 
@@ -436,7 +478,10 @@ bool WriteResources(std::span<const uint8_t> image, const std::vector<Resource>&
     uint32_t nextVirtual = UINT32_MAX;
     for (const Section& other : sections)
       if (other.virtualAddress > s.virtualAddress) nextVirtual = std::min(nextVirtual, other.virtualAddress);
-    if (nextVirtual == UINT32_MAX || s.virtualAddress + data.size() <= nextVirtual) {
+    // In place when the new directory fits below the next section and the
+    // old one has file data to replace.
+    const bool hasData = s.rawSize != 0 && uint64_t{s.rawOffset} + s.rawSize <= out.size();
+    if (hasData && (nextVirtual == UINT32_MAX || s.virtualAddress + data.size() <= nextVirtual)) {
       const uint32_t newRaw = AlignUp(static_cast<uint32_t>(data.size()), h.fileAlignment);
       const int64_t delta = static_cast<int64_t>(newRaw) - static_cast<int64_t>(s.rawSize);
       const uint32_t oldStart = s.rawOffset;
@@ -457,10 +502,13 @@ bool WriteResources(std::span<const uint8_t> image, const std::vector<Resource>&
       if (symbols >= oldEnd) Put32(out, h.coff + 8, static_cast<uint32_t>(symbols + delta));
       const uint32_t debugRva = Directory(image, h, kDirectoryDebug, false);
       const uint32_t debugSize = Directory(image, h, kDirectoryDebug, true);
-      if (const Section* ds = debugRva ? SectionOf(h, debugRva) : nullptr) {
+      const Section* ds = debugRva ? SectionOf(h, debugRva) : nullptr;
+      // (A debug directory inside the rebuilt section is gone with it.)
+      if (ds != nullptr && ds->headerOffset != s.headerOffset) {
         // The debug directory's own section may have moved: find it again.
         for (const Section& now : sections)
-          if (now.headerOffset == ds->headerOffset) {
+          if (now.headerOffset == ds->headerOffset &&
+              uint64_t{debugRva - now.virtualAddress} + debugSize <= now.rawSize) {
             const size_t at = now.rawOffset + (debugRva - now.virtualAddress);
             for (size_t e = 0; e + 28 <= debugSize && at + e + 28 <= out.size(); e += 28) {
               const uint32_t pointer = U32(out, at + e + 24);
@@ -520,6 +568,12 @@ bool WriteResources(std::span<const uint8_t> image, const std::vector<Resource>&
   if (U32(out, h.checksumOffset) != 0) {
     Put32(out, h.checksumOffset, 0);
     Put32(out, h.checksumOffset, PeChecksum(out, h.checksumOffset));
+  }
+  // The result must be an image that can be rewritten in turn.
+  Headers written;
+  if (!ParseHeaders(out, written, error) || !RewritableLayout(written, out.size())) {
+    error = L"the executable leaves no room for the new resources";
+    return false;
   }
   return true;
 }

@@ -47,6 +47,7 @@ bool ParseNode(std::span<const uint8_t> b, size_t at, size_t limit, int depth, V
   size_t valueBytes = node.text ? valueLength * 2 : valueLength;
   if (pos > end) pos = end;
   if (valueBytes > end - pos) valueBytes = end - pos;  // some writers count text in bytes
+  if (node.text) valueBytes &= ~size_t{1};              // whole code units only
   node.value.assign(b.begin() + static_cast<ptrdiff_t>(pos),
                     b.begin() + static_cast<ptrdiff_t>(pos + valueBytes));
   pos = at + Align4(pos + valueBytes - at);
@@ -169,18 +170,22 @@ VersionNode NewVersionInfo(uint16_t major, uint16_t minor, uint16_t build, uint1
 }
 
 void SetVersionString(VersionNode& root, std::wstring_view name, std::wstring_view value) {
-  bool hasTranslation = false;
-  std::wstring firstKey = FirstTableKey(root, hasTranslation);
-  if (!hasTranslation) {
-    // Unicode tables are what every writer produces; name that one.
-    firstKey = L"040904b0";
-    VersionNode* var = Child(root, L"VarFileInfo");
-    if (var == nullptr) {
-      root.children.push_back(VersionNode{L"VarFileInfo", true, {}, {}});
-      var = &root.children.back();
-    }
-    var->children.push_back(VersionNode{L"Translation", false, {0x09, 0x04, 0xB0, 0x04}, {}});
+  // The table that the program reads is that of the first translation: make
+  // sure there is one (English, Unicode, as every writer produces it).
+  VersionNode* var = Child(root, L"VarFileInfo");
+  if (var == nullptr) {
+    root.children.push_back(VersionNode{L"VarFileInfo", true, {}, {}});
+    var = &root.children.back();
   }
+  VersionNode* translation = Child(*var, L"Translation");
+  if (translation == nullptr) {
+    var->children.push_back(VersionNode{L"Translation", false, {0x09, 0x04, 0xB0, 0x04}, {}});
+  } else if (translation->value.size() < 4) {
+    translation->value = {0x09, 0x04, 0xB0, 0x04};
+    translation->text = false;
+  }
+  bool hasTranslation = false;
+  const std::wstring firstKey = FirstTableKey(root, hasTranslation);
   VersionNode* strings = Child(root, L"StringFileInfo");
   if (strings == nullptr) {
     // String tables come before the translations.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 
 #include "authoring/PeResources.h"
@@ -237,6 +238,70 @@ TEST(PeResources, RefusesWhatItCannotRead) {
   EXPECT_NE(error.find(L"signed"), std::wstring::npos);
 }
 
+// Inputs that the fuzz target found: each was written into an image that
+// could not be read or rewritten again, or read beyond the input.
+TEST(PeResources, LayoutsThatCannotBeRewrittenAreRefused) {
+  const size_t opt = 0x84 + 20;
+  const size_t firstSection = opt + 0xE0;
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> damage;
+  };
+  const Case cases[] = {
+      {"section_data_in_headers", [&](std::vector<uint8_t>& b) { Put32(b, firstSection + 20, 0x100); }},
+      {"overlapping_sections", [&](std::vector<uint8_t>& b) { Put32(b, firstSection + 40 + 20, 0x400); }},
+      {"address_zero", [&](std::vector<uint8_t>& b) { Put32(b, firstSection + 12, 0); }},
+      {"no_resource_directory_entry", [&](std::vector<uint8_t>& b) { Put32(b, opt + 92, 2); }},
+      {"file_alignment_beyond_64k", [&](std::vector<uint8_t>& b) { Put32(b, opt + 36, 0x20000); }},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage({false, true, true}, Bytes(37, 1));
+    c.damage(image);
+    std::vector<uint8_t> out;
+    std::wstring error;
+    EXPECT_FALSE(WriteResources(image, {}, out, error)) << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+  }
+}
+
+TEST(PeResources, EmptyDataAndAResourceSectionWithoutFileData) {
+  const std::vector<Resource> wanted = {{ResourceId::Of(16), ResourceId::Of(1), 0, 0, {}},
+                                        {ResourceId::Of(16), ResourceId::Of(1), 7, 0, {}}};
+  std::vector<uint8_t> image = MakeImage({false, true, false}, Bytes(37, 1));
+  // The resource section's header says it has no file data (and its offset
+  // lies beyond the file): the directory goes into a new section.
+  const size_t rsrc = 0x84 + 20 + 0xE0 + 40;
+  Put32(image, rsrc + 16, 0);
+  Put32(image, rsrc + 20, 0x100000);
+  std::vector<uint8_t> out;
+  std::wstring error;
+  ASSERT_TRUE(WriteResources(image, wanted, out, error)) << std::string(error.begin(), error.end());
+  std::vector<Resource> back;
+  ASSERT_TRUE(ReadResources(out, back, error)) << std::string(error.begin(), error.end());
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_TRUE(back[0].data.empty());
+  EXPECT_EQ(back[1].language, 7);
+  EXPECT_EQ(Get32(out, 0x84 + 2) & 0xFFFF, 3u);  // a section more
+}
+
+TEST(PeResources, ADebugDirectoryInsideTheResourcesIsNotPatched) {
+  std::vector<uint8_t> image = MakeImage({false, true, true}, Bytes(1200, 1));
+  // The debug directory names an address inside the resource section, where
+  // the new directory's first data entry comes to lie under its file-offset
+  // field; the section shrinks, and its new bytes must stay the writer's own.
+  const size_t dirs = 0x84 + 20 + 96;
+  Put32(image, dirs + 6 * 8, 0x2030);
+  Put32(image, dirs + 6 * 8 + 4, 28);
+  const std::vector<Resource> wanted = {{ResourceId::Of(16), ResourceId::Of(1), 1033, 0, Bytes(8, 9)}};
+  std::vector<uint8_t> out;
+  std::wstring error;
+  ASSERT_TRUE(WriteResources(image, wanted, out, error));
+  std::vector<Resource> back;
+  ASSERT_TRUE(ReadResources(out, back, error)) << std::string(error.begin(), error.end());
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].data, Bytes(8, 9));
+}
+
 TEST(PeResources, DamagedImagesAreReadSafely) {
   std::mt19937 random(14);
   const std::vector<uint8_t> good = MakeImage({false, true, true}, Bytes(37, 1));
@@ -288,6 +353,15 @@ TEST(VersionInfo, TheTableOfTheFirstTranslationGetsTheText) {
   EXPECT_EQ(GetVersionString(root, L"ProductName"), L"Name");
   ASSERT_EQ(root.children[0].children.size(), 2u);  // 040904b0 and 040704e4
   EXPECT_EQ(root.children[0].children[1].key, L"040704e4");
+}
+
+TEST(VersionInfo, AShortTranslationIsMendedSoThatTheNameIsRead) {
+  VersionNode root = NewVersionInfo(1, 0, 0, 0);
+  root.children.push_back(VersionNode{L"VarFileInfo", true, {}, {VersionNode{L"Translation", false, {0x09}, {}}}});
+  SetVersionString(root, L"ProductName", L"Name");
+  VersionNode back;
+  ASSERT_TRUE(ParseVersionInfo(WriteVersionInfo(root), back));
+  EXPECT_EQ(GetVersionString(back, L"ProductName"), L"Name");
 }
 
 TEST(VersionInfo, MalformedResourcesAreRefused) {
