@@ -4,6 +4,7 @@
 SHELL        := /bin/bash
 BUILD_DIR    := build
 NATIVE_DIR   := $(BUILD_DIR)/native
+HOST_DIR     := $(BUILD_DIR)/host
 X64_DIR      := $(BUILD_DIR)/x64
 TOOLCHAIN    := cmake/toolchain-mingw-i686.cmake
 TOOLCHAIN64  := cmake/toolchain-mingw-x86_64.cmake
@@ -22,12 +23,14 @@ FUZZ_TEST_SECONDS ?= 4
 NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
 
 .PHONY: build build-x64 x64-if-needed test demo bench screenshots deps unit native e2e stop-wine clean \
-        fuzz fuzz-build fuzz-regress
+        fuzz fuzz-build fuzz-regress docs
 
 deps:
 	scripts/install-deps.sh
 
-# Cross build: build/prereq.exe, the test tools in build/tools, the unit tests.
+# Cross build: build/prereq.exe, the setup authors' tools prereq-lint.exe and
+# prereq-plan.exe, the test tools in build/tools, the unit tests; and the
+# Linux command build/host/prereq-lint.
 build:
 	scripts/install-deps.sh --build
 	@if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || \
@@ -36,6 +39,14 @@ build:
 	  cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN); \
 	fi
 	cmake --build $(BUILD_DIR) $(JOBS)
+	@[ -f $(HOST_DIR)/CMakeCache.txt ] || \
+	  cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DPREREQ_SANITIZE=OFF -DPREREQ_TOOLS_ONLY=ON
+	cmake --build $(HOST_DIR) $(JOBS) --target prereq-lint
+
+# The guide's tables that the program holds itself, written again from the
+# code (make test checks that they match).
+docs: build
+	$(PYTHON) scripts/doc-tables.py --lint $(HOST_DIR)/prereq-lint
 
 build-x64:
 	@if [ ! -f $(X64_DIR)/CMakeCache.txt ] || \
@@ -76,7 +87,7 @@ unit:
 	fi
 
 native:
-	@echo "== native build of the pure code (ASan/UBSan)"
+	@echo "== native build of the pure code (ASan/UBSan), prereq-lint's golden tests, the guide's tables"
 	cmake -S . -B $(NATIVE_DIR) -DCMAKE_BUILD_TYPE=Debug
 	cmake --build $(NATIVE_DIR) $(JOBS)
 	ctest --test-dir $(NATIVE_DIR) --output-on-failure

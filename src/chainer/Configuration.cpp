@@ -1,7 +1,10 @@
 #include "chainer/Configuration.h"
 
-#include <cwctype>
+#include <optional>
+#include <type_traits>
+#include <variant>
 
+#include "chainer/ConfigSchema.h"
 #include "platform/core/Exception.h"
 #include "platform/core/PathForms.h"
 #include "platform/core/TextFormat.h"
@@ -10,65 +13,73 @@ namespace prereq {
 
 namespace {
 
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i])))
-      return false;
-  return true;
+// Fills a record field from an entry by the key's value type.
+template <typename Record>
+void ReadKey(const KeySpec<Record>& spec, const IniEntry& entry, Record& record) {
+  std::visit(
+      [&](auto member) {
+        using Member = decltype(member);
+        if constexpr (std::is_same_v<Member, std::wstring Record::*>) {
+          record.*member = spec.type == ValueType::Path
+                               ? WithTrailingBackslash(NormalizePath(entry.value))
+                               : entry.value;
+        } else if constexpr (std::is_same_v<Member, int32_t Record::*>) {
+          record.*member =
+              spec.type == ValueType::Choice ? KeepFilesValue(entry.value) : ParseDecimal(entry.value);
+        } else if constexpr (std::is_same_v<Member, bool Record::*>) {
+          record.*member = spec.type == ValueType::Present ? !entry.value.empty()
+                                                           : IsTrueWord(entry.value);
+        } else if constexpr (std::is_same_v<Member, std::optional<std::wstring> Record::*>) {
+          record.*member = entry.value;
+        }
+      },
+      spec.field);
 }
 
-// Readers by value type; a missing key leaves the field unchanged.
-class SectionReader {
- public:
-  explicit SectionReader(const IniSection& section) : section_(section) {}
-  bool Has(std::wstring_view key) const { return FindEntry(section_, key) != nullptr; }
-  void Text(std::wstring_view key, std::wstring& field) const {
-    if (const IniEntry* e = FindEntry(section_, key)) field = e->value;
+// Reads every key of the table that the section has; a missing key leaves
+// its field unchanged. Numbered tables append `number` to every key.
+template <typename Record>
+void ReadKeys(std::span<const KeySpec<Record>> table, const IniSection& section, Record& record,
+              int number = 0) {
+  for (const KeySpec<Record>& spec : table) {
+    const IniEntry* e =
+        FindEntry(section, number == 0 ? std::wstring(spec.key) : NumberedKey(spec.key, number));
+    if (e != nullptr) ReadKey(spec, *e, record);
   }
-  void Integer(std::wstring_view key, int32_t& field) const {
-    if (const IniEntry* e = FindEntry(section_, key)) field = ParseDecimal(e->value);
-  }
-  void Bool(std::wstring_view key, bool& field) const {
-    if (const IniEntry* e = FindEntry(section_, key)) field = EqualsNoCase(e->value, L"true");
-  }
-  void Present(std::wstring_view key, bool& field) const {
-    if (const IniEntry* e = FindEntry(section_, key)) field = !e->value.empty();
-  }
-
- private:
-  const IniSection& section_;
-};
-
-int32_t KeepFilesValue(std::wstring_view word) {
-  if (word == L"complete") return static_cast<int32_t>(KeepFilesMode::Complete);
-  if (word == L"minimum") return static_cast<int32_t>(KeepFilesMode::Minimum);
-  if (word == L"prereqs") return static_cast<int32_t>(KeepFilesMode::Prereqs);
-  return static_cast<int32_t>(KeepFilesMode::None);
 }
 
-std::wstring Numbered(std::wstring_view name, int number) {
-  return Format(L"%s%d", {name, number});
-}
-
-// The search entries of one prerequisite section; false when an entry has a
-// SearchType key without the SearchString key of the same number.
-bool LoadSearches(const IniSection& section, std::vector<SearchEntry>& searches) {
-  SectionReader r(section);
+// The search entries of one prerequisite section; false (with the number in
+// `failed`) when an entry has a SearchType key without the SearchString key
+// of the same number.
+bool LoadSearches(const IniSection& section, std::vector<SearchEntry>& searches, int& failed) {
   for (int k = 1;; ++k) {
-    const IniEntry* type = FindEntry(section, Numbered(L"SearchType", k));
-    if (type == nullptr) return true;
+    if (FindEntry(section, NumberedKey(L"SearchType", k)) == nullptr) return true;
+    if (FindEntry(section, NumberedKey(L"SearchString", k)) == nullptr) {
+      failed = k;
+      return false;
+    }
     SearchEntry entry;
-    entry.SearchType = ParseDecimal(type->value);
-    const IniEntry* str = FindEntry(section, Numbered(L"SearchString", k));
-    if (str == nullptr) return false;
-    entry.SearchString = str->value;
-    r.Text(Numbered(L"VerMin", k), entry.VerMin);
-    r.Text(Numbered(L"VerMax", k), entry.VerMax);
-    r.Text(Numbered(L"RefContent", k), entry.RefContent);
-    r.Text(Numbered(L"SearchCmdLine", k), entry.SearchCmdLine);
+    ReadKeys(SearchEntryKeys(), section, entry, k);
     searches.push_back(std::move(entry));
   }
+}
+
+// The first location key that the section has, in the table's order.
+bool ReadLocation(const IniSection& section, Prerequisite& p) {
+  static constexpr std::pair<std::wstring_view, LocationKind> kKinds[] = {
+      {L"SetupFile", LocationKind::SetupFile},
+      {L"OpenSite", LocationKind::OpenSite},
+      {L"Url", LocationKind::Url}};
+  for (const KeySpec<Prerequisite>& spec : PrerequisiteKeys()) {
+    if (spec.type != ValueType::Location) continue;
+    const IniEntry* e = FindEntry(section, spec.key);
+    if (e == nullptr) continue;
+    p.Location = e->value;
+    for (const auto& [key, kind] : kKinds)
+      if (key == spec.key) p.locationKind = kind;
+    return true;
+  }
+  return false;
 }
 
 std::wstring Expand(const PropertyExpander& expander, std::wstring_view text) {
@@ -88,89 +99,42 @@ const Prerequisite& PrereqList::At(size_t index) const {
 }
 
 bool LoadGeneralOptions(const IniFile& ini, GeneralOptions& o) {
-  const IniSection* section = FindSection(ini, L"GeneralOptions");
-  if (section == nullptr) return true;
-  SectionReader r(*section);
-  r.Text(L"MainAppCmdLine", o.MainAppCmdLine);
-  r.Text(L"Options", o.Options);
-  r.Text(L"UpdatesUrl", o.UpdatesUrl);
-  r.Text(L"ProductVersion", o.ProductVersion);
-  r.Text(L"MinWIVer", o.MinWIVer);
-  r.Text(L"DownloadFolder", o.DownloadFolder);
-  r.Text(L"UpdaterDownloadFolder", o.UpdaterDownloadFolder);
-  r.Text(L"MainAppURL", o.MainAppURL);
-  r.Text(L"LanguageList", o.LanguageList);
-  if (r.Has(L"ExtractionFolder")) {
-    r.Text(L"ExtractionFolder", o.ExtractionFolder);
-    o.ExtractionFolder = WithTrailingBackslash(NormalizePath(o.ExtractionFolder));
-  }
-  if (const IniEntry* e = FindEntry(*section, L"KeepFiles")) o.KeepFiles = KeepFilesValue(e->value);
-  r.Bool(L"PackJars", o.PackJars);
-  r.Bool(L"AllPlatforms", o.AllPlatforms);
-  r.Bool(L"Is64PlatformTransf", o.Is64PlatformTransf);
-  r.Text(L"Langs", o.Langs);
-  r.Text(L"PackageCode", o.PackageCode);
-  r.Text(L"ProductCode", o.ProductCode);
-  r.Text(L"DefaultProdCode", o.DefaultProdCode);
-  r.Text(L"UpgradeCode", o.UpgradeCode);
-  r.Present(L"ExtUIStub", o.ExtUIStub);
-  r.Text(L"SaveExtUIStub", o.SaveExtUIStub);
-  r.Text(L"MsiCertData", o.MsiCertData);
-  r.Text(L"FileExtractFirst", o.FileExtractFirst);
-  r.Text(L"AppxVersion", o.AppxVersion);
-  r.Text(L"AppxPkId", o.AppxPkId);
-  r.Text(L"UwpAppxURL", o.UwpAppxURL);
+  const IniSection* section = FindSection(ini, kGeneralOptionsSection);
+  if (section != nullptr) ReadKeys(GeneralOptionKeys(), *section, o);
   return true;
 }
 
-void LoadConfiguration(const IniFile& ini, PrereqList& list) {
+void LoadConfiguration(const IniFile& ini, PrereqList& list, LoadOutcome* outcome) {
+  LoadOutcome local;
+  LoadOutcome& out = outcome ? *outcome : local;
+  out = LoadOutcome{};
   LoadGeneralOptions(ini, list.general);
-  const IniSection* index = FindSection(ini, L"PREREQUISITES");
-  if (index == nullptr) return;
+  const IniSection* index = FindSection(ini, kPrerequisitesSection);
+  if (index == nullptr) return;  // NoIndexSection
   for (int n = 1;; ++n) {
+    out.appNumber = n;
     Prerequisite p;
-    std::wstring key = Numbered(L"App", n);
+    const std::wstring key = NumberedKey(kAppKeyPrefix, n);
     const IniEntry* id = FindEntry(*index, key);
-    if (id == nullptr) return;
-    p.Id = id->value;
-    const IniSection* section = FindSection(ini, key);
-    if (section == nullptr) return;
-    SectionReader r(*section);
-    r.Text(L"DisplayName", p.DisplayName);
-    r.Text(L"VerMin", p.VerMin);
-    r.Text(L"VerMax", p.VerMax);
-    r.Text(L"WinNTVersions", p.WinNTVersions);
-    r.Text(L"WinNT64Versions", p.WinNT64Versions);
-    if (r.Has(L"SetupFile")) {
-      r.Text(L"SetupFile", p.Location);
-      p.locationKind = LocationKind::SetupFile;
-    } else if (r.Has(L"OpenSite")) {
-      r.Text(L"OpenSite", p.Location);
-      p.locationKind = LocationKind::OpenSite;
-    } else if (r.Has(L"Url")) {
-      r.Text(L"Url", p.Location);
-      p.locationKind = LocationKind::Url;
-    } else {
+    if (id == nullptr) {
+      out.stop = LoadStop::EndOfList;
       return;
     }
-    r.Integer(L"ExactSize", p.ExactSize);
-    r.Text(L"MD5", p.MD5);
-    if (r.Has(L"SHA256")) {
-      std::wstring sha256;
-      r.Text(L"SHA256", sha256);
-      p.SHA256 = std::move(sha256);
+    p.Id = id->value;
+    const IniSection* section = FindSection(ini, key);
+    if (section == nullptr) {
+      out.stop = LoadStop::NoSection;
+      return;
     }
-    r.Integer(L"Operator", p.Operator);
-    r.Text(L"CommandLine", p.CommandLine);
-    r.Text(L"BasicUiCommandLine", p.BasicUiCommandLine);
-    r.Text(L"NoUiCommandLine", p.NoUiCommandLine);
-    r.Text(L"Options", p.Options);
-    r.Text(L"RetValPropName", p.RetValPropName);
-    r.Text(L"ParentPrereq", p.ParentPrereq);
-    r.Text(L"Folder", p.Folder);
-    r.Text(L"LanguageList", p.LanguageList);
-    r.Text(L"InstallCond", p.InstallCond);
-    if (!LoadSearches(*section, p.Searches)) return;
+    if (!ReadLocation(*section, p)) {
+      out.stop = LoadStop::NoLocation;
+      return;
+    }
+    ReadKeys(PrerequisiteKeys(), *section, p);
+    if (!LoadSearches(*section, p.Searches, out.searchNumber)) {
+      out.stop = LoadStop::SearchWithoutString;
+      return;
+    }
 
     if (!p.LanguageList.empty() && p.LanguageList.back() != L';') p.LanguageList.push_back(L';');
     if (p.locationKind != LocationKind::SetupFile) p.Location = Expand(list.expander, p.Location);
@@ -183,13 +147,9 @@ void LoadConfiguration(const IniFile& ini, PrereqList& list) {
 }
 
 bool LoadChainerSettings(const IniFile& ini, ChainerSettings& s) {
-  const IniSection* section = FindSection(ini, L"PREREQ_CHAINER");
+  const IniSection* section = FindSection(ini, kChainerSection);
   if (section == nullptr) return false;
-  SectionReader r(*section);
-  r.Text(L"CleanupFiles", s.CleanupFiles);
-  r.Text(L"CleanupFolders", s.CleanupFolders);
-  r.Text(L"LogFile", s.LogFile);
-  r.Text(L"CleanupScript", s.CleanupScript);
+  ReadKeys(ChainerSettingKeys(), *section, s);
   return true;
 }
 

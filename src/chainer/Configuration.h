@@ -160,9 +160,25 @@ class PrereqList {
 // Loads [GeneralOptions]; answers true, also when the section is missing.
 bool LoadGeneralOptions(const IniFile& ini, GeneralOptions& options);
 
+// Why the loading of the prerequisite list ended. Every ending but
+// EndOfList drops the prerequisite being read and every later one.
+enum class LoadStop {
+  NoIndexSection,       // no [PREREQUISITES]: no prerequisite at all
+  EndOfList,            // [PREREQUISITES] has no key App<n>
+  NoSection,            // no section [App<n>]
+  NoLocation,           // [App<n>] has none of SetupFile, OpenSite, Url
+  SearchWithoutString,  // SearchType<k> without SearchString<k>
+};
+struct LoadOutcome {
+  LoadStop stop = LoadStop::NoIndexSection;
+  int appNumber = 0;     // the n of App<n> being read when the loading ended
+  int searchNumber = 0;  // the k of SearchWithoutString
+};
+
 // LoadGeneralOptions, then the prerequisites with their search entries.
-// Url and OpenSite locations are expanded with list.expander.
-void LoadConfiguration(const IniFile& ini, PrereqList& list);
+// Url and OpenSite locations are expanded with list.expander. `outcome`, when
+// given, receives why the list ended.
+void LoadConfiguration(const IniFile& ini, PrereqList& list, LoadOutcome* outcome = nullptr);
 
 // False when [PREREQ_CHAINER] does not exist (the record stays empty).
 bool LoadChainerSettings(const IniFile& ini, ChainerSettings& settings);

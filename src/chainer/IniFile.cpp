@@ -8,7 +8,8 @@ namespace {
 
 bool IsBlankOrControl(wchar_t c) { return static_cast<uint32_t>(c) <= 0x20; }
 
-void ParseLine(std::wstring_view line, IniFile& ini, IniSection*& current) {
+void ParseLine(std::wstring_view line, size_t number, IniFile& ini, IniSection*& current,
+               std::vector<IgnoredLine>* ignored) {
   if (line.empty()) return;
   size_t first = 0;
   while (first < line.size() && IsBlankOrControl(line[first])) ++first;
@@ -16,32 +17,40 @@ void ParseLine(std::wstring_view line, IniFile& ini, IniSection*& current) {
     size_t last = line.size();
     while (last > first && IsBlankOrControl(line[last - 1])) --last;
     if (last - first >= 2 && line[last - 1] == L']') {
-      ini.sections.push_back(IniSection{std::wstring(line.substr(first + 1, last - first - 2)), {}});
+      ini.sections.push_back(
+          IniSection{std::wstring(line.substr(first + 1, last - first - 2)), {}, number});
       current = &ini.sections.back();
       return;
     }
   }
-  if (current == nullptr) return;
+  if (current == nullptr) {
+    if (ignored)
+      ignored->push_back({number, IgnoredLineKind::BeforeFirstSection, std::wstring(line)});
+    return;
+  }
   size_t eq = line.find(L'=');
-  if (eq == std::wstring_view::npos) return;
+  if (eq == std::wstring_view::npos) {
+    if (ignored) ignored->push_back({number, IgnoredLineKind::NoEquals, std::wstring(line)});
+    return;
+  }
   current->entries.push_back(IniEntry{std::wstring(TrimWideSpace(line.substr(0, eq))),
-                                      std::wstring(TrimWideSpace(line.substr(eq + 1)))});
+                                      std::wstring(TrimWideSpace(line.substr(eq + 1))), number});
 }
 
 }  // namespace
 
-IniFile ParseIni(std::wstring_view text) {
+IniFile ParseIni(std::wstring_view text, std::vector<IgnoredLine>* ignored) {
   IniFile ini;
   IniSection* current = nullptr;
   if (!text.empty() && text.front() == L'\uFEFF') text.remove_prefix(1);
   size_t pos = 0;
-  while (pos < text.size()) {
+  for (size_t number = 1; pos < text.size(); ++number) {
     size_t end = text.find(L"\r\n", pos);
     if (end == std::wstring_view::npos) {
-      ParseLine(text.substr(pos), ini, current);
+      ParseLine(text.substr(pos), number, ini, current, ignored);
       break;
     }
-    ParseLine(text.substr(pos, end - pos), ini, current);
+    ParseLine(text.substr(pos, end - pos), number, ini, current, ignored);
     pos = end + 2;
   }
   return ini;

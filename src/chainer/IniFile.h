@@ -8,23 +8,40 @@
 
 namespace prereq {
 
+// `line`: the entry's or header's line, counted as the parser splits the text
+// (at CR LF only), from 1. It changes nothing in how the document is read.
 struct IniEntry {
   std::wstring key;
   std::wstring value;
+  size_t line = 0;
 };
 
 struct IniSection {
   std::wstring name;
   std::vector<IniEntry> entries;
+  size_t line = 0;
 };
 
 struct IniFile {
   std::vector<IniSection> sections;
 };
 
+// A non-empty line that the parser passed over.
+enum class IgnoredLineKind {
+  BeforeFirstSection,  // no section header came before it
+  NoEquals,            // not a header and without "="
+};
+struct IgnoredLine {
+  size_t line = 0;  // counted as for IniEntry::line
+  IgnoredLineKind kind = IgnoredLineKind::NoEquals;
+  std::wstring text;  // the whole line as read
+};
+
 // Parses UTF-16 configuration text (after the two byte-order-mark bytes the
-// reader skips). Lines end only at CR LF; a leading U+FEFF is dropped.
-IniFile ParseIni(std::wstring_view text);
+// reader skips). Lines end only at CR LF; a leading U+FEFF is dropped. When
+// `ignored` is given, the non-empty lines that add nothing to the document
+// are appended to it, in file order.
+IniFile ParseIni(std::wstring_view text, std::vector<IgnoredLine>* ignored = nullptr);
 
 // The first section with exactly this name, or nullptr.
 const IniSection* FindSection(const IniFile& ini, std::wstring_view name);

@@ -3,6 +3,7 @@
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/IniFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Configuration.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConfigSchema.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModulePaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CleanupRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/InstallerWaitRules.cpp

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "evaluation/FileVersion.h"
+#include "evaluation/FolderPropertyNames.h"
 #include "evaluation/KnownFolder.h"
 #include "platform/core/Handles.h"
+#include "platform/core/PathForms.h"
 #include "platform/core/TempFolder.h"
 #include "platform/core/TextFormat.h"
 #include "platform/core/WinText.h"
@@ -96,38 +98,46 @@ struct WStringViewHash {
   size_t operator()(std::wstring_view s) const noexcept { return std::hash<std::wstring_view>{}(s); }
 };
 
+// The platform's identifier of each known folder.
+REFKNOWNFOLDERID KnownFolderId(KnownFolder folder) {
+  switch (folder) {
+    case KnownFolder::AdminTools: return FOLDERID_AdminTools;
+    case KnownFolder::RoamingAppData: return FOLDERID_RoamingAppData;
+    case KnownFolder::ProgramData: return FOLDERID_ProgramData;
+    case KnownFolder::ProgramFilesCommon: return FOLDERID_ProgramFilesCommon;
+    case KnownFolder::Desktop: return FOLDERID_Desktop;
+    case KnownFolder::Favorites: return FOLDERID_Favorites;
+    case KnownFolder::Fonts: return FOLDERID_Fonts;
+    case KnownFolder::LocalAppData: return FOLDERID_LocalAppData;
+    case KnownFolder::Pictures: return FOLDERID_Pictures;
+    case KnownFolder::NetHood: return FOLDERID_NetHood;
+    case KnownFolder::Documents: return FOLDERID_Documents;
+    case KnownFolder::PrintHood: return FOLDERID_PrintHood;
+    case KnownFolder::ProgramFiles: return FOLDERID_ProgramFiles;
+    case KnownFolder::Programs: return FOLDERID_Programs;
+    case KnownFolder::Recent: return FOLDERID_Recent;
+    case KnownFolder::SendTo: return FOLDERID_SendTo;
+    case KnownFolder::StartMenu: return FOLDERID_StartMenu;
+    case KnownFolder::SystemX86: return FOLDERID_SystemX86;
+    case KnownFolder::System: return FOLDERID_System;
+    case KnownFolder::Startup: return FOLDERID_Startup;
+    case KnownFolder::Templates: return FOLDERID_Templates;
+    case KnownFolder::PublicDesktop: return FOLDERID_PublicDesktop;
+  }
+  return FOLDERID_ProgramFiles;  // not reached: every folder has its case
+}
+
 using KnownFolderTable =
-    std::unordered_map<std::wstring, KNOWNFOLDERID, WStringViewHash, std::equal_to<>>;
+    std::unordered_map<std::wstring, KnownFolder, WStringViewHash, std::equal_to<>>;
 
 // Installer folder property names and the known folders they stand for.
 const KnownFolderTable& KnownFolders() {
-  static const KnownFolderTable table{
-      {L"AdminToolsFolder", FOLDERID_AdminTools},
-      {L"AppDataFolder", FOLDERID_RoamingAppData},
-      {L"CommonAppDataFolder", FOLDERID_ProgramData},
-      {L"CommonFiles64Folder", FOLDERID_ProgramFilesCommon},
-      {L"CommonFilesFolder", FOLDERID_ProgramFilesCommon},
-      {L"DesktopFolder", FOLDERID_Desktop},
-      {L"FavoritesFolder", FOLDERID_Favorites},
-      {L"FontsFolder", FOLDERID_Fonts},
-      {L"LocalAppDataFolder", FOLDERID_LocalAppData},
-      {L"MyPicturesFolder", FOLDERID_Pictures},
-      {L"NetHoodFolder", FOLDERID_NetHood},
-      {L"PersonalFolder", FOLDERID_Documents},
-      {L"PrintHoodFolder", FOLDERID_PrintHood},
-      {L"ProgramFiles64Folder", FOLDERID_ProgramFiles},
-      {L"ProgramFilesFolder", FOLDERID_ProgramFiles},
-      {L"ProgramMenuFolder", FOLDERID_Programs},
-      {L"RecentFolder", FOLDERID_Recent},
-      {L"SendToFolder", FOLDERID_SendTo},
-      {L"StartMenuFolder", FOLDERID_StartMenu},
-      {L"System16Folder", FOLDERID_SystemX86},
-      {L"System64Folder", FOLDERID_System},
-      {L"StartupFolder", FOLDERID_Startup},
-      {L"TemplateFolder", FOLDERID_Templates},
-      {L"AllUsersDesktopFolder", FOLDERID_PublicDesktop},
-      {L"ProgramFiles", FOLDERID_ProgramFiles},
-  };
+  static const KnownFolderTable table = [] {
+    KnownFolderTable t;
+    for (const KnownFolderProperty& p : KnownFolderProperties())
+      t.emplace(std::wstring(p.name), p.folder);
+    return t;
+  }();
   return table;
 }
 
@@ -136,7 +146,13 @@ bool KnownFolderValue(REFKNOWNFOLDERID id, std::wstring& value) {
   return GetKnownFolderPath(id, path) && FolderValue(path, value);
 }
 
+std::wstring& SetupFolderOverride() {
+  static std::wstring folder;
+  return folder;
+}
+
 const std::wstring& SetupExeDir() {
+  if (!SetupFolderOverride().empty()) return SetupFolderOverride();
   static const std::wstring folder = [] {
     std::wstring path = GetModulePath();
     const size_t slash = path.rfind(L'\\');
@@ -189,28 +205,39 @@ bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
 
 }  // namespace
 
+void SetSetupFolder(std::wstring_view folder) {
+  SetupFolderOverride() = WithTrailingBackslash(folder);
+}
+
 bool ResolveFolderProperty(std::wstring_view name, bool use64, std::wstring& value) {
-  if (name == L"ProgramFiles64Folder") {
-    if (FolderValue(EnvironmentValue(L"ProgramW6432"), value)) return true;
-    // otherwise through the known-folder table below
-  } else if (name == L"SystemFolder") {
-    return KnownFolderValue(use64 ? FOLDERID_System : FOLDERID_SystemX86, value);
-  } else if (name == L"System32Folder") {
-    return FolderValue(SystemDirectory(), value);
-  } else if (name == L"WindowsFolder") {
-    return FolderValue(WindowsDirectory(), value);
-  } else if (name == L"WindowsVolume") {
-    const std::wstring windows = WindowsDirectory();
-    if (windows.size() < 3) return false;  // no drive to take
-    return FolderValue(windows.substr(0, 3), value);
-  } else if (name == L"TempFolder") {
-    return FolderValue(ProgramTempFolder(), value);
-  } else if (name == L"SETUPEXEDIR") {
-    return FolderValue(SetupExeDir(), value);
+  for (const SpecialFolderProperty& special : SpecialFolderProperties()) {
+    if (special.name != name) continue;
+    switch (special.folder) {
+      case SpecialFolder::ProgramFiles64:
+        if (FolderValue(EnvironmentValue(L"ProgramW6432"), value)) return true;
+        break;  // otherwise through the known-folder table below
+      case SpecialFolder::System:
+        return KnownFolderValue(use64 ? FOLDERID_System : FOLDERID_SystemX86, value);
+      case SpecialFolder::System32:
+        return FolderValue(SystemDirectory(), value);
+      case SpecialFolder::Windows:
+        return FolderValue(WindowsDirectory(), value);
+      case SpecialFolder::WindowsVolume: {
+        const std::wstring windows = WindowsDirectory();
+        if (windows.size() < 3) return false;  // no drive to take
+        return FolderValue(windows.substr(0, 3), value);
+      }
+      case SpecialFolder::Temp:
+        return FolderValue(ProgramTempFolder(), value);
+      case SpecialFolder::SetupExeDir:
+        return FolderValue(SetupExeDir(), value);
+    }
+    break;
   }
 
   const KnownFolderTable& table = KnownFolders();
-  if (auto it = table.find(name); it != table.end() && KnownFolderValue(it->second, value))
+  if (auto it = table.find(name);
+      it != table.end() && KnownFolderValue(KnownFolderId(it->second), value))
     return true;
 
   if (ShellMajorVersion() < 5) return OldShellFolder(name, value);

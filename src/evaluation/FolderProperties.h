@@ -34,6 +34,11 @@ std::wstring ExpandReferences(std::wstring_view text, const ReferenceResolver& r
 // `use64`: 64-bit views (only search paths of prerequisites with option "x").
 std::wstring ExpandProperties(std::wstring_view text, bool use64);
 
+// The folder that [SETUPEXEDIR] names, in place of the program's own folder:
+// for a tool that evaluates a setup's configuration from elsewhere. Call it
+// before the first expansion; an empty folder restores the default.
+void SetSetupFolder(std::wstring_view folder);
+
 // The folder a property names, ending with "\"; false when unrecognised.
 bool ResolveFolderProperty(std::wstring_view name, bool use64, std::wstring& value);
 

@@ -21,9 +21,9 @@ const SystemNames& ProcessSystemNames() {
   return names;
 }
 
-// The localized name of a language, as the locale information reports it;
-// empty when the platform has none.
-std::wstring LanguageName(LANGID language) {
+}  // namespace
+
+std::wstring LanguageDisplayName(uint16_t language) {
   const LCID locale = MAKELCID(language, SORT_DEFAULT);
   const int length = ::GetLocaleInfoW(locale, LOCALE_SLANGUAGE, nullptr, 0);
   if (length <= 0) return {};
@@ -33,8 +33,6 @@ std::wstring LanguageName(LANGID language) {
   name.resize(static_cast<size_t>(written) - 1);  // without the terminating NUL
   return name;
 }
-
-}  // namespace
 
 bool IsWindows10OrLater() { return IsWindows10OrLater(GetOsInfo()); }
 
@@ -49,7 +47,7 @@ bool LanguageAllowed(std::wstring_view languageList) {
   const LANGID language = ::GetSystemDefaultLangID();
   if (loggingEnabled)
     WriteLine(L"SystemDefault LangID=" +
-              Format(L"%d-%s", {static_cast<int>(language), LanguageName(language)}));
+              Format(L"%d-%s", {static_cast<int>(language), LanguageDisplayName(language)}));
   return LanguageListAllows(languageList, language);
 }
 

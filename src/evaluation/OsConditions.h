@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "evaluation/OsInfo.h"
 
@@ -13,6 +14,26 @@ namespace prereq {
 // record; the process-wide ones are computed once from GetOsInfo()).
 std::wstring DetailedSystemName(const OsInfo& os);
 std::wstring GeneralSystemName(const OsInfo& os);
+
+// The list text that names every system of one kind of Windows: a
+// WinNT64Versions (or WinNTVersions) equal to it excludes them all.
+std::wstring_view AllSystemsList(bool is64BitWindows);
+
+// A name that the naming rules can give: the version it belongs to, whether
+// it is given on 32-bit Windows (where WinNTVersions counts) and on 64-bit
+// Windows (WinNT64Versions), as the detailed name, the general name or both.
+// "OsNotIdentified" belongs to version 0.0 (every version without a name).
+struct SystemName {
+  std::wstring name;
+  uint32_t majorVersion = 0;
+  uint32_t minorVersion = 0;
+  bool on32BitWindows = false;
+  bool on64BitWindows = false;
+  bool detailed = false;
+  bool general = false;
+};
+// Every name the rules give, each once, newest version first.
+std::vector<SystemName> KnownSystemNames();
 
 // (major, minor, servicePackMajor, buildNumber) is at least (10, 0, 0, 0).
 bool IsWindows10OrLater(const OsInfo& os);
@@ -32,6 +53,10 @@ bool OsListAllowsNames(bool is64BitWindows, std::wstring_view winNTVersions,
 // True when the list is empty or one of its ";"-ended items, read as a decimal
 // number, equals the language identifier in its low 16 bits.
 bool LanguageListAllows(std::wstring_view languageList, uint16_t languageId);
+// The localized name of a language as the platform's locale information
+// reports it; empty when it has none. (Windows only.)
+std::wstring LanguageDisplayName(uint16_t languageId);
+
 // The same for the system default language; logs "SystemDefault LangID=".
 bool LanguageAllowed(std::wstring_view languageList);
 

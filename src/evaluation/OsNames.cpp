@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
 #include "evaluation/OsConditions.h"
 
@@ -145,6 +146,55 @@ std::wstring GeneralSystemName(const OsInfo& os) {
   if (IsVersion(os, 5, 2)) return os.isServer ? L"Windows Server 2003 " + arch : L"Windows XP x64";
   if (IsVersion(os, 5, 1)) return L"Windows XP x86";
   return std::wstring(kNotIdentified);
+}
+
+std::wstring_view AllSystemsList(bool is64BitWindows) {
+  return is64BitWindows ? kAll64BitSystems : kAll32BitSystems;
+}
+
+std::vector<SystemName> KnownSystemNames() {
+  struct Version {
+    uint32_t major, minor;
+  };
+  // The versions that have names of their own; any other is "OsNotIdentified".
+  constexpr Version kVersions[] = {{11, 0}, {10, 0}, {6, 3}, {6, 2}, {6, 1}, {6, 0}, {5, 2}, {5, 1}};
+  std::vector<uint32_t> builds{0};
+  for (const Win10Release& r : kWin10Releases) builds.push_back(r.build);
+  for (const Win11Release& r : kWin11Releases) builds.push_back(r.build);
+
+  std::vector<SystemName> names;
+  auto add = [&names](std::wstring name, const OsInfo& os, bool detailed) {
+    SystemName* entry = nullptr;
+    for (SystemName& known : names)
+      if (known.name == name) entry = &known;
+    if (entry == nullptr) {
+      entry = &names.emplace_back();
+      entry->name = std::move(name);
+      entry->majorVersion = os.majorVersion;
+      entry->minorVersion = os.minorVersion;
+    }
+    (detailed ? entry->detailed : entry->general) = true;
+    (os.is64BitWindows ? entry->on64BitWindows : entry->on32BitWindows) = true;
+  };
+  for (const Version& v : kVersions)
+    for (uint32_t build : builds)
+      for (uint32_t sp = 0; sp <= 4; ++sp)
+        for (int server = 0; server <= 1; ++server)
+          for (int is64 = 0; is64 <= 1; ++is64) {
+            OsInfo os;
+            os.majorVersion = v.major;
+            os.minorVersion = v.minor;
+            os.buildNumber = build;
+            os.servicePackMajor = sp;
+            os.isServer = server != 0;
+            os.is64BitWindows = is64 != 0;
+            add(DetailedSystemName(os), os, true);
+            add(GeneralSystemName(os), os, false);
+          }
+  OsInfo unknown;  // version 0.0
+  add(DetailedSystemName(unknown), unknown, true);
+  add(GeneralSystemName(unknown), unknown, false);
+  return names;
 }
 
 bool IsWindows10OrLater(const OsInfo& os) {

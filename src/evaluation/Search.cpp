@@ -29,17 +29,32 @@ IsWow64Process2Fn LookUpIsWow64Process2() {
   return reinterpret_cast<IsWow64Process2Fn>(::GetProcAddress(kernel32, "IsWow64Process2"));
 }
 
-bool ExcludedByProcessor(const Prerequisite& p) {
-  static const IsWow64Process2Fn isWow64Process2 = LookUpIsWow64Process2();
-  USHORT processMachine = 0;
-  USHORT nativeMachine = 0;
-  const bool callSucceeded = isWow64Process2 != nullptr &&
-                             isWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine);
-  return ProcessorExcludes(isWow64Process2 != nullptr, callSucceeded, nativeMachine,
-                           p.HasOption(L'c'), p.HasOption(L'd'));
+SearchObserver& TheSearchObserver() {
+  static SearchObserver observer;
+  return observer;
 }
 
 }  // namespace
+
+NativeMachine QueryNativeMachine() {
+  static const IsWow64Process2Fn isWow64Process2 = LookUpIsWow64Process2();
+  NativeMachine m;
+  m.haveFunction = isWow64Process2 != nullptr;
+  USHORT processMachine = 0;
+  USHORT nativeMachine = 0;
+  m.callSucceeded =
+      m.haveFunction && isWow64Process2(::GetCurrentProcess(), &processMachine, &nativeMachine);
+  m.machine = nativeMachine;
+  return m;
+}
+
+bool ExcludedByProcessor(const Prerequisite& p) {
+  const NativeMachine m = QueryNativeMachine();
+  return ProcessorExcludes(m.haveFunction, m.callSucceeded, m.machine, p.HasOption(L'c'),
+                           p.HasOption(L'd'));
+}
+
+void SetSearchObserver(SearchObserver observer) { TheSearchObserver() = std::move(observer); }
 
 SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool use64) {
   SearchResult result;
@@ -47,7 +62,6 @@ SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool us
   // the value-name search asks for it whenever option "x" is set.
   const REGSAM view = (use64 && GetOsInfo().is64BitWindows) ? KEY_WOW64_64KEY : 0;
   const std::wstring& what = entry.SearchString;
-  bool byRange = true;
   switch (static_cast<SearchKind>(entry.SearchType)) {
     case SearchKind::FileVersion:
       searches::CollectFileVersion(what, use64, result.values);
@@ -65,32 +79,25 @@ SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool us
       searches::CollectRelatedVersions(what, result.values);
       break;
     case SearchKind::RegistryKeyExists:
-      byRange = false;
       result.found = searches::KeyOpens(what, view);
       break;
     case SearchKind::RegistryKeyMissing:
-      byRange = false;
       result.found = !searches::KeyOpens(what, view);
       break;
     case SearchKind::RegistryValueExists:
-      byRange = false;
       result.found = searches::ValueQueryable(what, view);
       break;
     case SearchKind::RegistryValueMissing:
-      byRange = false;
       result.found = !searches::ValueQueryable(what, view);
       break;
     case SearchKind::RegistryValueCompare:
-      byRange = false;
       result.found = searches::ReadValueAsText(what, view, result.value) &&
                      CompareWithReference(result.value, entry.RefContent);
       break;
     case SearchKind::CommandExitCode:
-      byRange = false;
       result.found = searches::DetectionProgramSucceeds(list, entry);
       break;
     case SearchKind::MsiComponent:
-      byRange = false;
       result.found = searches::ComponentInstalled(what);
       break;
     case SearchKind::RegistryValueNames:
@@ -110,18 +117,22 @@ SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool us
       break;
     default:
       // Unknown kinds run nothing and do not stand in the way.
-      byRange = false;
       result.found = true;
       break;
   }
-  if (byRange) result.found = VersionInRange(result.values, entry.VerMin, entry.VerMax);
+  // The kinds that collect values are decided by the version bounds.
+  const SearchKindInfo* kind = FindSearchKind(entry.SearchType);
+  if (kind != nullptr && kind->byRange)
+    result.found = VersionInRange(result.values, entry.VerMin, entry.VerMax);
   return result;
 }
 
 bool RunSearches(const PrereqList& list, const std::vector<SearchEntry>& entries, int32_t op,
                  bool use64) {
   return CombineSearches(entries.size(), op, [&](size_t i) {
-    return RunSearch(list, entries[i], use64).found;
+    const SearchResult result = RunSearch(list, entries[i], use64);
+    if (const SearchObserver& observer = TheSearchObserver()) observer(entries[i], result);
+    return result.found;
   });
 }
 

@@ -4,6 +4,7 @@
 // which prerequisites are selected for installation.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,23 @@ struct SearchResult {
 // Runs one search entry and decides whether it was found. `use64`: the
 // prerequisite has option "x" (64-bit registry view and folders).
 SearchResult RunSearch(const PrereqList& list, const SearchEntry& entry, bool use64);
+
+// Receives every entry that RunSearches runs, with what it produced, in
+// order. Set before an evaluation, from the thread that starts it.
+using SearchObserver = std::function<void(const SearchEntry& entry, const SearchResult& result)>;
+void SetSearchObserver(SearchObserver observer);
+
+// The machine as the processor condition sees it: whether the platform can
+// report the native machine, whether it did for this process, and its code.
+struct NativeMachine {
+  bool haveFunction = false;
+  bool callSucceeded = false;
+  uint16_t machine = 0;
+};
+NativeMachine QueryNativeMachine();
+// The processor condition of options "c" and "d" on this machine: true when
+// the prerequisite does not apply.
+bool ExcludedByProcessor(const Prerequisite& p);
 
 // Runs the entries in order and combines them with Operator (0 AND, 1 OR),
 // stopping as soon as the result is decided.

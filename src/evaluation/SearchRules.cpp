@@ -4,6 +4,54 @@
 
 namespace prereq {
 
+namespace {
+
+constexpr SearchKindInfo kSearchKinds[] = {
+    {SearchKind::FileVersion, L"FileVersion",
+     L"file path, optionally followed by \"?\" and a folder depth",
+     L"the version of the first matching file", true, true},
+    {SearchKind::RegistrySubkeys, L"RegistrySubkeys", L"registry key path",
+     L"the names of all subkeys of the key", true, false},
+    {SearchKind::RegistryValueVersion, L"RegistryValueVersion",
+     L"registry key path, \"\\\", value name", L"the value's data, taken as text", true, false},
+    {SearchKind::MsiProductCode, L"MsiProductCode", L"product code",
+     L"the installed product's version", true, false},
+    {SearchKind::MsiUpgradeCode, L"MsiUpgradeCode", L"upgrade code",
+     L"the version of every installed product related to the upgrade code", true, false},
+    {SearchKind::RegistryKeyExists, L"RegistryKeyExists", L"registry key path",
+     L"the key can be opened", false, false},
+    {SearchKind::RegistryKeyMissing, L"RegistryKeyMissing", L"registry key path",
+     L"the key cannot be opened", false, false},
+    {SearchKind::RegistryValueExists, L"RegistryValueExists",
+     L"registry key path, \"\\\", value name", L"the value can be read", false, false},
+    {SearchKind::RegistryValueMissing, L"RegistryValueMissing",
+     L"registry key path, \"\\\", value name",
+     L"the key cannot be opened or the value cannot be read", false, false},
+    {SearchKind::RegistryValueCompare, L"RegistryValueCompare",
+     L"registry key path, \"\\\", value name",
+     L"the value, read as text, passes the RefContent comparison", false, false},
+    {SearchKind::CommandExitCode, L"CommandExitCode", L"name of a file shipped with the setup",
+     L"the detection program, run with SearchCmdLine, exits with 0", false, false},
+    {SearchKind::MsiComponent, L"MsiComponent", L"component code",
+     L"the component is installed locally or runs from source", false, false},
+    {SearchKind::RegistryValueNames, L"RegistryValueNames", L"registry key path",
+     L"the names of all values of the key", true, false},
+    {SearchKind::MsixPackage, L"MsixPackage", L"name?architecture?publisher",
+     L"the version of the installed packaged app (Windows 10 and later)", true, false},
+    {SearchKind::SubfolderNames, L"SubfolderNames", L"folder path",
+     L"the name of every subfolder of the folder", true, true},
+};
+
+}  // namespace
+
+std::span<const SearchKindInfo> SearchKinds() { return kSearchKinds; }
+
+const SearchKindInfo* FindSearchKind(int32_t searchType) {
+  for (const SearchKindInfo& info : kSearchKinds)
+    if (static_cast<int32_t>(info.kind) == searchType) return &info;
+  return nullptr;
+}
+
 bool CombineSearches(size_t count, int32_t op, const std::function<bool(size_t)>& runEntry) {
   bool result = op == 0;
   for (size_t i = 0; i < count; ++i) {

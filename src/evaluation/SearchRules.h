@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,28 @@ enum class SearchKind : int32_t {
   MsixPackage = 13,
   SubfolderNames = 14,
 };
+
+// What each search kind looks for and how its entry is decided.
+struct SearchKindInfo {
+  SearchKind kind;
+  std::wstring_view name;          // the kind's name, e.g. "FileVersion"
+  std::wstring_view searchString;  // what SearchString holds
+  // What the search collects (kinds decided by the bounds), or when the
+  // entry is found (the others).
+  std::wstring_view collects;
+  // True: the collected values are compared with VerMin/VerMax. False: the
+  // search itself decides whether the entry is found.
+  bool byRange;
+  // Folder properties, environment variables and registry references in
+  // SearchString are replaced before the search (SearchCmdLine of
+  // CommandExitCode always is).
+  bool expandsSearchString;
+};
+// Every kind, in SearchType order (0 to 14).
+std::span<const SearchKindInfo> SearchKinds();
+// The kind of a SearchType value; nullptr for values that name none (they run
+// nothing and count as found).
+const SearchKindInfo* FindSearchKind(int32_t searchType);
 
 // Runs `count` entries through `runEntry` (which answers whether entry i was
 // found) and combines them: Operator 0 with AND from true, 1 with OR from

@@ -7,6 +7,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/OsRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/OsNames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ReferenceExpansion.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FolderPropertyNames.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Search.cpp

@@ -1,0 +1,88 @@
+#pragma once
+// What prereq-plan found on a machine, and how it is printed: as text for
+// support staff, and as JSON. Pure: Plan.cpp fills the record on Windows.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace prereq {
+
+struct PlanSearch {
+  int number = 0;  // k of SearchType<k>
+  int32_t type = 0;
+  std::wstring kindName;  // empty for a SearchType that names no kind
+  bool byRange = false;   // decided by VerMin/VerMax
+  std::wstring searchString, verMin, verMax, refContent, searchCmdLine;
+  bool ran = false;  // false: the combination was decided before this entry
+  std::vector<std::wstring> values;  // what the search collected
+  std::wstring value;                // the value compared (RegistryValueCompare)
+  bool found = false;
+};
+
+struct PlanPrerequisite {
+  int number = 0;  // n of App<n>
+  std::wstring id, displayName;
+  std::wstring locationKey;  // SetupFile, Url or OpenSite
+  std::wstring location;     // as the run holds it (Url and OpenSite expanded)
+  std::wstring options;
+  // Conditions.
+  std::wstring osListKey;    // the list that counts on this machine
+  std::wstring osList;
+  bool osAllowed = true;
+  std::wstring languageList;
+  bool languageAllowed = true;
+  bool processorExcluded = false;
+  bool detectionSkipped = false;  // option "i"
+  bool conditionsChecked = true;  // false: the decision was final before (never happens once)
+  // Searches.
+  int32_t operatorValue = 0;
+  std::vector<PlanSearch> searches;
+  // The decision.
+  int state = 8;
+  std::wstring stateText;
+  bool selected = false;
+  bool present = false;
+  std::wstring parentPrereq;
+  // The action and what a run would use for it.
+  int action = 7;
+  std::wstring actionText;
+  std::wstring url;          // download or site
+  std::wstring target;       // where the download goes
+  std::wstring runPath;      // the file the install loop starts
+  std::wstring commandLine;  // its command line as passed
+  std::wstring commandLineKey;
+};
+
+struct PlanMachine {
+  uint32_t majorVersion = 0, minorVersion = 0, buildNumber = 0, servicePack = 0;
+  bool server = false, is64BitWindows = false;
+  std::wstring detailedName, generalName;
+  uint32_t languageId = 0;
+  std::wstring languageName;
+  bool nativeMachineKnown = false;
+  uint32_t nativeMachine = 0;
+  bool localSystem = false;
+};
+
+struct Plan {
+  std::wstring configPath;
+  std::wstring setupPath;
+  PlanMachine machine;
+  std::wstring options;  // the general Options letters
+  std::wstring mode;     // "quiet", "basic-ui" or "search-only"
+  std::wstring downloadFolder, extractionFolder;
+  int listed = 0;        // the highest App<n> that [PREREQUISITES] lists
+  std::wstring listEnd;  // why the list ended early, or empty
+  std::vector<PlanPrerequisite> prereqs;
+  bool anyToObtain = false;
+};
+
+// The name of an action (the numbering of PrereqState).
+std::wstring ActionName(int action);
+// The kind name of a processor code (0x14c x86, 0x8664 x64, 0xAA64 ARM64).
+std::wstring MachineName(uint32_t machine);
+
+std::wstring FormatPlanText(const Plan& plan);
+std::string FormatPlanJson(const Plan& plan);
+
+}  // namespace prereq

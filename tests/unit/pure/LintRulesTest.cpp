@@ -1,0 +1,273 @@
+// The configuration checker's rules at their boundaries; the golden files of
+// tests/lint cover one finding per rule end to end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "authoring/LintRules.h"
+
+using namespace prereq;
+
+namespace {
+
+std::vector<uint8_t> Utf16(std::wstring_view text, bool bom = true) {
+  std::vector<uint8_t> bytes;
+  if (bom) bytes = {0xFF, 0xFE};
+  for (wchar_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+  }
+  return bytes;
+}
+
+std::vector<Finding> Lint(std::wstring_view text, LintEnvironment env = {}) {
+  return LintConfiguration(Utf16(text), env);
+}
+
+// A configuration without findings; the tests change one line of it.
+const std::wstring kClean =
+    L"[GeneralOptions]\r\nOptions=q\r\n[PREREQUISITES]\r\nApp1=a\r\n[App1]\r\nDisplayName=A\r\n"
+    L"Url=https://example.com/a.exe\r\nExactSize=10\r\nNoUiCommandLine=/q\r\n"
+    L"SearchType1=5\r\nSearchString1=HKLM\\Software\\A\r\n";
+
+std::wstring With(std::wstring_view line) { return kClean + std::wstring(line) + L"\r\n"; }
+
+bool Has(const std::vector<Finding>& findings, Severity severity, std::wstring_view part) {
+  return std::any_of(findings.begin(), findings.end(), [&](const Finding& f) {
+    return f.severity == severity && f.text.find(part) != std::wstring::npos;
+  });
+}
+
+std::wstring Dump(const std::vector<Finding>& findings) {
+  std::wstring out;
+  for (const Finding& f : findings) out += FormatFinding(L"f", f) + L"\n";
+  return out;
+}
+
+TEST(Lint, TheCleanConfigurationHasNoFindings) {
+  EXPECT_TRUE(Lint(kClean).empty()) << Dump(Lint(kClean));
+}
+
+TEST(Lint, RunViewSkipsTwoBytesAndAnOddLastByte) {
+  const std::pair<std::vector<uint8_t>, std::wstring> cases[] = {
+      {{}, L""},
+      {{0xFF}, L""},
+      {{0xFF, 0xFE}, L""},
+      {{0xFF, 0xFE, 0x41}, L""},
+      {{0xFF, 0xFE, 0x41, 0x00}, L"A"},
+      {{0xFF, 0xFE, 0x41, 0x00, 0x42}, L"A"},
+      {{0x41, 0x00, 0x42, 0x00}, L"B"},
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(RunViewOfBytes(bytes), text) << bytes.size();
+}
+
+TEST(Lint, EncodingsThatARunCannotRead) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    std::wstring finding;  // empty: no encoding finding
+  };
+  std::vector<uint8_t> utf8(kClean.begin(), kClean.end());
+  std::vector<uint8_t> utf8Bom{0xEF, 0xBB, 0xBF};
+  utf8Bom.insert(utf8Bom.end(), utf8.begin(), utf8.end());
+  std::vector<uint8_t> be;
+  for (wchar_t c : kClean) {
+    be.push_back(static_cast<uint8_t>(c >> 8));
+    be.push_back(static_cast<uint8_t>(c));
+  }
+  std::vector<uint8_t> odd = Utf16(kClean);
+  odd.push_back(0x20);
+  const Case cases[] = {
+      {"utf16le", Utf16(kClean), L""},
+      {"utf8", utf8, L"UTF-8 or ANSI"},
+      {"utf8_bom", utf8Bom, L"UTF-8 or ANSI"},
+      {"utf16be_no_mark", be, L"big-endian"},
+      {"utf16le_no_mark", Utf16(kClean, false), L"no byte-order mark"},
+      {"odd", odd, L"odd number of bytes"},
+      {"one_byte", {0xFF}, L"empty"},
+  };
+  for (const Case& c : cases) {
+    const std::vector<Finding> findings = LintConfiguration(c.bytes, {});
+    if (c.finding.empty()) {
+      EXPECT_TRUE(findings.empty()) << c.name << "\n" << Dump(findings).size();
+    } else {
+      ASSERT_FALSE(findings.empty()) << c.name;
+      EXPECT_NE(findings[0].text.find(c.finding), std::wstring::npos) << c.name;
+      EXPECT_EQ(findings[0].line, 1u) << c.name;
+    }
+  }
+  // The UTF-8 file's other findings are those of the same text in UTF-16.
+  std::vector<uint8_t> misspelt(kClean.begin(), kClean.end());
+  const std::string extra = "Optoins=m\r\n";
+  misspelt.insert(misspelt.end(), extra.begin(), extra.end());
+  const std::vector<Finding> f = LintConfiguration(misspelt, {});
+  ASSERT_EQ(f.size(), 2u) << Dump(f).size();
+  EXPECT_EQ(f[1].line, 12u);
+  EXPECT_NE(f[1].text.find(L"did you mean \"Options\""), std::wstring::npos);
+}
+
+TEST(Lint, LinesAreCountedAsAnEditorCountsThem) {
+  // A lone LF ends line 3 for an editor; a run joins line 4 to it.
+  const std::wstring text =
+      L"[GeneralOptions]\r\nOptions=q\r\nMainAppURL=x\nProductCode=y\r\nNoSuchKey=1\r\n";
+  const std::vector<Finding> f = Lint(text);
+  ASSERT_TRUE(Has(f, Severity::Warning, L"lone LF")) << Dump(f).size();
+  for (const Finding& finding : f) {
+    if (finding.text.find(L"lone LF") != std::wstring::npos) EXPECT_EQ(finding.line, 4u);
+    if (finding.text.find(L"NoSuchKey") != std::wstring::npos) EXPECT_EQ(finding.line, 5u);
+  }
+}
+
+struct RuleCase {
+  const char* name;
+  std::wstring line;  // appended to [App1] of the clean configuration
+  Severity severity;
+  std::wstring finding;  // empty: no finding at all
+};
+
+TEST(Lint, DigestsAtTheirLengths) {
+  const std::wstring md5 = L"0123456789abcdef0123456789ABCDEF";
+  const std::wstring sha = std::wstring(64, L'a');
+  const RuleCase cases[] = {
+      {"md5_31", L"MD5=" + md5.substr(1), Severity::Error, L"not 32 hexadecimal"},
+      {"md5_32", L"MD5=" + md5, Severity::Error, L""},
+      {"md5_33", L"MD5=" + md5 + L"0", Severity::Warning, L"compares the first 32"},
+      {"md5_nonhex_32nd", L"MD5=" + md5.substr(0, 31) + L"g", Severity::Error, L"not 32 hexadecimal"},
+      {"md5_nonhex_33rd", L"MD5=" + md5 + L"g", Severity::Warning, L"compares the first 32"},
+      {"sha_63", L"SHA256=" + sha.substr(1), Severity::Error, L"not 64 hexadecimal"},
+      {"sha_64_upper", L"SHA256=" + std::wstring(64, L'F'), Severity::Error, L""},
+      {"sha_65", L"SHA256=" + sha + L"a", Severity::Error, L"not 64 hexadecimal"},
+      {"sha_empty", L"SHA256=", Severity::Error, L"not 64 hexadecimal"},
+      {"bounds_equal", L"VerMin1=1.2\r\nVerMax1=1.2", Severity::Error, L""},
+      {"bounds_reversed_by_one", L"VerMin1=1.2.0.1\r\nVerMax1=1.2", Severity::Error, L"above VerMax1"},
+  };
+  for (const RuleCase& c : cases) {
+    std::wstring text = kClean;
+    if (c.line.rfind(L"VerM", 0) == 0)  // bounds belong to a range kind
+      text.replace(text.find(L"SearchType1=5"), 13, L"SearchType1=2");
+    const std::vector<Finding> f = Lint(text + c.line + L"\r\n");
+    if (c.finding.empty())
+      EXPECT_TRUE(f.empty()) << c.name << " " << Dump(f).size();
+    else
+      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name;
+  }
+}
+
+TEST(Lint, NumbersAndWords) {
+  const RuleCase cases[] = {
+      {"operator_1", L"Operator=1", Severity::Warning, L""},
+      {"retval_name", L"RetValPropName=x", Severity::Warning, L""},
+      {"operator_2", L"Operator=2", Severity::Warning, L"neither 0 (AND) nor 1 (OR)"},
+      {"operator_minus_1", L"Operator=-1", Severity::Warning, L"neither 0 (AND) nor 1 (OR)"},
+      {"operator_blank", L"Operator=+1", Severity::Warning, L"not a plain decimal"},
+      {"language_known", L"LanguageList=1033;3082", Severity::Warning, L""},
+      {"language_zero", L"LanguageList=0", Severity::Warning, L"no language has the identifier 0"},
+      {"language_unknown", L"LanguageList=1034;1035;1084", Severity::Warning, L"identifier 1084"},
+      {"options_all_known", L"Options=cmrRx", Severity::Warning, L""},
+      {"options_c_and_d", L"Options=cd", Severity::Warning, L"applies on no processor"},
+  };
+  for (const RuleCase& c : cases) {
+    const std::vector<Finding> f = Lint(With(c.line));
+    if (c.finding.empty())
+      EXPECT_TRUE(f.empty()) << c.name << " " << Dump(f).size();
+    else
+      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name;
+  }
+  // The largest ExactSize that reads as written, and the first that wraps.
+  std::wstring max = kClean;
+  max.replace(max.find(L"ExactSize=10"), 12, L"ExactSize=2147483647");
+  EXPECT_TRUE(Lint(max).empty());
+  std::wstring wraps = kClean;
+  wraps.replace(wraps.find(L"ExactSize=10"), 12, L"ExactSize=2147483648");
+  EXPECT_TRUE(Has(Lint(wraps), Severity::Warning, L"reads it as -2147483648"));
+}
+
+TEST(Lint, ShippedFilesAreLookedForBelowTheSetupFolder) {
+  std::vector<std::wstring> asked;
+  LintEnvironment env;
+  env.shippedFileExists = [&asked](const std::wstring& relative) {
+    asked.push_back(relative);
+    return relative == L"pkg\\tool.exe";
+  };
+  const std::wstring base =
+      L"[GeneralOptions]\r\nOptions=q\r\nExtractionFolder=[SETUPEXEDIR]pkg\r\n[PREREQUISITES]\r\n"
+      L"App1=a\r\n[App1]\r\nDisplayName=A\r\nNoUiCommandLine=/S\r\nSearchType1=5\r\n"
+      L"SearchString1=HKLM\\Software\\A\r\n";
+  EXPECT_TRUE(Lint(base + L"SetupFile=tool.exe\r\n", env).empty());
+  EXPECT_TRUE(Has(Lint(base + L"SetupFile=other.exe\r\n", env), Severity::Error,
+                  L"no file \"pkg\\other.exe\""));
+  EXPECT_EQ(asked, (std::vector<std::wstring>{L"pkg\\tool.exe", L"pkg\\other.exe"}));
+  // Absolute names are the target machine's: not looked for.
+  asked.clear();
+  EXPECT_TRUE(Lint(base + L"SetupFile=C:\\Redist\\tool.exe\r\n", env).empty());
+  EXPECT_TRUE(asked.empty());
+}
+
+TEST(Lint, NearestNameWithinSmallDistances) {
+  const std::vector<std::wstring> names{L"Url", L"Options", L"DisplayName", L"NoUiCommandLine",
+                                        L"BasicUiCommandLine"};
+  const std::pair<std::wstring, std::wstring> cases[] = {
+      {L"url", L"Url"},                   // case only, any length
+      {L"Ul", L"Url"},                    // one edit on a short name
+      {L"Xy", L""},                       // two edits on a short name
+      {L"Optoins", L"Options"},           // a swap counts once
+      {L"Opshuns", L""},                  // three edits
+      {L"DisplyNme", L"DisplayName"},     // two edits up to 12 characters
+      {L"NoUiComandLin", L"NoUiCommandLine"},  // two edits at 13 characters
+      {L"NoUiComdLin", L""},              // four edits
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(NearestName(name, names), expected);
+}
+
+TEST(Lint, ExitStatusAndFormat) {
+  EXPECT_EQ(LintExitStatus({0, 0}), 0);
+  EXPECT_EQ(LintExitStatus({0, 3}), 1);
+  EXPECT_EQ(LintExitStatus({1, 0}), 2);
+  EXPECT_EQ(LintExitStatus({2, 5}), 2);
+  EXPECT_EQ(FormatFinding(L"a.ini", {7, Severity::Error, L"text"}), L"a.ini:7: error: text");
+  EXPECT_EQ(FormatFinding(L"a.ini", {1, Severity::Warning, L"x"}), L"a.ini:1: warning: x");
+  const std::vector<Finding> f{{1, Severity::Error, L""}, {2, Severity::Warning, L""},
+                               {3, Severity::Warning, L""}};
+  EXPECT_EQ(CountFindings(f).errors, 1u);
+  EXPECT_EQ(CountFindings(f).warnings, 2u);
+}
+
+// Arbitrary bytes and damaged configurations: the checker finishes, orders
+// its findings by line and names only lines that exist.
+TEST(Lint, AnyInputIsChecked) {
+  std::mt19937 random(20261208);
+  const std::vector<uint8_t> seed = Utf16(With(L"ParentPrereq=A\r\nWinNTVersions=Windows 7 x86, x"));
+  for (int round = 0; round < 400; ++round) {
+    std::vector<uint8_t> bytes = seed;
+    const int edits = 1 + static_cast<int>(random() % 24);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = random() % (bytes.size() + 1);
+      switch (random() % 3) {
+        case 0:
+          if (at < bytes.size()) bytes.erase(bytes.begin() + static_cast<ptrdiff_t>(at));
+          break;
+        case 1:
+          bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), static_cast<uint8_t>(random()));
+          break;
+        default:
+          if (at < bytes.size()) bytes[at] = static_cast<uint8_t>("[]=\r\n;%!\\?0"[random() % 11]);
+      }
+    }
+    if (round % 5 == 0) {
+      bytes.resize(random() % 64);
+      for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+    }
+    const std::vector<Finding> f = LintConfiguration(bytes, {});
+    size_t lineEnds = 0;
+    for (uint8_t b : bytes) lineEnds += b == '\n' || b == '\r';
+    for (size_t i = 0; i < f.size(); ++i) {
+      EXPECT_GE(f[i].line, 1u);
+      EXPECT_LE(f[i].line, lineEnds + 2);
+      if (i > 0) EXPECT_LE(f[i - 1].line, f[i].line);
+      EXPECT_FALSE(f[i].text.empty());
+    }
+  }
+}
+
+}  // namespace
