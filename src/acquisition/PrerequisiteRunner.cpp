@@ -8,6 +8,7 @@
 #include "acquisition/DownloadRules.h"
 #include "acquisition/Md5.h"
 #include "acquisition/Transfer.h"
+#include "acquisition/WinInet.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FolderProperties.h"
 #include "evaluation/Search.h"
@@ -35,7 +36,9 @@ std::wstring HostOf(const std::wstring& url) {
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;  // ask for the host's position
-  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+  const WinInetFunctions* inet = WinInet();
+  if (inet == nullptr ||
+      !inet->InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
       parts.lpszHostName == nullptr)
     return {};
   return std::wstring(parts.lpszHostName, parts.dwHostNameLength);

@@ -31,6 +31,9 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WR
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;  // 0x8440C000
 static_assert(kRequestFlags == 0x8440C000);
 
+// The library's functions; loaded before anything of a download runs.
+const WinInetFunctions& Inet() { return *WinInet(); }
+
 uint32_t LastError() {
   const DWORD error = ::GetLastError();
   return error != ERROR_SUCCESS ? error : ERROR_INTERNET_INTERNAL_ERROR;
@@ -42,7 +45,7 @@ std::wstring ResponseTextOfThisThread() {
   for (;;) {
     DWORD error = 0;
     DWORD length = static_cast<DWORD>(text.size());
-    if (::InternetGetLastResponseInfoW(&error, text.data(), &length)) {
+    if (Inet().InternetGetLastResponseInfoW(&error, text.data(), &length)) {
       // Wine counts the terminating zero in the length.
       text.resize(::wcsnlen(text.data(), std::min<size_t>(length, text.size())));
       return text;
@@ -56,7 +59,7 @@ bool QueryHeader(HINTERNET request, DWORD id, std::wstring& value) {
   std::wstring buffer(256, L'\0');
   for (;;) {
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (::HttpQueryInfoW(request, id, buffer.data(), &bytes, nullptr)) {
+    if (Inet().HttpQueryInfoW(request, id, buffer.data(), &bytes, nullptr)) {
       buffer.resize(bytes / sizeof(wchar_t));
       value = std::move(buffer);
       return true;
@@ -189,7 +192,7 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
       if (AsyncKindCreatesHandle(state->pendingKind)) {
         state->newHandle = reinterpret_cast<HINTERNET>(result->dwResult);
         state->lastResponse = ResponseTextOfThisThread();
-      } else if (state->pendingKind == static_cast<uint32_t>(AsyncKind::FtpCommand)) {
+      } else if (state->pendingKind == static_cast<uint32_t>(AsyncKind::SendFtpCommand)) {
         state->lastResponse = ResponseTextOfThisThread();
       }
       state->pending = false;
@@ -219,7 +222,7 @@ uint32_t CrackUrl(const std::wstring& url, UrlParts& parts) {
   c.dwStructSize = sizeof(c);
   c.dwSchemeLength = c.dwHostNameLength = c.dwUserNameLength = c.dwPasswordLength = 1;
   c.dwUrlPathLength = c.dwExtraInfoLength = 1;
-  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return LastError();
+  if (!Inet().InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return LastError();
   auto piece = [](const wchar_t* text, DWORD length) {
     return text != nullptr ? std::wstring(text, length) : std::wstring();
   };
@@ -239,13 +242,13 @@ const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr 
 // accepted; false when the library refuses.
 bool AcceptCertificateError(HINTERNET request, uint32_t error) {
   if (error == kInetClientAuthCertNeeded)
-    return ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0) != FALSE;
+    return Inet().InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0) != FALSE;
   DWORD flags = 0, size = sizeof(flags);
-  if (!::InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
+  if (!Inet().InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
   if (error == kInetCertDateInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
   if (error == kInetCertNameInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   if (error == kInetInvalidCa) flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  return ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
+  return Inet().InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
 }
 
 // The proxy server of the connection's settings.
@@ -257,8 +260,8 @@ std::wstring ProxyServerName(HINTERNET connection) {
   list.dwOptionCount = 1;
   list.pOptions = &option;
   DWORD size = sizeof(list);
-  if (!::InternetQueryOptionW(connection, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) &&
-      !::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
+  if (!Inet().InternetQueryOptionW(connection, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) &&
+      !Inet().InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
     return {};
   std::wstring name = option.Value.pszValue != nullptr ? option.Value.pszValue : L"";
   if (option.Value.pszValue != nullptr) ::GlobalFree(option.Value.pszValue);
@@ -349,10 +352,10 @@ uint32_t Transfer::OpenSession() {
   CallbackRegistry::Instance().Add(state.get());
   async_ = std::move(state);
 
-  session_.reset(::InternetOpenW(L"Corvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+  session_.reset(Inet().InternetOpenW(L"Corvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                  INTERNET_FLAG_ASYNC));
   if (!session_) return LastError();
-  if (::InternetSetStatusCallbackW(session_.get(), StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
+  if (Inet().InternetSetStatusCallbackW(session_.get(), StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
     return LastError();
   return 0;
 }
@@ -360,7 +363,7 @@ uint32_t Transfer::OpenSession() {
 void Transfer::CloseSession() {
   CloseRequest();
   if (session_) {
-    ::InternetSetStatusCallbackW(session_.get(), nullptr);
+    Inet().InternetSetStatusCallbackW(session_.get(), nullptr);
     session_.reset();
   }
   if (async_ == nullptr) return;
@@ -394,7 +397,7 @@ void Transfer::CloseHandle(InternetHandle& handle) {
   if (!handle) return;
   HINTERNET h = handle.release();
   if (async_ == nullptr) {
-    ::InternetCloseHandle(h);
+    Inet().InternetCloseHandle(h);
     return;
   }
   bool pending;
@@ -405,7 +408,7 @@ void Transfer::CloseHandle(InternetHandle& handle) {
     ::ResetEvent(async_->handleClosing.get());
     pending = async_->pending;
   }
-  if (!::InternetCloseHandle(h)) return;
+  if (!Inet().InternetCloseHandle(h)) return;
   ::WaitForSingleObject(async_->handleClosing.get(),
                         pending ? kClosingWaitPendingMilliseconds : kClosingWaitMilliseconds);
   CriticalSectionLock hold(CallbackRegistry::Instance().lock);
@@ -496,11 +499,11 @@ std::wstring Transfer::LastResponseText() {
 }
 
 uint32_t Transfer::FtpCommandReply(const std::wstring& command, std::wstring& reply) {
-  Arm(AsyncKind::FtpCommand);
-  const BOOL ok = ::FtpCommandW(connection_.get(), FALSE, FTP_TRANSFER_TYPE_ASCII, command.c_str(),
+  Arm(AsyncKind::SendFtpCommand);
+  const BOOL ok = Inet().FtpCommandW(connection_.get(), FALSE, FTP_TRANSFER_TYPE_ASCII, command.c_str(),
                                 async_->id, nullptr);
   const bool immediate = ok != FALSE;
-  const uint32_t rc = CompleteBoolCall(AsyncKind::FtpCommand, ok);
+  const uint32_t rc = CompleteBoolCall(AsyncKind::SendFtpCommand, ok);
   if (immediate) {
     // Answered on this thread: the reply is this thread's response text.
     const std::wstring text = ResponseTextOfThisThread();
@@ -522,6 +525,7 @@ uint32_t Transfer::Download(const std::wstring& url, const std::wstring& targetP
   resumable_ = true;
   httpStatus_ = 0;
 
+  if (WinInet() == nullptr) return Report(WinInetLoadError());
   UrlParts parts;
   if (const uint32_t rc = CrackUrl(url, parts)) return Report(rc);
   switch (parts.scheme) {
@@ -614,14 +618,14 @@ uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resume
   CloseRequest();
   const UrlParts& p = where.parts;
   Arm(AsyncKind::Connect);
-  HINTERNET connection = ::InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(p.user),
+  HINTERNET connection = Inet().InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(p.user),
                                             OrNull(p.password), INTERNET_SERVICE_HTTP, 0, async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::Connect, connection, connection_)) return rc;
 
   const std::wstring object = p.path + p.extra;
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
   Arm(AsyncKind::OpenRequest);
-  HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr,
+  HINTERNET request = Inet().HttpOpenRequestW(connection_.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr,
                                          acceptTypes, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0),
                                          async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenRequest, request, current_)) return rc;
@@ -632,14 +636,14 @@ uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resume
   int credentialRounds = 0;
   for (;;) {
     Arm(AsyncKind::SendRequest);
-    const BOOL sent = ::HttpSendRequestW(current_.get(), OrNull(headers), static_cast<DWORD>(headers.size()),
+    const BOOL sent = Inet().HttpSendRequestW(current_.get(), OrNull(headers), static_cast<DWORD>(headers.size()),
                                          nullptr, 0);
     const uint32_t sendError = CompleteBoolCall(AsyncKind::SendRequest, sent);
     if (sendError == kTransferCancelled) return sendError;
 
     if (sendError == 0) {
       DWORD status = 0, size = sizeof(status);
-      if (!::HttpQueryInfoW(current_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+      if (!Inet().HttpQueryInfoW(current_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                             &size, nullptr))
         return LastError();
       httpStatus_ = status;
@@ -718,9 +722,9 @@ bool Transfer::AskForCredentials(HINTERNET handle, const std::wstring& url, cons
     if (!credentials_->EnteredCredentials(user, password) || user.empty()) return false;
   }
   if (handle != nullptr &&
-      (!::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
+      (!Inet().InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
                              user.data(), static_cast<DWORD>(user.size() + 1)) ||
-       !::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
+       !Inet().InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
                              password.data(), static_cast<DWORD>(password.size() + 1))))
     return false;
   if (userOut != nullptr) *userOut = user;
@@ -738,7 +742,7 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
   std::wstring user = p.user, password = p.password;
   for (int round = 1;; ++round) {
     Arm(AsyncKind::Connect);
-    HINTERNET connection = ::InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(user),
+    HINTERNET connection = Inet().InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(user),
                                               OrNull(password), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE,
                                               async_->id);
     const uint32_t rc = CompleteHandleCall(AsyncKind::Connect, connection, connection_);
@@ -763,7 +767,7 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
 
   Arm(AsyncKind::OpenFtpFile);
   ::SetLastError(ERROR_SUCCESS);
-  HINTERNET file = ::FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
+  HINTERNET file = Inet().FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
                                   FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenFtpFile, file, current_)) {
     if (rc != kTransferCancelled) {
@@ -774,7 +778,7 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
     return rc;
   }
   DWORD high = 0;
-  const DWORD low = ::FtpGetFileSize(current_.get(), &high);
+  const DWORD low = Inet().FtpGetFileSize(current_.get(), &high);
   uint64_t size = 0;
   if (low != INVALID_FILE_SIZE || ::GetLastError() == NO_ERROR) size = (static_cast<uint64_t>(high) << 32) | low;
   total = size != 0 ? size : announced;
@@ -877,13 +881,13 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
     if (!flowing) {
       Arm(AsyncKind::QueryAvailable);
       rc = CompleteBoolCall(AsyncKind::QueryAvailable,
-                            ::InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
+                            Inet().InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
     }
     DWORD got = 0;
     if (rc == 0) {
       Arm(AsyncKind::Read);
       async_->bytesRead = 0;
-      rc = CompleteBoolCall(AsyncKind::Read, ::InternetReadFile(current_.get(), async_->buffer, kBlockSize,
+      rc = CompleteBoolCall(AsyncKind::Read, Inet().InternetReadFile(current_.get(), async_->buffer, kBlockSize,
                                                                 &async_->bytesRead));
       if (rc == 0) {
         CriticalSectionLock hold(CallbackRegistry::Instance().lock);

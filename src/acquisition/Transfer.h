@@ -7,7 +7,6 @@
 // questions for certificates and credentials go to the ProgressObserver, which
 // can also cancel.
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstdint>
 #include <memory>
@@ -16,6 +15,7 @@
 
 #include "acquisition/Credentials.h"
 #include "acquisition/TransferRules.h"
+#include "acquisition/WinInet.h"
 #include "platform/core/Handles.h"
 #include "ui/ProgressObserver.h"
 

@@ -48,7 +48,7 @@ enum class AsyncKind : uint32_t {
   Connect = 0,
   OpenFtpFile = 2,
   Read = 3,
-  FtpCommand = 4,
+  SendFtpCommand = 4,  // not "FtpCommand": <wininet.h> makes that name a macro
   OpenRequest = 6,
   SendRequest = 7,
   QueryAvailable = 8,

@@ -11,4 +11,5 @@ list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/DownloadPresence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Md5File.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Transfer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WinInet.cpp
 )
