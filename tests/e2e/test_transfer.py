@@ -8,6 +8,7 @@ absent, and a failed transfer leaves its ".part" file for the next attempt.
 
 from __future__ import annotations
 
+import hashlib
 import random
 import re
 import threading
@@ -265,18 +266,54 @@ def test_server_that_keeps_dropping_without_data_gives_up(prefix, http, tmp_path
     assert 2 <= len(http.requests_for(path)) <= 9
 
 
-def test_part_as_long_as_the_resource(prefix, http, tmp_path, unique_path):
+@pytest.mark.parametrize("ranges", [False, True], ids=["200", "416"])
+def test_part_as_long_as_the_resource_is_put_in_place(prefix, http, tmp_path, unique_path, ranges):
+    # The server answers 200 with that Content-Length, or 416 with
+    # "bytes */<length>": the part is complete. It is put in place without
+    # reading a body, and the acceptance check (size, MD5) decides; its
+    # digest covers the part's bytes.
     data = payload(100_000, 9)
-    for ranges in (False, True):  # 200 with that length, or 416
-        path = unique_path()
+    for stem, part in (("same", data), ("other", payload(len(data), 99))):
+        path = unique_path(stem)
         url = http.add(path, Resource(data, ranges=ranges))
-        target = tmp_path / f"x{ranges}.bin"
-        part_of(target).write_bytes(data)
+        target = tmp_path / f"{stem}.bin"
+        part_of(target).write_bytes(part)
 
-        run = fetch(prefix, url, target)
+        run = fetch(prefix, url, target, "--md5")
 
-        assert_failed(target, run, RESUME_BEYOND_END, part=data)
-        assert [e["code"] for e in run.errors] == [RESUME_BEYOND_END]
+        assert run.result == 0 and run.errors == [], str(run)
+        assert target.read_bytes() == part and not part_of(target).exists()
+        assert f"written-md5={hashlib.md5(part).hexdigest()} bytes={len(part)}" in run.lines
+        assert run.progress == [len(part)]
+        assert [r.headers.get("range") for r in http.requests_for(path)] == [f"bytes={len(part)}-"]
+
+
+@pytest.mark.parametrize("ranges", [False, True], ids=["200", "416"])
+def test_part_longer_than_the_resource_starts_again(prefix, http, tmp_path, unique_path, ranges):
+    data = payload(100_000, 25)
+    path = unique_path()
+    url = http.add(path, Resource(data, ranges=ranges))
+    target = tmp_path / "x.bin"
+    part_of(target).write_bytes(data + b"stale tail")
+
+    run = fetch(prefix, url, target, "--md5")
+
+    assert_complete(target, data, run)
+    assert f"written-md5={hashlib.md5(data).hexdigest()} bytes={len(data)}" in run.lines
+    # 416 (bytes */100000): asked again without a range; 200: read from 0.
+    ranges_asked = [r.headers.get("range") for r in http.requests_for(path)]
+    assert ranges_asked == ([f"bytes={len(data) + 10}-", None] if ranges else [f"bytes={len(data) + 10}-"])
+
+
+def test_part_longer_than_the_expected_size_is_not_resumed(prefix, http, tmp_path, unique_path):
+    data = payload(60_000, 26)
+    path = unique_path()
+    url = http.add(path, Resource(data))
+    target = tmp_path / "x.bin"
+    part_of(target).write_bytes(b"\0" * (len(data) + 1))
+
+    assert_complete(target, data, fetch(prefix, url, target, "--expected", len(data)))
+    assert [r.headers.get("range") for r in http.requests_for(path)] == [None]
 
 
 def test_partial_answer_from_elsewhere_is_fetched_again_whole(prefix, http, tmp_path, unique_path):
