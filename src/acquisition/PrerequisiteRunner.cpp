@@ -70,7 +70,7 @@ std::wstring TextOrDefault(UINT id) { return LoadResourceString(id); }
 }  // namespace
 
 bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
-                          const std::wstring& md5Text) {
+                          const std::wstring& md5Text, const WrittenDigests& written) {
   if (expectedSize != 0) {
     uint32_t size = 0;
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -81,7 +81,19 @@ bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
   }
   if (!md5Text.empty()) {
     std::string digest;
-    if (!Md5OfFileForAcceptance(path, digest)) return false;
+    if (written.known) {
+      // What the reading path would open and read: the same file, with the
+      // length that was written.
+      FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      LARGE_INTEGER size{};
+      if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+          static_cast<uint64_t>(size.QuadPart) != written.bytes)
+        return false;
+      digest = written.md5;
+    } else if (!Md5OfFileForAcceptance(path, digest)) {
+      return false;
+    }
     if (!Md5TextMatches(md5Text, digest)) return false;
   }
   return true;
@@ -130,9 +142,16 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   CreateParentFolders(item.localPath, context.foldersCreated);
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
+  // With a digest to check, it is computed from the bytes as they are
+  // written, and a redirect from https to http may be followed: the digest
+  // decides about the file.
+  const bool digestChecked = !list.At(item.index).MD5.empty();
+  transfer.ComputeDigestWhileWriting(digestChecked);
+  transfer.AllowHttpsToHttpRedirects(digestChecked);
   context.lastTransferResult = transfer.Download(item.url, item.localPath);
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;
+  item.digests = transfer.WrittenDigest();
   return 0;
 }
 
@@ -176,7 +195,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     }
     WriteLine(L"Download completed succesfully.");
     if (!KeepsDownloads(list.general)) context.deletionList.push_back(item.localPath);
-    if (!AcceptDownloadedFile(item.localPath, item.expectedSize, p.MD5)) {
+    if (!AcceptDownloadedFile(item.localPath, item.expectedSize, p.MD5, item.digests)) {
       ::DeleteFileW(item.localPath.c_str());
       WriteLine(L"Downloaded file was rejected.(Invalid size or MD5).");
       if (observer != nullptr) observer->ErrorReport(L"", kErrorDownloadRejected, nullptr);

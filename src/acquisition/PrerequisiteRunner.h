@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquisition/PackagedFiles.h"
+#include "acquisition/StreamDigest.h"
 #include "chainer/Configuration.h"
 #include "chainer/ResultStore.h"
 #include "execution/PackageLauncher.h"
@@ -41,6 +42,7 @@ struct DownloadItem {
   int32_t status = 4;         // 4 queued, 0 transferred
   size_t index = 0;           // the prerequisite's position in the list
   std::wstring folder;        // the prerequisite's Folder value
+  WrittenDigests digests;     // computed while the transfer wrote the file
 };
 
 struct DownloadContext {
@@ -100,8 +102,12 @@ class PrerequisiteRunner : public RebootDecider {
 // the shell to open it.
 void OpenInternetShortcut(const std::wstring& url);
 
-// Size and MD5 acceptance of a downloaded file.
+// Size and MD5 acceptance of a downloaded file. With `written` known (the
+// digest of the bytes as the transfer wrote them), the MD5 check compares it
+// instead of reading the file again; the outcome is the same as reading:
+// the file must still be there with exactly the length written, and an empty
+// file has no acceptable digest.
 bool AcceptDownloadedFile(const std::wstring& path, uint32_t expectedSize,
-                          const std::wstring& md5Text);
+                          const std::wstring& md5Text, const WrittenDigests& written = {});
 
 }  // namespace prereq

@@ -67,6 +67,10 @@ class _Handler(BaseHTTPRequestHandler):
         with server.lock:
             number = sum(1 for r in server.requests if r.path == path)
             server.requests.append(Request(path, self.requestline, {k.lower(): v for k, v in self.headers.items()}))
+        for start, answer in server.dynamic.items():
+            if path.startswith(start):
+                status, headers = answer(path)
+                return self._plain(status, b"moved", headers)
         res = server.resources.get(path)
         if res is None:
             return self._plain(404, b"not found")
@@ -145,6 +149,9 @@ class FaultServer:
         self.resources: dict[str, Resource] = {}
         self.requests: list[Request] = []
         self.proxy_credentials: tuple | None = None  # (user, password, realm) asked of proxy clients
+        # path prefix -> function(path) -> (status, headers): answers made up
+        # per request, for redirects that change with the path
+        self.dynamic: dict = {}
         self.lock = threading.Lock()
         self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), _Handler)
         self.httpd.daemon_threads = True
@@ -170,6 +177,10 @@ class FaultServer:
     def requests_for(self, path: str) -> list[Request]:
         with self.lock:
             return [r for r in self.requests if r.path == path]
+
+    def requests_under(self, start: str) -> list[Request]:
+        with self.lock:
+            return [r for r in self.requests if r.path.startswith(start)]
 
     def close(self):
         self.httpd.shutdown()

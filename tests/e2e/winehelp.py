@@ -181,12 +181,13 @@ class WinePrefix:
     # -- processes -----------------------------------------------------------
 
     def popen(self, args: list[str], *, cwd: Path | None = None,
-              output: Path | None = None) -> "WineProcess":
-        """Starts `wine <args>` in the background, output into a file."""
+              output: Path | None = None, env: dict | None = None) -> "WineProcess":
+        """Starts `wine <args>` in the background, output into a file. `env`
+        adds to or replaces variables (WINEDEBUG, for instance)."""
         sink = open(output, "wb") if output else subprocess.DEVNULL
         try:
             proc = subprocess.Popen(
-                [self.loader, *map(str, args)], env=self.env, cwd=cwd,
+                [self.loader, *map(str, args)], env={**self.env, **(env or {})}, cwd=cwd,
                 stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT,
                 start_new_session=True,
             )
@@ -438,11 +439,11 @@ class Setup:
         path.write_bytes(raw)
         return path
 
-    def start(self, output: Path | None = None) -> WineProcess:
+    def start(self, output: Path | None = None, env: dict | None = None) -> WineProcess:
         """Starts prereq.exe through runwait.exe (full exit code) in the background."""
         output = output or self.folder.parent / f"{self.folder.name}-{uuid.uuid4().hex[:6]}.out"
         return self.prefix.popen([TOOLS / "runwait.exe", self.win(self.exe)],
-                                 cwd=self.cwd, output=output)
+                                 cwd=self.cwd, output=output, env=env)
 
     def finish(self, proc: WineProcess, timeout: float = 60) -> RunResult:
         status = proc.wait(timeout)
@@ -453,8 +454,8 @@ class Setup:
         return RunResult(code=code, status=status, seconds=ended - proc.started_at,
                          started=proc.started_at, ended=ended, output=out)
 
-    def run(self, timeout: float = 60) -> RunResult:
-        return self.finish(self.start(), timeout)
+    def run(self, timeout: float = 60, env: dict | None = None) -> RunResult:
+        return self.finish(self.start(env=env), timeout)
 
 
 # -- Windows Installer packages -------------------------------------------
