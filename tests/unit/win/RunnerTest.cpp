@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "TestFolder.h"
+#include "acquisition/Md5.h"
 #include "acquisition/PrerequisiteRunner.h"
 #include "chainer/ChainingRun.h"
 
@@ -86,8 +87,52 @@ TEST(PrerequisiteRunner, AcceptanceBySizeAndMd5) {
     std::wstring path = dir / L"f.bin";
     WriteBytes(path, c.content);
     EXPECT_EQ(AcceptDownloadedFile(path, c.expectedSize, c.md5), c.accepted) << c.name;
+    // The digest the transfer took while writing the same bytes decides the
+    // same way.
+    WrittenDigests written;
+    written.known = true;
+    written.bytes = c.content.size();
+    written.md5 = Md5HexOf(c.content.data(), c.content.size());
+    EXPECT_EQ(AcceptDownloadedFile(path, c.expectedSize, c.md5, written), c.accepted) << c.name << " (written)";
   }
   EXPECT_FALSE(AcceptDownloadedFile(dir / L"missing.bin", 3, L""));
+}
+
+// A file that changed after it was written: the written digest is not taken
+// for a file of another length, and a file that is gone fails as it does
+// when read.
+TEST(PrerequisiteRunner, WrittenDigestOnlyForTheFileAsWritten) {
+  TestFolder dir;
+  const std::wstring md5 = L"900150983cd24fb0d6963f7d28e17f72";  // "abc"
+  WrittenDigests written;
+  written.known = true;
+  written.bytes = 3;
+  written.md5 = "900150983cd24fb0d6963f7d28e17f72";
+  const std::wstring path = dir / L"f.bin";
+  struct Case {
+    const char* name;
+    const char* content;  // nullptr: no file
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"as written", "abc", true},
+      {"grown", "abcd", false},
+      {"cut", "ab", false},
+      {"emptied", "", false},
+      {"gone", nullptr, false},
+      // Rewritten in place with as many bytes: not noticed, as it is not when
+      // it happens after a file was read. Whoever can write the download
+      // folder can change the file at any time before it runs.
+      {"same length, other bytes", "abd", true},
+  };
+  for (const Case& c : cases) {
+    DeleteFileW(path.c_str());
+    if (c.content != nullptr) WriteBytes(path, c.content);
+    EXPECT_EQ(AcceptDownloadedFile(path, 0, md5, written), c.accepted) << c.name;
+  }
+  // Without an MD5 to check the written digest plays no part.
+  WriteBytes(path, "abcd");
+  EXPECT_TRUE(AcceptDownloadedFile(path, 4, L"", written));
 }
 
 TEST(PrerequisiteRunner, DestructionRemovesDownloadsAndCreatedFolders) {
