@@ -16,7 +16,11 @@ JOBS         := -j2
 # 64-bit build of the same sources (build/x64) is what runs under Wine.
 NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
 
-.PHONY: build build-x64 x64-if-needed test demo bench deps unit native e2e stop-wine clean
+# What make demo runs: the program and the tool that reads its exit code.
+DEMO_TARGETS := prereq runwait
+
+.PHONY: build build-x64 configure configure-x64 x64-if-needed test demo bench deps unit native e2e \
+        stop-wine clean
 
 deps:
 	scripts/install-deps.sh
@@ -24,20 +28,26 @@ deps:
 # Cross build: build/prereq.exe, the test tools in build/tools, the unit tests.
 build:
 	scripts/install-deps.sh --build
+	$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) $(JOBS)
+
+configure:
 	@if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || \
 	    { [ ! -f $(BUILD_DIR)/Makefile ] && [ ! -f $(BUILD_DIR)/build.ninja ]; }; then \
 	  echo "cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN)"; \
 	  cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN); \
 	fi
-	cmake --build $(BUILD_DIR) $(JOBS)
 
 build-x64:
+	$(MAKE) --no-print-directory configure-x64
+	cmake --build $(X64_DIR) $(JOBS)
+
+configure-x64:
 	@if [ ! -f $(X64_DIR)/CMakeCache.txt ] || \
 	    { [ ! -f $(X64_DIR)/Makefile ] && [ ! -f $(X64_DIR)/build.ninja ]; }; then \
 	  echo "cmake -S . -B $(X64_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN64)"; \
 	  cmake -S . -B $(X64_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN64); \
 	fi
-	cmake --build $(X64_DIR) $(JOBS)
 
 x64-if-needed:
 	@if $(NO_X86); then \
@@ -87,10 +97,16 @@ stop-wine:
 	  [ -f "$$d/system.reg" ] && scripts/wine-prefix.sh stop "$$d"; \
 	done; true
 
+# Only what the demo runs is installed and built (no unit tests, no test tools).
 demo:
-	scripts/install-deps.sh
-	$(MAKE) --no-print-directory build
-	$(MAKE) --no-print-directory x64-if-needed
+	scripts/install-deps.sh --demo
+	$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) $(JOBS) --target $(DEMO_TARGETS)
+	@if $(NO_X86); then \
+	  echo "== this machine cannot execute 32-bit x86 code: 64-bit build in $(X64_DIR)"; \
+	  $(MAKE) --no-print-directory configure-x64 && \
+	  cmake --build $(X64_DIR) $(JOBS) --target $(DEMO_TARGETS); \
+	fi
 	scripts/demo.sh
 
 bench:

@@ -5,9 +5,13 @@
 #
 #   scripts/install-deps.sh           everything (build, Wine, test tools)
 #   scripts/install-deps.sh --build   only what building needs
+#   scripts/install-deps.sh --demo    only what make demo needs (the cross
+#                                     compilers, Wine, an X server, wixl)
 set -euo pipefail
 
 BUILD_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest)
+DEMO_PKGS=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
+           wine wine32:i386 wine64 xvfb xauth wixl)
 ALL_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest
           wine wine32:i386 wine64 xvfb xauth wixl msitools
           python3-pytest python3-pyftpdlib imagemagick)
@@ -16,9 +20,10 @@ case "${1:-}" in
   # The x86-64 compiler builds the 64-bit test build (build/x64) for machines
   # that cannot execute 32-bit x86 code.
   --build) wanted=("${BUILD_PKGS[@]}") ;;
+  --demo) wanted=("${DEMO_PKGS[@]}") ;;
   ""|--all) wanted=("${ALL_PKGS[@]}") ;;
-  -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
-  *) echo "usage: $0 [--build]" >&2; exit 2 ;;
+  -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
+  *) echo "usage: $0 [--build|--demo]" >&2; exit 2 ;;
 esac
 
 installed() {

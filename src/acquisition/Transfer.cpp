@@ -1091,7 +1091,7 @@ uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total
       }
     }
     if (rc == kTransferCancelled) return rc;
-    flowing = rc == 0 && got == kBlockSize;
+    flowing = rc == 0 && got != 0;
 
     if (rc == 0 && got != 0) {
       // More than the server announced: the part file no longer matches the
