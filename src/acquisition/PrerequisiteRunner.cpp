@@ -148,6 +148,7 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   const bool digestChecked = !list.At(item.index).MD5.empty();
   transfer.ComputeDigestWhileWriting(digestChecked);
   transfer.AllowHttpsToHttpRedirects(digestChecked);
+  transfer.SetLogLine(&WriteLine);
   context.lastTransferResult = transfer.Download(item.url, item.localPath);
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;

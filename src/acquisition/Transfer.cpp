@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "logging/Logger.h"
 #include "platform/core/PathForms.h"
 
 namespace prereq {
@@ -644,7 +643,7 @@ uint32_t Transfer::HttpOpen(const Location& start, uint64_t& resumePoint, uint64
       continue;
     }
     const RedirectStep step = PlanRedirect(where.url, location, followed, downgradeAllowed_);
-    WriteLine(step.logLine);
+    if (logLine_ != nullptr) logLine_(step.logLine);
     if (!step.follow) return step.code;
     ++followed;
     where.url = step.url;
@@ -911,8 +910,10 @@ uint32_t Transfer::CopyFromFileUrl(uint64_t total) {
 // pieces go in order, and the file position is the end of what was written.
 class Transfer::PartWriter {
  public:
-  PartWriter(HANDLE file, std::unique_ptr<uint8_t[]> (&chunks)[2], StreamDigest& digest)
-      : file_(file), chunks_(chunks), digest_(digest) {}
+  // With `alternate` the two chunks are filled in turn (while one is hashed,
+  // the next fills); without it only the first one is used.
+  PartWriter(HANDLE file, std::unique_ptr<uint8_t[]> (&chunks)[2], StreamDigest& digest, bool alternate)
+      : file_(file), chunks_(chunks), digest_(digest), alternate_(alternate) {}
 
   // Room for one block.
   uint8_t* Space() { return chunks_[current_].get() + fill_; }
@@ -934,7 +935,7 @@ class Transfer::PartWriter {
     DWORD done = 0;
     if (!::WriteFile(file_, data, size, &done, nullptr) || done != size) return LastError();
     digest_.Submit(data, size);
-    current_ ^= 1;
+    if (alternate_) current_ ^= 1;
     return 0;
   }
 
@@ -950,7 +951,7 @@ class Transfer::PartWriter {
       DWORD got = 0;
       if (!::ReadFile(file_, data, want, &got, nullptr) || got != want) return false;
       digest_.Submit(data, got);
-      current_ ^= 1;
+      if (alternate_) current_ ^= 1;
       length -= got;
     }
     return true;
@@ -960,6 +961,7 @@ class Transfer::PartWriter {
   HANDLE file_;
   std::unique_ptr<uint8_t[]> (&chunks_)[2];
   StreamDigest& digest_;
+  const bool alternate_;
   int current_ = 0;
   DWORD fill_ = 0;
 };
@@ -1001,14 +1003,15 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
     if (Cancelled()) return kTransferCancelled;
     return Report(rc);
   }
-  for (auto& chunk : async_->chunks)
-    if (!chunk) chunk.reset(new uint8_t[kChunkCapacity]);
+  // The second chunk only serves hashing alongside the next reads.
+  for (int k = 0; k < (computeDigest_ ? 2 : 1); ++k)
+    if (!async_->chunks[k]) async_->chunks[k].reset(new uint8_t[kChunkCapacity]);
 
   Md5Sink md5;
   StreamDigest digest;
   bool digestValid = computeDigest_;
   if (computeDigest_) digest.AddSink(&md5);
-  PartWriter writer(part.get(), async_->chunks, digest);
+  PartWriter writer(part.get(), async_->chunks, digest, computeDigest_);
   if (resumePoint != 0) {
     // The digest covers the part's bytes first. Then the data continues
     // exactly at the resume point, whatever the file grew to since its size

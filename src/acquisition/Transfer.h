@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "acquisition/Credentials.h"
@@ -52,6 +53,10 @@ class Transfer {
   // redirect ends the transfer with 12040: only a digest checked afterwards
   // makes a file fetched in the clear trustworthy.
   void AllowHttpsToHttpRedirects(bool on) { downgradeAllowed_ = on; }
+  // Where the engine's own log lines go (each redirect followed or refused);
+  // none by default.
+  using LogLineFn = void (*)(std::wstring_view line);
+  void SetLogLine(LogLineFn logLine) { logLine_ = logLine; }
 
   // Fetches the URL into the target path. 0 on success, otherwise a system
   // or WinINet error number or one of the codes of TransferRules.h.
@@ -126,6 +131,7 @@ class Transfer {
 
   bool computeDigest_ = false;
   bool downgradeAllowed_ = false;
+  LogLineFn logLine_ = nullptr;
   WrittenDigests written_;
 
   InternetHandle session_;

@@ -18,7 +18,7 @@ from pathlib import Path
 import pytest
 
 from transfer_servers import FaultServer, FtpServer, Resource, self_signed_certificate
-from winehelp import TOOLS, read_log, to_windows
+from winehelp import TOOLS, to_windows
 
 FETCH = TOOLS / "fetch.exe"
 BLOCK = 51200
@@ -342,15 +342,14 @@ def test_redirect_is_followed_with_the_range(prefix, http, tmp_path, unique_path
     url = http.add(start, Resource(status=status, headers={"Location": path}))
     target = tmp_path / "x.bin"
     part_of(target).write_bytes(data[:100_000])
-    log = tmp_path / "fetch.log"
 
-    run = fetch(prefix, url, target, "--md5", "--log", to_windows(log))
+    run = fetch(prefix, url, target, "--md5")
 
     assert_complete(target, data, run)
     assert run.progress[0] == 100_000
     assert [r.headers.get("range") for r in http.requests_for(start)] == ["bytes=100000-"]
     assert [r.headers.get("range") for r in http.requests_for(path)] == ["bytes=100000-"]
-    assert f"Redirected to:{http.url(path)}" in read_log(log).lines
+    assert f"log Redirected to:{http.url(path)}" in run.lines
     assert f"written-md5={hashlib.md5(data).hexdigest()} bytes={len(data)}" in run.lines
 
 
@@ -378,16 +377,14 @@ def test_https_to_http_redirect_needs_a_digest(prefix, http, https, tmp_path, un
     plain = http.add(unique_path("plain"), Resource(data))
     url = https.add(unique_path("secure"), Resource(status=302, headers={"Location": plain}))
     target = tmp_path / "x.bin"
-    log = tmp_path / "fetch.log"
 
-    run = fetch(prefix, url, target, "--answer-cert", "0", "--log", to_windows(log))
+    run = fetch(prefix, url, target, "--answer-cert", "0")
     assert_failed(target, run, 12040)
-    assert ("Redirect refused (from https to http, and no digest checks the file):" + plain
-            in read_log(log).lines)
+    assert "log Redirect refused (from https to http, and no digest checks the file):" + plain in run.lines
 
-    run = fetch(prefix, url, target, "--answer-cert", "0", "--allow-downgrade", "--log", to_windows(log))
+    run = fetch(prefix, url, target, "--answer-cert", "0", "--allow-downgrade")
     assert_complete(target, data, run)
-    assert "Redirected from https to http:" + plain in read_log(log).lines
+    assert "log Redirected from https to http:" + plain in run.lines
 
 
 # --------------------------------------------------------------------------

@@ -22,7 +22,7 @@
 //                             "written-md5=<hex> bytes=<n>" or
 //                             "written-md5=unknown" before the result
 //     --allow-downgrade       follow redirects from https to http
-//     --log FILE              write the program's log lines (redirects) to FILE
+// The engine's own log lines (redirects) are printed as "log <line>".
 #include <windows.h>
 
 #include <cstdio>
@@ -32,7 +32,6 @@
 
 #include "acquisition/Credentials.h"
 #include "acquisition/Transfer.h"
-#include "logging/Logger.h"
 #include "platform/core/TextFormat.h"
 #include "platform/core/WinText.h"
 #include "ui/ProgressObserver.h"
@@ -155,10 +154,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (arg == L"--again" && hasValue) again = static_cast<int>(ParseCode(argv[++i]));
     else if (arg == L"--md5") md5 = true;
     else if (arg == L"--allow-downgrade") downgrade = true;
-    else if (arg == L"--log" && hasValue) {
-      loggingEnabled = true;
-      TheLogger().SetLogFile(argv[++i]);
-    }
+
     else if (count < 2 && arg.rfind(L"--", 0) != 0) positional[count++] = arg;
     else {
       Line(L"usage: fetch.exe [options] <url> <target>");
@@ -185,6 +181,7 @@ int wmain(int argc, wchar_t** argv) {
       if (!acceptEncoding.empty()) transfer.SetAcceptEncoding(acceptEncoding);
       transfer.ComputeDigestWhileWriting(md5);
       transfer.AllowHttpsToHttpRedirects(downgrade);
+      transfer.SetLogLine([](std::wstring_view line) { Line(L"log " + std::wstring(line)); });
       observer.startTick = ::GetTickCount();
       result = transfer.Download(positional[0], positional[1]);
       if (md5) {
