@@ -987,6 +987,17 @@ void ReserveSpace(HANDLE file, uint64_t position, uint64_t total) {
   ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
 }
 
+// The file ends where its data ends (the file position: pieces are written
+// in order), and room reserved beyond it is given back.
+void CutBackToPosition(HANDLE file) {
+  LARGE_INTEGER zero{}, position{};
+  if (!::SetFilePointerEx(file, zero, &position, FILE_CURRENT)) return;
+  ::SetEndOfFile(file);
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize = position;
+  ::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof(allocation));
+}
+
 }  // namespace
 
 uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
@@ -1031,7 +1042,7 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   ScopeGuard keepPart([&] {
     if (!part) return;
     writer.Flush();
-    ::SetEndOfFile(part.get());
+    CutBackToPosition(part.get());
   });
   // A part file that holds the whole resource has nothing more to read.
   if (total == 0 || resumePoint != total) {
