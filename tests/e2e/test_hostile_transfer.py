@@ -99,7 +99,7 @@ def assert_nothing_obtained(run: Run):
 
 
 def test_redirect_loop_to_itself_ends_after_ten(prefix, make_setup, http):
-    path = "/loop-self"
+    path = f"/{prefix.arch}/loop-self"
     url = http.url(path)
     http.add(path, Resource(status=302, headers={"Location": url}))
     before = len(http.requests_for(path))
@@ -115,11 +115,13 @@ def test_redirect_loop_to_itself_ends_after_ten(prefix, make_setup, http):
 
 
 def test_redirects_back_and_forth_and_ever_longer(prefix, make_setup, http):
-    http.add("/ping", Resource(status=307, headers={"Location": "/pong"}))
-    http.add("/pong", Resource(status=301, headers={"Location": http.url("/ping")}))
-    http.dynamic["/grow"] = lambda path: (308, {"Location": path + "/deeper"})
-    for start in ("/ping", "/grow"):
-        before = len(http.requests_under(start)) + len(http.requests_under("/pong"))
+    # Each test run (one per kind of prefix) has paths of its own.
+    ping, pong, grow = (f"/{prefix.arch}/{name}" for name in ("ping", "pong", "grow"))
+    http.add(ping, Resource(status=307, headers={"Location": pong}))
+    http.add(pong, Resource(status=301, headers={"Location": http.url(ping)}))
+    http.dynamic[grow] = lambda path: (308, {"Location": path + "/deeper"})
+    for start in (ping, grow):
+        before = len(http.requests_under(start)) + len(http.requests_under(pong))
 
         run = run_download(make_setup(prefix), http.url(start))
 
@@ -128,7 +130,7 @@ def test_redirects_back_and_forth_and_ever_longer(prefix, make_setup, http):
         assert sum(line.startswith("Redirected to:") for line in run.lines) == 10, run.lines
         assert any(line.startswith("Too many redirects (more than 10)") for line in run.lines)
         assert "Download failed. Error:12156" in run.lines
-        asked = len(http.requests_under(start)) + len(http.requests_under("/pong")) - before
+        asked = len(http.requests_under(start)) + len(http.requests_under(pong)) - before
         assert asked == 11
 
 
@@ -139,7 +141,7 @@ def test_redirects_back_and_forth_and_ever_longer(prefix, make_setup, http):
     "file://127.0.0.1/share/pkg.exe",
 ], ids=["file", "ftp", "unc", "file-share"])
 def test_redirect_to_another_scheme_or_a_share_is_refused(prefix, make_setup, http, location):
-    path = f"/to-{abs(hash(location))}"
+    path = f"/{prefix.arch}/to-{abs(hash(location))}"
     http.add(path, Resource(status=302, headers={"Location": location}))
 
     run = run_download(make_setup(prefix), http.url(path))
@@ -152,18 +154,19 @@ def test_redirect_to_another_scheme_or_a_share_is_refused(prefix, make_setup, ht
 
 
 def test_ten_redirects_are_followed(prefix, make_setup, http, package):
-    http.add("/hop10/pkg.exe", Resource(package))
+    base = f"/{prefix.arch}"
+    http.add(f"{base}/hop10/pkg.exe", Resource(package))
     for n in range(10):
-        http.add(f"/hop{n}/pkg.exe", Resource(status=(301, 302, 303, 307, 308)[n % 5],
-                                              headers={"Location": f"../hop{n + 1}/pkg.exe"}))
+        http.add(f"{base}/hop{n}/pkg.exe", Resource(status=(301, 302, 303, 307, 308)[n % 5],
+                                                    headers={"Location": f"../hop{n + 1}/pkg.exe"}))
     md5 = hashlib.md5(package).hexdigest()
 
-    run = run_download(make_setup(prefix), http.url("/hop0/pkg.exe"), md5=md5, size=len(package),
+    run = run_download(make_setup(prefix), http.url(f"{base}/hop0/pkg.exe"), md5=md5, size=len(package),
                        mandatory=False)
 
     assert_ended_cleanly(run, 0)
     hops = [line for line in run.lines if line.startswith("Redirected to:")]
-    assert hops == [f"Redirected to:{http.url(f'/hop{n}/pkg.exe')}" for n in range(1, 11)]
+    assert hops == [f"Redirected to:{http.url(f'{base}/hop{n}/pkg.exe')}" for n in range(1, 11)]
     assert "Downloaded file was accepted." in run.lines
     assert run.launched
 
@@ -173,7 +176,7 @@ def test_ten_redirects_are_followed(prefix, make_setup, http, package):
 
 
 def test_part_longer_than_the_resource_starts_again(prefix, make_setup, http, package):
-    path = "/oversize/pkg.exe"
+    path = f"/{prefix.arch}/oversize/pkg.exe"
     http.add(path, Resource(package))
     md5 = hashlib.md5(package).hexdigest()
     before = len(http.requests_for(path))
@@ -190,7 +193,7 @@ def test_part_longer_than_the_resource_starts_again(prefix, make_setup, http, pa
 
 @pytest.mark.parametrize("ranges", [True, False], ids=["416", "200"])
 def test_complete_part_is_put_in_place_and_checked(prefix, make_setup, http, package, ranges):
-    path = f"/complete-{ranges}/pkg.exe"
+    path = f"/{prefix.arch}/complete-{ranges}/pkg.exe"
     http.add(path, Resource(package, ranges=ranges))
     md5 = hashlib.md5(package).hexdigest()
 
@@ -224,7 +227,7 @@ def test_complete_part_is_put_in_place_and_checked(prefix, make_setup, http, pac
 def test_digest_while_writing_decides_as_reading_would(prefix, make_setup, http, package, case):
     data = package + bytes(range(256)) * 4000  # a program with a tail of data, ~1.3 MB
     md5 = hashlib.md5(data).hexdigest()
-    path = f"/digest-{case}/pkg.exe"
+    path = f"/{prefix.arch}/digest-{case}/pkg.exe"
     part = None
     if case == "resumed":
         http.add(path, Resource(data))
