@@ -105,7 +105,7 @@ std::wstring_view FileNamePart(std::wstring_view path) {
 
 bool IsDroppedConnection(uint32_t error) {
   return error == kInetTimeout || error == kInetConnectionAborted || error == kInetConnectionReset ||
-         error == kInetDisconnected;
+         error == kInetDisconnected || error == kWsaConnectionAborted || error == kWsaConnectionReset;
 }
 
 bool IsCertificateError(uint32_t error) {

@@ -42,6 +42,11 @@ inline constexpr uint32_t kInetInvalidServerResponse = 12152;
 inline constexpr uint32_t kInetRedirectFailed = 12156;
 inline constexpr uint32_t kInetDisconnected = 12163;
 
+// Socket errors that WinINet under Wine passes on as they are when a
+// connection breaks off while a body is read.
+inline constexpr uint32_t kWsaConnectionAborted = 10053;
+inline constexpr uint32_t kWsaConnectionReset = 10054;
+
 // Answer of an error report: credentials were entered.
 inline constexpr uint32_t kCredentialsEntered = 1237;
 
@@ -65,7 +70,9 @@ bool IsAbsoluteTargetPath(std::wstring_view path);
 // The name after the last backslash or slash.
 std::wstring_view FileNamePart(std::wstring_view path);
 
-// Errors after which a dropped body is fetched again from where it stopped.
+// Errors after which a dropped body is fetched again from where it stopped:
+// time-out, connection aborted or reset, disconnected (the library's codes,
+// and the socket's own for an aborted or reset connection).
 bool IsDroppedConnection(uint32_t error);
 // Errors of the security layer that the observer may choose to accept.
 bool IsCertificateError(uint32_t error);

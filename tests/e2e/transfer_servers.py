@@ -126,6 +126,10 @@ class _Handler(BaseHTTPRequestHandler):
         if cut is not None:
             self.wfile.flush()
             if res.reset:
+                # A reset discards what the client has not read yet: give it
+                # time to read the answer's head first, or a loaded machine
+                # sees the request fail instead of a body that breaks off.
+                time.sleep(0.5)
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             else:
                 self.connection.shutdown(socket.SHUT_WR)

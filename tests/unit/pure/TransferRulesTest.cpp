@@ -126,6 +126,16 @@ TEST(ParseContentRange, Table) {
   }
 }
 
+TEST(ErrorKinds, DroppedConnections) {
+  const std::pair<uint32_t, bool> cases[] = {
+      {kInetTimeout, true},         {kInetConnectionAborted, true}, {kInetConnectionReset, true},
+      {kInetDisconnected, true},    {kWsaConnectionAborted, true},  {kWsaConnectionReset, true},
+      {kInetCannotConnect, false},  {kInetNameNotResolved, false},  {kInetInvalidServerResponse, false},
+      {10060, false},               {0, false},                     {kTransferCancelled, false},
+  };
+  for (const auto& [error, dropped] : cases) EXPECT_EQ(IsDroppedConnection(error), dropped) << error;
+}
+
 TEST(ParseUnsatisfiedRange, Table) {
   const std::tuple<const wchar_t*, bool, uint64_t> cases[] = {
       {L"bytes */1000", true, 1000},
