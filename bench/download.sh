@@ -17,7 +17,7 @@
 #   ratio with MD5 / without MD5          goal <= 1.05
 #
 # BENCH_DOWNLOAD_RUNS (default 5) sets the runs of each (median counts);
-# BENCH_DOWNLOAD_MIB (default 256) the size.
+# BENCH_DOWNLOAD_MIB (default 256) the size; PREREQ_BENCH_BUILD another build.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,6 +33,8 @@ else
   build=$repo/build/x64 arch=win64 prefix=$repo/build/wine/bench-win64 wine=/usr/lib/wine/wine64
 fi
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# PREREQ_BENCH_BUILD=<folder> measures another build (for a comparison).
+build=${PREREQ_BENCH_BUILD:-$build}
 
 for f in "$build/prereq.exe" "$build/tools/guipackage.exe"; do
   [ -f "$f" ] || { echo "bench: $f does not exist (make build)" >&2; exit 1; }

@@ -5,7 +5,8 @@
 # found (Operator 0: every entry runs), so that nothing is to be installed:
 # the run with a log file against the same run without one, whole process,
 # interleaved, median of BENCH_EVAL_RUNS (default 9) runs each.
-# Goal: ratio with log / without <= 1.2.
+# Goal: ratio with log / without <= 1.2. PREREQ_BENCH_BUILD=<folder> measures
+# another build (for a comparison).
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
