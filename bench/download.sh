@@ -56,9 +56,10 @@ mkdir -p "$work/www"
 cp "$build/tools/guipackage.exe" "$work/www/small.exe"
 { cat "$build/tools/guipackage.exe"; head -c $((mib * 1048576)) /dev/urandom; } >"$work/www/big.exe"
 
-# A threaded HTTP/1.0 file server on a free loopback port.
+# A threaded HTTP/1.0 file server on a free loopback port, with ranges as
+# download servers have them (bench/httpserver.py).
 port=$("$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-(cd "$work/www" && exec "$python" -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
+"$python" "$repo/bench/httpserver.py" "$work/www" "$port" >/dev/null 2>&1 &
 server_pid=$!
 for _ in $(seq 50); do curl -sfI "http://127.0.0.1:$port/small.exe" >/dev/null 2>&1 && break; sleep 0.1; done
 

@@ -132,6 +132,10 @@ struct Transfer::AsyncState {
   bool completionSignalled = false;  // the completion event is set
   HINTERNET newHandle = nullptr;  // a handle delivered by a completion
   bool connectionClosed = false;
+  // The byte count a library thread reported (INTERNET_STATUS_RESPONSE_RECEIVED)
+  // while a read was pending; see Transfer::ReadBlock.
+  bool receivedReported = false;
+  DWORD receivedCount = 0;
   std::wstring lastResponse;
   HINTERNET closingHandle = nullptr;
   bool closingSeen = false;
@@ -186,6 +190,13 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
   switch (status) {
     case INTERNET_STATUS_CONNECTION_CLOSED:
       state->connectionClosed = true;
+      break;
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      if (state->pending && state->pendingKind == static_cast<uint32_t>(AsyncKind::Read) && info != nullptr &&
+          infoLength >= sizeof(DWORD)) {
+        state->receivedReported = true;
+        state->receivedCount = *static_cast<const DWORD*>(info);
+      }
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
       if (handle == state->closingHandle) {
@@ -441,6 +452,8 @@ void Transfer::Arm(AsyncKind kind) {
   async_->result = 0;
   async_->error = 0;
   async_->newHandle = nullptr;
+  async_->receivedReported = false;
+  async_->receivedCount = 0;
   if (async_->completionSignalled) {
     ::ResetEvent(async_->completion.get());
     async_->completionSignalled = false;
@@ -1075,6 +1088,27 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   return rc;
 }
 
+// One read of at most a block into `into`. Under Wine, WinINet sets the byte
+// count of a read that goes pending to 0 on the calling thread after the call;
+// when its own thread completes the read before that, the count of bytes
+// already in the buffer is lost and the read looks like the end of the data.
+// Its thread reports the count it read just before completing
+// (INTERNET_STATUS_RESPONSE_RECEIVED): a pending read that completes with 0
+// bytes after such a report of more is marked `countLost`.
+uint32_t Transfer::ReadBlock(uint8_t* into, DWORD& got, bool& countLost) {
+  got = 0;
+  countLost = false;
+  Arm(AsyncKind::Read);
+  async_->bytesRead = 0;
+  const BOOL done = Inet().InternetReadFile(current_.get(), into, kBlockSize, &async_->bytesRead);
+  const bool pending = !done && ::GetLastError() == ERROR_IO_PENDING;
+  if (const uint32_t rc = CompleteBoolCall(AsyncKind::Read, done)) return rc;
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  got = std::min(async_->bytesRead, kBlockSize);
+  countLost = pending && got == 0 && async_->receivedReported && async_->receivedCount != 0;
+  return 0;
+}
+
 // Reads the body (and the bodies of reconnections) into the part file until
 // the data ends. 0 at the end of the data, kDeletedPart when the part file no
 // longer matches the resource, otherwise the result to give (reported).
@@ -1094,17 +1128,12 @@ uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total
                             Inet().InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
     }
     DWORD got = 0;
-    if (rc == 0) {
-      Arm(AsyncKind::Read);
-      async_->bytesRead = 0;
-      rc = CompleteBoolCall(AsyncKind::Read, Inet().InternetReadFile(current_.get(), writer.Space(), kBlockSize,
-                                                                     &async_->bytesRead));
-      if (rc == 0) {
-        CriticalSectionLock hold(CallbackRegistry::Instance().lock);
-        got = std::min(async_->bytesRead, kBlockSize);
-      }
-    }
+    bool countLost = false;
+    if (rc == 0) rc = ReadBlock(writer.Space(), got, countLost);
     if (rc == kTransferCancelled) return rc;
+    // A block whose size is unknown: the part file cannot take the data that
+    // follows it; the rest comes from a new request at the part's end.
+    if (countLost) rc = kInetConnectionAborted;
     flowing = rc == 0 && got != 0;
 
     if (rc == 0 && got != 0) {

@@ -97,6 +97,7 @@ class Transfer {
 
   uint32_t ReadBody(uint64_t total, uint64_t resumePoint);
   uint32_t ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total, uint64_t& written);
+  uint32_t ReadBlock(uint8_t* into, DWORD& got, bool& countLost);
   uint32_t CopyFromFileUrl(uint64_t total);
   uint32_t PutPartInPlace();
 
