@@ -4,8 +4,9 @@
 # prereq.exe with a configuration beside it (quiet, a log) whose one
 # prerequisite is a 256 MiB package on a loopback HTTP server: the program
 # downloads it, accepts it (ExactSize, and MD5 in the second variant),
-# launches it (a GUI test program with 256 MiB of data appended, which exits
-# at once), searches again and exits. Whole process, start to exit.
+# launches it with a quiet switch (a GUI test program with 256 MiB of data
+# appended, which exits at once), searches again and exits. Whole process,
+# start to exit.
 #
 # References, measured in the same run, interleaved:
 #   curl        the same file from the same server into a file (whole process)
@@ -80,7 +81,7 @@ def setup(name, package, md5):
     lines = ["[GeneralOptions]", "Options=q", f"DownloadFolder={winpath(d / 'dl')}",
              "[PREREQUISITES]", "App1=pkg", "[PREREQ_CHAINER]", f"LogFile={winpath(d / 'run.log')}",
              "[App1]", "DisplayName=Package", f"Url=http://127.0.0.1:{port}/{package}", "Operator=1",
-             f"ExactSize={len(data)}", f"NoUiCommandLine=0 {winpath(d / 'launched.txt')}"]
+             f"ExactSize={len(data)}", f"NoUiCommandLine=0 {winpath(d / 'launched.txt')} /q"]
     if md5:
         lines.append(f"MD5={hashlib.md5(data).hexdigest()}")
     text = "\r\n".join(lines) + "\r\n"
