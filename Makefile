@@ -22,8 +22,11 @@ FUZZ_TEST_SECONDS ?= 4
 # 64-bit build of the same sources (build/x64) is what runs under Wine.
 NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
 
-.PHONY: build build-x64 x64-if-needed test demo bench screenshots deps unit native e2e stop-wine clean \
-        fuzz fuzz-build fuzz-regress docs
+# What make demo runs: the program and the tool that reads its exit code.
+DEMO_TARGETS := prereq runwait
+
+.PHONY: build build-x64 configure configure-x64 x64-if-needed test demo bench screenshots deps \
+        unit native e2e stop-wine clean fuzz fuzz-build fuzz-regress docs
 
 deps:
 	scripts/install-deps.sh
@@ -33,15 +36,18 @@ deps:
 # Linux command build/host/prereq-lint.
 build:
 	scripts/install-deps.sh --build
+	$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) $(JOBS)
+	@[ -f $(HOST_DIR)/CMakeCache.txt ] || \
+	  cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DPREREQ_SANITIZE=OFF -DPREREQ_TOOLS_ONLY=ON
+	cmake --build $(HOST_DIR) $(JOBS) --target prereq-lint
+
+configure:
 	@if [ ! -f $(BUILD_DIR)/CMakeCache.txt ] || \
 	    { [ ! -f $(BUILD_DIR)/Makefile ] && [ ! -f $(BUILD_DIR)/build.ninja ]; }; then \
 	  echo "cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN)"; \
 	  cmake -S . -B $(BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN); \
 	fi
-	cmake --build $(BUILD_DIR) $(JOBS)
-	@[ -f $(HOST_DIR)/CMakeCache.txt ] || \
-	  cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release -DPREREQ_SANITIZE=OFF -DPREREQ_TOOLS_ONLY=ON
-	cmake --build $(HOST_DIR) $(JOBS) --target prereq-lint
 
 # The guide's tables that the program holds itself, written again from the
 # code (make test checks that they match).
@@ -49,12 +55,15 @@ docs: build
 	$(PYTHON) scripts/doc-tables.py --lint $(HOST_DIR)/prereq-lint
 
 build-x64:
+	$(MAKE) --no-print-directory configure-x64
+	cmake --build $(X64_DIR) $(JOBS)
+
+configure-x64:
 	@if [ ! -f $(X64_DIR)/CMakeCache.txt ] || \
 	    { [ ! -f $(X64_DIR)/Makefile ] && [ ! -f $(X64_DIR)/build.ninja ]; }; then \
 	  echo "cmake -S . -B $(X64_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN64)"; \
 	  cmake -S . -B $(X64_DIR) -DCMAKE_TOOLCHAIN_FILE=$(TOOLCHAIN64); \
 	fi
-	cmake --build $(X64_DIR) $(JOBS)
 
 x64-if-needed:
 	@if $(NO_X86); then \
@@ -122,10 +131,16 @@ stop-wine:
 	  [ -f "$$d/system.reg" ] && scripts/wine-prefix.sh stop "$$d"; \
 	done; true
 
+# Only what the demo runs is installed and built (no unit tests, no test tools).
 demo:
-	scripts/install-deps.sh
-	$(MAKE) --no-print-directory build
-	$(MAKE) --no-print-directory x64-if-needed
+	scripts/install-deps.sh --demo
+	$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) $(JOBS) --target $(DEMO_TARGETS)
+	@if $(NO_X86); then \
+	  echo "== this machine cannot execute 32-bit x86 code: 64-bit build in $(X64_DIR)"; \
+	  $(MAKE) --no-print-directory configure-x64 && \
+	  cmake --build $(X64_DIR) $(JOBS) --target $(DEMO_TARGETS); \
+	fi
 	scripts/demo.sh
 
 # Pictures of the windows (status window, progress window during a download,

@@ -52,9 +52,10 @@ mkdir -p "$work/www"
 head -c $((mib * 1048576)) /dev/urandom >"$work/www/big.bin"
 size=$(stat -c %s "$work/www/big.bin")
 
-# A threaded HTTP/1.0 file server on a free loopback port.
+# A threaded HTTP/1.0 file server on a free loopback port, with ranges as
+# download servers have them (bench/httpserver.py).
 port=$("$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-(cd "$work/www" && exec "$python" -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
+"$python" "$repo/bench/httpserver.py" "$work/www" "$port" >/dev/null 2>&1 &
 server_pid=$!
 url=http://127.0.0.1:$port/big.bin
 for _ in $(seq 50); do curl -sfI "$url" >/dev/null 2>&1 && break; sleep 0.1; done

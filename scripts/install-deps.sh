@@ -6,6 +6,8 @@
 #   scripts/install-deps.sh           everything (build, Wine, test tools)
 #   scripts/install-deps.sh --build   only what building needs
 #   scripts/install-deps.sh --fuzz    only what the fuzz targets need
+#   scripts/install-deps.sh --demo    only what make demo needs (the cross
+#                                     compilers, Wine, an X server, wixl)
 set -euo pipefail
 
 BUILD_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest)
@@ -13,6 +15,8 @@ BUILD_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googlet
 # libclang_rt.fuzzer and friends of Debian's default clang), and libcrypto's
 # headers for the second MD5 implementation of the differential target.
 FUZZ_PKGS=(cmake make clang libclang-rt-dev libssl-dev)
+DEMO_PKGS=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
+           wine wine32:i386 wine64 xvfb xauth wixl)
 ALL_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest
           wine wine32:i386 wine64 xvfb xauth wixl msitools
           python3-pytest python3-pyftpdlib imagemagick
@@ -23,9 +27,10 @@ case "${1:-}" in
   # that cannot execute 32-bit x86 code.
   --build) wanted=("${BUILD_PKGS[@]}") ;;
   --fuzz) wanted=("${FUZZ_PKGS[@]}") ;;
+  --demo) wanted=("${DEMO_PKGS[@]}") ;;
   ""|--all) wanted=("${ALL_PKGS[@]}") ;;
-  -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
-  *) echo "usage: $0 [--build|--fuzz]" >&2; exit 2 ;;
+  -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+  *) echo "usage: $0 [--build|--fuzz|--demo]" >&2; exit 2 ;;
 esac
 
 installed() {

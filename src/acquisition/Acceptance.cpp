@@ -1,6 +1,7 @@
 #include "acquisition/Acceptance.h"
 
 #include <memory>
+#include <optional>
 
 #include "acquisition/Md5.h"
 #include "acquisition/Sha256.h"
@@ -60,7 +61,26 @@ bool DigestFile(const std::wstring& path, bool md5Wanted, bool sha256Wanted, Fil
   return true;
 }
 
+// The file's length as the digest pass reads it; none when it cannot be read.
+std::optional<uint64_t> LengthForDigest(const std::wstring& longPath) {
+  FileHandle file(::CreateFileW(longPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) return std::nullopt;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
 }  // namespace
+
+AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
+                            const WrittenDigests& written) {
+  if (!written.known || written.bytes == 0 || !NeedsMd5(expected))
+    return VerifyFile(path, expected, nullptr);
+  if (LengthForDigest(ToLongPathForm(path)) != written.bytes) return VerifyFile(path, expected, nullptr);
+  FileDigests known;
+  known.md5 = written.md5;
+  return VerifyFile(path, expected, &known);
+}
 
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
                             const FileDigests* known) {

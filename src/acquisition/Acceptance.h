@@ -6,6 +6,7 @@
 #include <string>
 
 #include "acquisition/AcceptanceRules.h"
+#include "acquisition/StreamDigest.h"
 
 namespace prereq {
 
@@ -24,5 +25,12 @@ struct AcceptanceResult {
 // configured checks do not need.
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
                             const FileDigests* known = nullptr);
+
+// VerifyFile with the digests the transfer engine computed while it wrote the
+// file. They are taken only while the file still has exactly the length that
+// was written (and is not empty, which has no digest); otherwise the file is
+// read, so the verdict is always the one reading the file would give.
+AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
+                            const WrittenDigests& written);
 
 }  // namespace prereq

@@ -42,12 +42,4 @@ bool Md5OfFile(const std::string& path, std::string& hex);
 // lower case; a shorter text fails, characters after the 32nd are ignored.
 bool Md5TextMatches(std::wstring_view configured, std::string_view digest);
 
-#ifdef _WIN32
-// The digest of a downloaded file for its acceptance: read in 65536-byte
-// blocks over exactly the size the file had when it was opened (sharing read
-// and write). False when the file cannot be opened, its size cannot be read,
-// its size is 0, or it ends before that size.
-bool Md5OfFileForAcceptance(const std::wstring& path, std::string& digest);
-#endif
-
 }  // namespace prereq

@@ -8,6 +8,7 @@
 #include "acquisition/Acceptance.h"
 #include "acquisition/DownloadRules.h"
 #include "acquisition/Transfer.h"
+#include "acquisition/WinInet.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FolderProperties.h"
 #include "evaluation/Search.h"
@@ -35,7 +36,9 @@ std::wstring HostOf(const std::wstring& url) {
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof(parts);
   parts.dwHostNameLength = 1;  // ask for the host's position
-  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
+  const WinInetFunctions* inet = WinInet();
+  if (inet == nullptr ||
+      !inet->InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) ||
       parts.lpszHostName == nullptr)
     return {};
   return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
@@ -152,9 +155,17 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   CreateParentFolders(item.localPath, context.foldersCreated);
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
+  // With a digest to check, it is computed from the bytes as they are
+  // written, and a redirect from https to http may be followed: the digest
+  // decides about the file.
+  const bool digestChecked = !list.At(item.index).MD5.empty();
+  transfer.ComputeDigestWhileWriting(digestChecked);
+  transfer.AllowHttpsToHttpRedirects(digestChecked);
+  transfer.SetLogLine(&WriteLine);
   context.lastTransferResult = transfer.Download(item.url, item.localPath);
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;
+  item.digests = transfer.WrittenDigest();
   return 0;
 }
 
@@ -204,9 +215,9 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     }
     WriteLine(L"Download completed succesfully.");
     if (!KeepsDownloads(list.general)) context.deletionList.push_back(item.localPath);
-    // The transfer engine's digests of the bytes it wrote can be handed in
-    // here in place of nullptr; what they lack is read from the file.
-    const AcceptanceResult accepted = VerifyFile(item.localPath, ExpectedFileOf(p), nullptr);
+    // The digests the transfer engine computed over the bytes it wrote stand
+    // in for reading the file again; what they lack is read from the file.
+    const AcceptanceResult accepted = VerifyFile(item.localPath, ExpectedFileOf(p), item.digests);
     if (accepted.verdict != Acceptance::Accepted) {
       DeleteDownloadedFile(item.localPath);
       WriteLine(L"Downloaded file was rejected." +

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "acquisition/PackagedFiles.h"
+#include "acquisition/StreamDigest.h"
 #include "chainer/Configuration.h"
 #include "chainer/ResultStore.h"
 #include "execution/PackageLauncher.h"
@@ -42,6 +43,7 @@ struct DownloadItem {
   int32_t status = 4;         // 4 queued, 0 transferred
   size_t index = 0;           // the prerequisite's position in the list
   std::wstring folder;        // the prerequisite's Folder value
+  WrittenDigests digests;     // computed while the transfer wrote the file
 };
 
 struct DownloadContext {

@@ -11,7 +11,14 @@ namespace prereq {
 
 namespace {
 
+// Each read asks for at most this much.
 constexpr DWORD kBlockSize = 51200;
+// Blocks are gathered and written to the part file in pieces of at least
+// this size (the last one of a download can be smaller).
+constexpr DWORD kWriteSize = 1 << 20;
+constexpr DWORD kChunkCapacity = kWriteSize + kBlockSize;
+// Internal: the body brought more than the server announced.
+constexpr uint32_t kDeletedPart = 0xFFFFFFFF;
 constexpr DWORD kPollMilliseconds = 10;
 // How long a closed handle may take to report its end. WinINet reports it
 // once every operation on the handle has finished, which for an operation
@@ -25,11 +32,15 @@ constexpr DWORD kClosingWaitPendingMilliseconds = 100;
 constexpr int kMaxCertificateAnswers = 4;
 constexpr int kMaxCredentialRounds = 3;
 
+// Reload, no cache write, keep the connection; redirects are not followed by
+// the library (the engine follows them itself: a cap, the schemes, a log
+// line each). The flags that let the library go from https to http and back
+// have no effect without its redirects, and are not set.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                INTERNET_FLAG_KEEP_CONNECTION |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;  // 0x8440C000
-static_assert(kRequestFlags == 0x8440C000);
+                                INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT;
+
+// The library's functions; loaded before anything of a download runs.
+const WinInetFunctions& Inet() { return *WinInet(); }
 
 uint32_t LastError() {
   const DWORD error = ::GetLastError();
@@ -42,7 +53,7 @@ std::wstring ResponseTextOfThisThread() {
   for (;;) {
     DWORD error = 0;
     DWORD length = static_cast<DWORD>(text.size());
-    if (::InternetGetLastResponseInfoW(&error, text.data(), &length)) {
+    if (Inet().InternetGetLastResponseInfoW(&error, text.data(), &length)) {
       // Wine counts the terminating zero in the length.
       text.resize(::wcsnlen(text.data(), std::min<size_t>(length, text.size())));
       return text;
@@ -56,7 +67,7 @@ bool QueryHeader(HINTERNET request, DWORD id, std::wstring& value) {
   std::wstring buffer(256, L'\0');
   for (;;) {
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (::HttpQueryInfoW(request, id, buffer.data(), &bytes, nullptr)) {
+    if (Inet().HttpQueryInfoW(request, id, buffer.data(), &bytes, nullptr)) {
       buffer.resize(bytes / sizeof(wchar_t));
       value = std::move(buffer);
       return true;
@@ -121,13 +132,18 @@ struct Transfer::AsyncState {
   bool completionSignalled = false;  // the completion event is set
   HINTERNET newHandle = nullptr;  // a handle delivered by a completion
   bool connectionClosed = false;
+  // The byte count a library thread reported (INTERNET_STATUS_RESPONSE_RECEIVED)
+  // while a read was pending; see Transfer::ReadBlock.
+  bool receivedReported = false;
+  DWORD receivedCount = 0;
   std::wstring lastResponse;
   HINTERNET closingHandle = nullptr;
   bool closingSeen = false;
-  // Out-values of the library: valid until the operation completes.
+  // Out-values of the library: valid until the operation completes. A read
+  // goes straight into one of the two chunks the part file is written from.
   DWORD bytesRead = 0;
   DWORD available = 0;
-  uint8_t buffer[kBlockSize];
+  std::unique_ptr<uint8_t[]> chunks[2];
 };
 
 namespace {
@@ -175,6 +191,13 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
     case INTERNET_STATUS_CONNECTION_CLOSED:
       state->connectionClosed = true;
       break;
+    case INTERNET_STATUS_RESPONSE_RECEIVED:
+      if (state->pending && state->pendingKind == static_cast<uint32_t>(AsyncKind::Read) && info != nullptr &&
+          infoLength >= sizeof(DWORD)) {
+        state->receivedReported = true;
+        state->receivedCount = *static_cast<const DWORD*>(info);
+      }
+      break;
     case INTERNET_STATUS_HANDLE_CLOSING:
       if (handle == state->closingHandle) {
         state->closingSeen = true;
@@ -189,7 +212,7 @@ void CALLBACK StatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status, 
       if (AsyncKindCreatesHandle(state->pendingKind)) {
         state->newHandle = reinterpret_cast<HINTERNET>(result->dwResult);
         state->lastResponse = ResponseTextOfThisThread();
-      } else if (state->pendingKind == static_cast<uint32_t>(AsyncKind::FtpCommand)) {
+      } else if (state->pendingKind == static_cast<uint32_t>(AsyncKind::SendFtpCommand)) {
         state->lastResponse = ResponseTextOfThisThread();
       }
       state->pending = false;
@@ -219,7 +242,7 @@ uint32_t CrackUrl(const std::wstring& url, UrlParts& parts) {
   c.dwStructSize = sizeof(c);
   c.dwSchemeLength = c.dwHostNameLength = c.dwUserNameLength = c.dwPasswordLength = 1;
   c.dwUrlPathLength = c.dwExtraInfoLength = 1;
-  if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return LastError();
+  if (!Inet().InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &c)) return LastError();
   auto piece = [](const wchar_t* text, DWORD length) {
     return text != nullptr ? std::wstring(text, length) : std::wstring();
   };
@@ -239,13 +262,13 @@ const wchar_t* OrNull(const std::wstring& text) { return text.empty() ? nullptr 
 // accepted; false when the library refuses.
 bool AcceptCertificateError(HINTERNET request, uint32_t error) {
   if (error == kInetClientAuthCertNeeded)
-    return ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0) != FALSE;
+    return Inet().InternetSetOptionW(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, nullptr, 0) != FALSE;
   DWORD flags = 0, size = sizeof(flags);
-  if (!::InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
+  if (!Inet().InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
   if (error == kInetCertDateInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
   if (error == kInetCertNameInvalid) flags |= SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
   if (error == kInetInvalidCa) flags |= SECURITY_FLAG_IGNORE_UNKNOWN_CA;
-  return ::InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
+  return Inet().InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
 }
 
 // The proxy server of the connection's settings.
@@ -257,8 +280,8 @@ std::wstring ProxyServerName(HINTERNET connection) {
   list.dwOptionCount = 1;
   list.pOptions = &option;
   DWORD size = sizeof(list);
-  if (!::InternetQueryOptionW(connection, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) &&
-      !::InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
+  if (!Inet().InternetQueryOptionW(connection, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) &&
+      !Inet().InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size))
     return {};
   std::wstring name = option.Value.pszValue != nullptr ? option.Value.pszValue : L"";
   if (option.Value.pszValue != nullptr) ::GlobalFree(option.Value.pszValue);
@@ -349,10 +372,10 @@ uint32_t Transfer::OpenSession() {
   CallbackRegistry::Instance().Add(state.get());
   async_ = std::move(state);
 
-  session_.reset(::InternetOpenW(L"Corvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+  session_.reset(Inet().InternetOpenW(L"Corvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
                                  INTERNET_FLAG_ASYNC));
   if (!session_) return LastError();
-  if (::InternetSetStatusCallbackW(session_.get(), StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
+  if (Inet().InternetSetStatusCallbackW(session_.get(), StatusCallback) == INTERNET_INVALID_STATUS_CALLBACK)
     return LastError();
   return 0;
 }
@@ -360,7 +383,7 @@ uint32_t Transfer::OpenSession() {
 void Transfer::CloseSession() {
   CloseRequest();
   if (session_) {
-    ::InternetSetStatusCallbackW(session_.get(), nullptr);
+    Inet().InternetSetStatusCallbackW(session_.get(), nullptr);
     session_.reset();
   }
   if (async_ == nullptr) return;
@@ -394,7 +417,7 @@ void Transfer::CloseHandle(InternetHandle& handle) {
   if (!handle) return;
   HINTERNET h = handle.release();
   if (async_ == nullptr) {
-    ::InternetCloseHandle(h);
+    Inet().InternetCloseHandle(h);
     return;
   }
   bool pending;
@@ -405,7 +428,7 @@ void Transfer::CloseHandle(InternetHandle& handle) {
     ::ResetEvent(async_->handleClosing.get());
     pending = async_->pending;
   }
-  if (!::InternetCloseHandle(h)) return;
+  if (!Inet().InternetCloseHandle(h)) return;
   ::WaitForSingleObject(async_->handleClosing.get(),
                         pending ? kClosingWaitPendingMilliseconds : kClosingWaitMilliseconds);
   CriticalSectionLock hold(CallbackRegistry::Instance().lock);
@@ -429,6 +452,8 @@ void Transfer::Arm(AsyncKind kind) {
   async_->result = 0;
   async_->error = 0;
   async_->newHandle = nullptr;
+  async_->receivedReported = false;
+  async_->receivedCount = 0;
   if (async_->completionSignalled) {
     ::ResetEvent(async_->completion.get());
     async_->completionSignalled = false;
@@ -496,11 +521,11 @@ std::wstring Transfer::LastResponseText() {
 }
 
 uint32_t Transfer::FtpCommandReply(const std::wstring& command, std::wstring& reply) {
-  Arm(AsyncKind::FtpCommand);
-  const BOOL ok = ::FtpCommandW(connection_.get(), FALSE, FTP_TRANSFER_TYPE_ASCII, command.c_str(),
+  Arm(AsyncKind::SendFtpCommand);
+  const BOOL ok = Inet().FtpCommandW(connection_.get(), FALSE, FTP_TRANSFER_TYPE_ASCII, command.c_str(),
                                 async_->id, nullptr);
   const bool immediate = ok != FALSE;
-  const uint32_t rc = CompleteBoolCall(AsyncKind::FtpCommand, ok);
+  const uint32_t rc = CompleteBoolCall(AsyncKind::SendFtpCommand, ok);
   if (immediate) {
     // Answered on this thread: the reply is this thread's response text.
     const std::wstring text = ResponseTextOfThisThread();
@@ -521,7 +546,9 @@ uint32_t Transfer::Download(const std::wstring& url, const std::wstring& targetP
   CloseSession();
   resumable_ = true;
   httpStatus_ = 0;
+  written_ = {};
 
+  if (WinInet() == nullptr) return Report(WinInetLoadError());
   UrlParts parts;
   if (const uint32_t rc = CrackUrl(url, parts)) return Report(rc);
   switch (parts.scheme) {
@@ -550,6 +577,8 @@ uint32_t Transfer::Download(const std::wstring& url, const std::wstring& targetP
 
   uint64_t resumePoint = 0;
   if (!resumeEnabled_ || !SizeOfFile(partPath_, resumePoint)) resumePoint = 0;
+  // A part file longer than the file must be can never become it.
+  if (expectedSize_ != 0 && resumePoint > expectedSize_) resumePoint = 0;
 
   uint64_t total = 0;
   bool copy = false;
@@ -595,9 +624,8 @@ uint32_t Transfer::OpenUrl(const std::wstring& url, uint64_t& resumePoint, uint6
     case INTERNET_SCHEME_FTP:
       return FtpOpen(where, resumePoint, total);
     case INTERNET_SCHEME_HTTP:
-      return HttpOpen(where, false, resumePoint, total);
     case INTERNET_SCHEME_HTTPS:
-      return HttpOpen(where, true, resumePoint, total);
+      return HttpOpen(where, resumePoint, total);
     case INTERNET_SCHEME_FILE:
       copy = true;
       resumePoint = 0;
@@ -610,20 +638,53 @@ uint32_t Transfer::OpenUrl(const std::wstring& url, uint64_t& resumePoint, uint6
 // ---------------------------------------------------------------------------
 // HTTP and HTTPS
 
-uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resumePoint, uint64_t& total) {
+// Asks for the location, following redirects: each one is logged, at most
+// kMaxRedirects of them, to http and https only.
+uint32_t Transfer::HttpOpen(const Location& start, uint64_t& resumePoint, uint64_t& total) {
+  Location where = start;
+  int followed = 0;
+  for (;;) {
+    HttpAnswer answer = HttpAnswer::Final;
+    std::wstring location;
+    const uint32_t rc = HttpRequest(where, resumePoint, total, answer, location);
+    if (rc != 0 || answer == HttpAnswer::Final) return rc;
+    if (answer == HttpAnswer::Restart) {
+      // The answer continues neither the part file nor the resource's
+      // start: ask once more for the whole resource.
+      if (resumePoint == 0) return kInetInvalidServerResponse;
+      resumePoint = 0;
+      continue;
+    }
+    const RedirectStep step = PlanRedirect(where.url, location, followed, downgradeAllowed_);
+    if (logLine_ != nullptr) logLine_(step.logLine);
+    if (!step.follow) return step.code;
+    ++followed;
+    where.url = step.url;
+    if (const uint32_t crack = CrackUrl(where.url, where.parts)) return crack;
+    if (where.parts.scheme != INTERNET_SCHEME_HTTP && where.parts.scheme != INTERNET_SCHEME_HTTPS)
+      return kInetRedirectFailed;
+  }
+}
+
+// One request: connect, open, send (again for certificates and credentials)
+// and the plan for its answer.
+uint32_t Transfer::HttpRequest(const Location& where, uint64_t& resumePoint, uint64_t& total,
+                               HttpAnswer& answer, std::wstring& location) {
   CloseRequest();
+  answer = HttpAnswer::Final;
   const UrlParts& p = where.parts;
+  const bool secure = p.scheme == INTERNET_SCHEME_HTTPS;
   Arm(AsyncKind::Connect);
-  HINTERNET connection = ::InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(p.user),
-                                            OrNull(p.password), INTERNET_SERVICE_HTTP, 0, async_->id);
+  HINTERNET connection = Inet().InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(p.user),
+                                                 OrNull(p.password), INTERNET_SERVICE_HTTP, 0, async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::Connect, connection, connection_)) return rc;
 
   const std::wstring object = p.path + p.extra;
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
   Arm(AsyncKind::OpenRequest);
-  HINTERNET request = ::HttpOpenRequestW(connection_.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr,
-                                         acceptTypes, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0),
-                                         async_->id);
+  HINTERNET request = Inet().HttpOpenRequestW(connection_.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr,
+                                              acceptTypes, kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0),
+                                              async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenRequest, request, current_)) return rc;
 
   std::wstring headers = RequestHeaders(resumePoint, acceptEncoding_);
@@ -632,15 +693,15 @@ uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resume
   int credentialRounds = 0;
   for (;;) {
     Arm(AsyncKind::SendRequest);
-    const BOOL sent = ::HttpSendRequestW(current_.get(), OrNull(headers), static_cast<DWORD>(headers.size()),
-                                         nullptr, 0);
+    const BOOL sent = Inet().HttpSendRequestW(current_.get(), OrNull(headers), static_cast<DWORD>(headers.size()),
+                                              nullptr, 0);
     const uint32_t sendError = CompleteBoolCall(AsyncKind::SendRequest, sent);
     if (sendError == kTransferCancelled) return sendError;
 
     if (sendError == 0) {
       DWORD status = 0, size = sizeof(status);
-      if (!::HttpQueryInfoW(current_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                            &size, nullptr))
+      if (!Inet().HttpQueryInfoW(current_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                                 &size, nullptr))
         return LastError();
       httpStatus_ = status;
       uint64_t contentLength = 0;
@@ -651,20 +712,22 @@ uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resume
       std::wstring contentRange;
       if (!QueryHeader(current_.get(), HTTP_QUERY_CONTENT_RANGE, contentRange)) contentRange.clear();
 
-      const ResponsePlan plan = PlanHttpResponse(status, contentLength, contentRange, resumePoint);
+      const ResponsePlan plan = PlanHttpResponse(status, contentLength, contentRange, resumePoint, expectedSize_);
       switch (plan.action) {
         case ResponsePlan::Action::Read:
+        case ResponsePlan::Action::Complete:
           resumePoint = plan.resumePoint;
           total = plan.total;
           return 0;
         case ResponsePlan::Action::Fail:
           return plan.code;
         case ResponsePlan::Action::Restart:
-          // The answer continues neither the part file nor the resource's
-          // start: ask once more for the whole resource.
-          if (resumePoint == 0) return kInetInvalidServerResponse;
-          resumePoint = 0;
-          return HttpOpen(where, secure, resumePoint, total);
+          answer = HttpAnswer::Restart;
+          return 0;
+        case ResponsePlan::Action::Redirect:
+          if (!QueryHeader(current_.get(), HTTP_QUERY_LOCATION, location)) location.clear();
+          answer = HttpAnswer::Redirect;
+          return 0;
         case ResponsePlan::Action::Authenticate:
           if (++credentialRounds > kMaxCredentialRounds) return kTransferCredentialsRequired;
           if (const uint32_t rc = Authenticate(where, status == HTTP_STATUS_PROXY_AUTH_REQ, credentialRounds))
@@ -674,9 +737,9 @@ uint32_t Transfer::HttpOpen(const Location& where, bool secure, uint64_t& resume
     }
 
     if (IsCertificateError(sendError)) {
-      const uint32_t answer =
+      const uint32_t reply =
           observer_ != nullptr ? observer_->ErrorReport(L"", sendError, current_.get()) : sendError;
-      if (answer != 0) return answer;
+      if (reply != 0) return reply;
       if (++certificateAnswers > kMaxCertificateAnswers || !AcceptCertificateError(current_.get(), sendError))
         return sendError;
       headers.clear();  // already part of the request
@@ -718,9 +781,9 @@ bool Transfer::AskForCredentials(HINTERNET handle, const std::wstring& url, cons
     if (!credentials_->EnteredCredentials(user, password) || user.empty()) return false;
   }
   if (handle != nullptr &&
-      (!::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
+      (!Inet().InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_USERNAME : INTERNET_OPTION_USERNAME,
                              user.data(), static_cast<DWORD>(user.size() + 1)) ||
-       !::InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
+       !Inet().InternetSetOptionW(handle, proxy ? INTERNET_OPTION_PROXY_PASSWORD : INTERNET_OPTION_PASSWORD,
                              password.data(), static_cast<DWORD>(password.size() + 1))))
     return false;
   if (userOut != nullptr) *userOut = user;
@@ -732,13 +795,13 @@ bool Transfer::AskForCredentials(HINTERNET handle, const std::wstring& url, cons
 // ---------------------------------------------------------------------------
 // FTP
 
-uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_t& total) {
+uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_t& total, bool mayRestart) {
   CloseRequest();
   const UrlParts& p = where.parts;
   std::wstring user = p.user, password = p.password;
   for (int round = 1;; ++round) {
     Arm(AsyncKind::Connect);
-    HINTERNET connection = ::InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(user),
+    HINTERNET connection = Inet().InternetConnectW(session_.get(), p.host.c_str(), p.port, OrNull(user),
                                               OrNull(password), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE,
                                               async_->id);
     const uint32_t rc = CompleteHandleCall(AsyncKind::Connect, connection, connection_);
@@ -754,16 +817,23 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
   FtpCommandReply(L"TYPE I", reply);
   uint64_t announced = 0;
   if (FtpCommandReply(L"SIZE " + path, reply) != 0 || !ParseFtpSizeReply(reply, announced)) announced = 0;
+  if (announced != 0 && resumePoint != 0) {
+    // A part file as long as the file is complete; a longer one starts again.
+    if (resumePoint == announced) {
+      total = announced;
+      return 0;
+    }
+    if (resumePoint > announced) resumePoint = 0;
+  }
   if (resumePoint != 0) {
     const uint32_t rc = FtpCommandReply(L"REST " + std::to_wstring(resumePoint), reply);
     if (rc == kTransferCancelled) return rc;
     if (rc != 0 || FtpReplyNumber(reply) != 350) resumePoint = 0;
   }
-  if (announced != 0 && resumePoint != 0 && resumePoint >= announced) return kTransferResumeBeyondEnd;
 
   Arm(AsyncKind::OpenFtpFile);
   ::SetLastError(ERROR_SUCCESS);
-  HINTERNET file = ::FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
+  HINTERNET file = Inet().FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
                                   FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenFtpFile, file, current_)) {
     if (rc != kTransferCancelled) {
@@ -774,11 +844,19 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
     return rc;
   }
   DWORD high = 0;
-  const DWORD low = ::FtpGetFileSize(current_.get(), &high);
+  const DWORD low = Inet().FtpGetFileSize(current_.get(), &high);
   uint64_t size = 0;
   if (low != INVALID_FILE_SIZE || ::GetLastError() == NO_ERROR) size = (static_cast<uint64_t>(high) << 32) | low;
   total = size != 0 ? size : announced;
-  if (total != 0 && resumePoint != 0 && resumePoint >= total) return kTransferResumeBeyondEnd;
+  if (total != 0 && resumePoint != 0 && resumePoint == total) {
+    CloseHandle(current_);  // nothing to read
+    return 0;
+  }
+  if (total != 0 && resumePoint != 0 && resumePoint > total) {
+    if (!mayRestart) return kTransferResumeBeyondEnd;
+    resumePoint = 0;
+    return FtpOpen(where, resumePoint, total, false);
+  }
   return 0;
 }
 
@@ -840,6 +918,101 @@ uint32_t Transfer::CopyFromFileUrl(uint64_t total) {
 // ---------------------------------------------------------------------------
 // Body
 
+// Gathers the blocks read into large writes of the part file, and hands every
+// piece written to the digests. The file always holds a prefix of the data:
+// pieces go in order, and the file position is the end of what was written.
+class Transfer::PartWriter {
+ public:
+  // With `alternate` the two chunks are filled in turn (while one is hashed,
+  // the next fills); without it only the first one is used.
+  PartWriter(HANDLE file, std::unique_ptr<uint8_t[]> (&chunks)[2], StreamDigest& digest, bool alternate)
+      : file_(file), chunks_(chunks), digest_(digest), alternate_(alternate) {}
+
+  // Room for one block.
+  uint8_t* Space() { return chunks_[current_].get() + fill_; }
+
+  // Takes the `size` bytes just read into Space(); writes once a piece is
+  // gathered. 0 or the system's error.
+  uint32_t Commit(DWORD size) {
+    fill_ += size;
+    return fill_ >= kWriteSize ? Flush() : 0;
+  }
+
+  // Writes what is gathered. Once the piece is handed to the digests the
+  // other chunk is free again (see StreamDigest::Submit).
+  uint32_t Flush() {
+    if (fill_ == 0) return 0;
+    const DWORD size = fill_;
+    fill_ = 0;
+    uint8_t* data = chunks_[current_].get();
+    DWORD done = 0;
+    if (!::WriteFile(file_, data, size, &done, nullptr) || done != size) return LastError();
+    digest_.Submit(data, size);
+    if (alternate_) current_ ^= 1;
+    return 0;
+  }
+
+  // Feeds the first `length` bytes of the file (the part a download resumes)
+  // to the digests, reading from the file's start. False when they cannot be
+  // read.
+  bool HashExisting(uint64_t length) {
+    LARGE_INTEGER zero{};
+    if (!::SetFilePointerEx(file_, zero, nullptr, FILE_BEGIN)) return false;
+    while (length != 0) {
+      const DWORD want = length < kWriteSize ? static_cast<DWORD>(length) : kWriteSize;
+      uint8_t* data = chunks_[current_].get();
+      DWORD got = 0;
+      if (!::ReadFile(file_, data, want, &got, nullptr) || got != want) return false;
+      digest_.Submit(data, got);
+      if (alternate_) current_ ^= 1;
+      length -= got;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+  std::unique_ptr<uint8_t[]> (&chunks_)[2];
+  StreamDigest& digest_;
+  const bool alternate_;
+  int current_ = 0;
+  DWORD fill_ = 0;
+};
+
+namespace {
+
+// Room for the whole resource, reserved without moving the end of the file:
+// the part file keeps holding exactly the bytes received, also when the
+// process is ended before the transfer could cut it back. Where the file
+// system cannot do that, nothing is reserved.
+void ReserveSpace(HANDLE file, uint64_t position, uint64_t total) {
+  if (total <= position) return;
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(total);
+  const BOOL reserved = ::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof(allocation));
+  LARGE_INTEGER size{}, at{};
+  at.QuadPart = static_cast<LONGLONG>(position);
+  if (reserved && (!::GetFileSizeEx(file, &size) || static_cast<uint64_t>(size.QuadPart) != position)) {
+    // A file system that moved the end of the file: put it back.
+    ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file);
+  }
+  ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+}
+
+// The file ends where its data ends (the file position: pieces are written
+// in order), and room reserved beyond it is given back.
+void CutBackToPosition(HANDLE file) {
+  LARGE_INTEGER zero{}, position{};
+  if (!::SetFilePointerEx(file, zero, &position, FILE_CURRENT)) return;
+  ::SetEndOfFile(file);
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize = position;
+  ::SetFileInformationByHandle(file, FileAllocationInfo, &allocation, sizeof(allocation));
+}
+
+}  // namespace
+
 uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   if (observer_ != nullptr) observer_->Start(1, total, targetPath_);
   if (Cancelled()) return kTransferCancelled;
@@ -854,56 +1027,120 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
     if (Cancelled()) return kTransferCancelled;
     return Report(rc);
   }
+  // The second chunk only serves hashing alongside the next reads.
+  for (int k = 0; k < (computeDigest_ ? 2 : 1); ++k)
+    if (!async_->chunks[k]) async_->chunks[k].reset(new uint8_t[kChunkCapacity]);
+
+  Md5Sink md5;
+  StreamDigest digest;
+  bool digestValid = computeDigest_;
+  if (computeDigest_) digest.AddSink(&md5);
+  PartWriter writer(part.get(), async_->chunks, digest, computeDigest_);
   if (resumePoint != 0) {
-    // Continue exactly at the resume point, whatever the file grew to since
-    // its size was taken.
+    // The digest covers the part's bytes first. Then the data continues
+    // exactly at the resume point, whatever the file grew to since its size
+    // was taken.
+    if (digestValid && !writer.HashExisting(resumePoint)) digestValid = false;
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(resumePoint);
     if (!::SetFilePointerEx(part.get(), position, nullptr, FILE_BEGIN) || !::SetEndOfFile(part.get()))
       return Report(LastError());
   }
+  ReserveSpace(part.get(), resumePoint, total);
   if (observer_ != nullptr) observer_->Progress(resumePoint);
 
   uint64_t written = resumePoint;
-  uint64_t sizeAtLastReconnect = UINT64_MAX;
-  uint32_t idleReconnects = 0;
-  bool flowing = false;  // the last read filled a whole block
-  for (;;) {
-    // Wait until data is there, then take as much of it as fits a block: the
-    // amount the query reports can be far smaller than what has arrived.
-    // While whole blocks keep coming, data is there and the read goes ahead
-    // at once (a read that finds nothing completes later like the query).
-    uint32_t rc = 0;
-    if (!flowing) {
-      Arm(AsyncKind::QueryAvailable);
-      rc = CompleteBoolCall(AsyncKind::QueryAvailable,
-                            ::InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
-    }
-    DWORD got = 0;
-    if (rc == 0) {
-      Arm(AsyncKind::Read);
-      async_->bytesRead = 0;
-      rc = CompleteBoolCall(AsyncKind::Read, ::InternetReadFile(current_.get(), async_->buffer, kBlockSize,
-                                                                &async_->bytesRead));
-      if (rc == 0) {
-        CriticalSectionLock hold(CallbackRegistry::Instance().lock);
-        got = std::min(async_->bytesRead, kBlockSize);
-      }
-    }
-    if (rc == kTransferCancelled) return rc;
-    flowing = rc == 0 && got == kBlockSize;
-
-    if (rc == 0 && got != 0) {
-      if (total != 0 && written + got > total) {
-        // More than the server announced: the part file no longer matches
-        // the resource and cannot be continued.
+  // On every way out but success: what is gathered goes into the part file,
+  // and the file ends where its data ends (which gives back reserved room).
+  ScopeGuard keepPart([&] {
+    if (!part) return;
+    writer.Flush();
+    CutBackToPosition(part.get());
+  });
+  // A part file that holds the whole resource has nothing more to read.
+  if (total == 0 || resumePoint != total) {
+    if (const uint32_t rc = ReadBodyInto(part.get(), writer, total, written)) {
+      if (rc == kDeletedPart) {
         part.reset();
         ::DeleteFileW(partLong.c_str());
         return Report(kInetInvalidServerResponse);
       }
-      DWORD done = 0;
-      if (!::WriteFile(part.get(), async_->buffer, got, &done, nullptr) || done != got)
-        return Report(LastError());
+      return rc;
+    }
+  }
+  if (const uint32_t rc = writer.Flush()) return Report(rc);
+
+  if (expectedSize_ != 0 && total == 0 && written > expectedSize_) {
+    part.reset();
+    ::DeleteFileW(partLong.c_str());
+    return Report(kTransferSizeMismatch);
+  }
+  keepPart.Dismiss();
+  part.reset();
+  digest.Finish();
+  if (digestValid && digest.Bytes() == written) {
+    written_.known = true;
+    written_.bytes = written;
+    written_.md5 = md5.FinalHex();
+  }
+  const uint32_t rc = PutPartInPlace();
+  if (rc != 0) written_ = {};
+  return rc;
+}
+
+// One read of at most a block into `into`. Under Wine, WinINet sets the byte
+// count of a read that goes pending to 0 on the calling thread after the call;
+// when its own thread completes the read before that, the count of bytes
+// already in the buffer is lost and the read looks like the end of the data.
+// Its thread reports the count it read just before completing
+// (INTERNET_STATUS_RESPONSE_RECEIVED): a pending read that completes with 0
+// bytes after such a report of more is marked `countLost`.
+uint32_t Transfer::ReadBlock(uint8_t* into, DWORD& got, bool& countLost) {
+  got = 0;
+  countLost = false;
+  Arm(AsyncKind::Read);
+  async_->bytesRead = 0;
+  const BOOL done = Inet().InternetReadFile(current_.get(), into, kBlockSize, &async_->bytesRead);
+  const bool pending = !done && ::GetLastError() == ERROR_IO_PENDING;
+  if (const uint32_t rc = CompleteBoolCall(AsyncKind::Read, done)) return rc;
+  CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+  got = std::min(async_->bytesRead, kBlockSize);
+  countLost = pending && got == 0 && async_->receivedReported && async_->receivedCount != 0;
+  return 0;
+}
+
+// Reads the body (and the bodies of reconnections) into the part file until
+// the data ends. 0 at the end of the data, kDeletedPart when the part file no
+// longer matches the resource, otherwise the result to give (reported).
+uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total, uint64_t& written) {
+  uint64_t sizeAtLastReconnect = UINT64_MAX;
+  uint32_t idleReconnects = 0;
+  bool flowing = false;  // the last read brought data
+  for (;;) {
+    // Wait until data is there, then take as much of it as fits a block: the
+    // amount the query reports can be far smaller than what has arrived.
+    // While reads keep bringing data, the next read goes ahead at once (one
+    // that finds nothing completes later, like the query).
+    uint32_t rc = 0;
+    if (!flowing) {
+      Arm(AsyncKind::QueryAvailable);
+      rc = CompleteBoolCall(AsyncKind::QueryAvailable,
+                            Inet().InternetQueryDataAvailable(current_.get(), &async_->available, 0, 0));
+    }
+    DWORD got = 0;
+    bool countLost = false;
+    if (rc == 0) rc = ReadBlock(writer.Space(), got, countLost);
+    if (rc == kTransferCancelled) return rc;
+    // A block whose size is unknown: the part file cannot take the data that
+    // follows it; the rest comes from a new request at the part's end.
+    if (countLost) rc = kInetConnectionAborted;
+    flowing = rc == 0 && got != 0;
+
+    if (rc == 0 && got != 0) {
+      // More than the server announced: the part file no longer matches the
+      // resource and cannot be continued.
+      if (total != 0 && written + got > total) return kDeletedPart;
+      if (const uint32_t error = writer.Commit(got)) return Report(error);
       written += got;
       if (observer_ != nullptr) observer_->Progress(got);
       if (Cancelled()) return kTransferCancelled;
@@ -914,7 +1151,7 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
     // expected size tells whether the data is complete.
     const uint64_t announced = total != 0 ? total : expectedSize_;
     const bool dropped = rc != 0 ? IsDroppedConnection(rc) : (announced != 0 && written < announced);
-    if (rc == 0 && !dropped) break;
+    if (rc == 0 && !dropped) return 0;
     if (!dropped) return Report(rc);
     if (!resumable_) return Report(rc != 0 ? rc : kTransferDataEndedEarly);
     // A server that drops the connection without sending anything more is
@@ -926,7 +1163,8 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
       sizeAtLastReconnect = written;
     }
 
-    ::FlushFileBuffers(part.get());
+    if (const uint32_t error = writer.Flush()) return Report(error);
+    ::FlushFileBuffers(part);
     uint64_t point = written;
     uint64_t newTotal = 0;
     bool copy = false;
@@ -935,19 +1173,19 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
     reconnecting_ = false;
     if (rc == kTransferCancelled || Cancelled()) return kTransferCancelled;
     if (rc != 0) return Report(rc);
+    if (newTotal != 0 && point == newTotal && point == written) {
+      // The server has nothing after the part file: complete, unless the
+      // first answer promised more.
+      if (total != 0 && total != newTotal) return Report(kTransferResumeBeyondEnd);
+      total = newTotal;
+      return 0;
+    }
     // The new answer must continue the part file, and describe the same
     // resource.
     if (point != written || (total != 0 && newTotal != 0 && newTotal != total)) return Report(kInetTimeout);
     if (total == 0) total = newTotal;
+    flowing = false;
   }
-
-  if (expectedSize_ != 0 && total == 0 && written > expectedSize_) {
-    part.reset();
-    ::DeleteFileW(partLong.c_str());
-    return Report(kTransferSizeMismatch);
-  }
-  part.reset();
-  return PutPartInPlace();
 }
 
 uint32_t Transfer::PutPartInPlace() {

@@ -6,16 +6,28 @@
 // are resumed, unreachable hosts are tried again. Progress, errors and the
 // questions for certificates and credentials go to the ProgressObserver, which
 // can also cancel.
+//
+// What the part file holds is always exactly the bytes received so far, in
+// order: blocks are gathered in memory and written in large pieces, and what
+// is gathered is written before the transfer returns on any path; room for
+// the whole resource is reserved up front where the file system allows it
+// without moving the end of the file, and given back when the transfer fails.
+// A part file that already holds the whole resource is put in place; one
+// longer than the resource is started again from 0. HTTP redirects are
+// followed by the engine itself (at most 10, to http and https only), each
+// one logged.
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "acquisition/Credentials.h"
+#include "acquisition/StreamDigest.h"
 #include "acquisition/TransferRules.h"
+#include "acquisition/WinInet.h"
 #include "platform/core/Handles.h"
 #include "ui/ProgressObserver.h"
 
@@ -34,10 +46,26 @@ class Transfer {
   void SetExpectedSize(uint32_t size) { expectedSize_ = size; }
   // The value of an "Accept-Encoding" request header; empty = none.
   void SetAcceptEncoding(const std::wstring& value) { acceptEncoding_ = value; }
+  // Computes the MD5 digest of the target while it is written (on a resumed
+  // download, first over the part file's bytes); WrittenDigest() gives it.
+  void ComputeDigestWhileWriting(bool on) { computeDigest_ = on; }
+  // Follows a redirect from https to http (logged). Without it such a
+  // redirect ends the transfer with 12040: only a digest checked afterwards
+  // makes a file fetched in the clear trustworthy.
+  void AllowHttpsToHttpRedirects(bool on) { downgradeAllowed_ = on; }
+  // Where the engine's own log lines go (each redirect followed or refused);
+  // none by default.
+  using LogLineFn = void (*)(std::wstring_view line);
+  void SetLogLine(LogLineFn logLine) { logLine_ = logLine; }
 
   // Fetches the URL into the target path. 0 on success, otherwise a system
   // or WinINet error number or one of the codes of TransferRules.h.
   uint32_t Download(const std::wstring& url, const std::wstring& targetPath);
+
+  // The digests of the target of the last successful download; known only
+  // when they were asked for and every byte of the target went through them
+  // (never for a file URL's copy).
+  const WrittenDigests& WrittenDigest() const { return written_; }
 
   // Shared with WinINet's status callback; defined in Transfer.cpp.
   struct AsyncState;
@@ -45,6 +73,7 @@ class Transfer {
  private:
   struct Location;
   class ShareConnection;
+  class PartWriter;
 
   // Internet handle and status callback of one download.
   uint32_t OpenSession();
@@ -55,8 +84,11 @@ class Transfer {
 
   uint32_t Connect(uint64_t& resumePoint, uint64_t& total, bool& copy);
   uint32_t OpenUrl(const std::wstring& url, uint64_t& resumePoint, uint64_t& total, bool& copy);
-  uint32_t HttpOpen(const Location& where, bool secure, uint64_t& resumePoint, uint64_t& total);
-  uint32_t FtpOpen(const Location& where, uint64_t& resumePoint, uint64_t& total);
+  uint32_t HttpOpen(const Location& where, uint64_t& resumePoint, uint64_t& total);
+  enum class HttpAnswer { Final, Redirect, Restart };
+  uint32_t HttpRequest(const Location& where, uint64_t& resumePoint, uint64_t& total, HttpAnswer& answer,
+                       std::wstring& location);
+  uint32_t FtpOpen(const Location& where, uint64_t& resumePoint, uint64_t& total, bool mayRestart = true);
   uint32_t FileOpen(const Location& where, uint64_t& total);
   uint32_t Authenticate(const Location& where, bool proxy, int round);
   bool AskForCredentials(HINTERNET handle, const std::wstring& url, const std::wstring& description,
@@ -64,6 +96,8 @@ class Transfer {
                          std::wstring* user, std::wstring* password);
 
   uint32_t ReadBody(uint64_t total, uint64_t resumePoint);
+  uint32_t ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total, uint64_t& written);
+  uint32_t ReadBlock(uint8_t* into, DWORD& got, bool& countLost);
   uint32_t CopyFromFileUrl(uint64_t total);
   uint32_t PutPartInPlace();
 
@@ -95,6 +129,11 @@ class Transfer {
   uint32_t expectedSize_ = 0;
   bool resumable_ = true;
   uint32_t httpStatus_ = 0;
+
+  bool computeDigest_ = false;
+  bool downgradeAllowed_ = false;
+  LogLineFn logLine_ = nullptr;
+  WrittenDigests written_;
 
   InternetHandle session_;
   std::wstring sourcePath_;                 // the local or network path of a file URL

@@ -105,7 +105,7 @@ std::wstring_view FileNamePart(std::wstring_view path) {
 
 bool IsDroppedConnection(uint32_t error) {
   return error == kInetTimeout || error == kInetConnectionAborted || error == kInetConnectionReset ||
-         error == kInetDisconnected;
+         error == kInetDisconnected || error == kWsaConnectionAborted || error == kWsaConnectionReset;
 }
 
 bool IsCertificateError(uint32_t error) {
@@ -190,8 +190,20 @@ uint64_t EndOrUnknown(uint64_t start, uint64_t length) {
 
 }  // namespace
 
+bool ParseUnsatisfiedRange(std::wstring_view text, uint64_t& length) {
+  text = Trim(text);
+  if (!StartsWithNoCase(text, L"bytes")) return false;
+  text = Trim(text.substr(5));
+  if (!text.empty() && text.front() == L'=') text = Trim(text.substr(1));
+  if (text.empty() || text.front() != L'*') return false;
+  text = Trim(text.substr(1));
+  if (text.empty() || text.front() != L'/') return false;
+  return ParseDigits(Trim(text.substr(1)), length);
+}
+
 ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
-                              std::wstring_view contentRange, uint64_t resumePoint) {
+                              std::wstring_view contentRange, uint64_t resumePoint,
+                              uint64_t knownTotal) {
   ResponsePlan plan;
   auto fail = [&](uint32_t code) {
     plan.action = ResponsePlan::Action::Fail;
@@ -204,29 +216,39 @@ ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
     plan.total = total;
     return plan;
   };
+  auto complete = [&](uint64_t total) {
+    plan.action = ResponsePlan::Action::Complete;
+    plan.resumePoint = total;
+    plan.total = total;
+    return plan;
+  };
+  auto restart = [&] {
+    plan.action = ResponsePlan::Action::Restart;
+    return plan;
+  };
   switch (status) {
     case 200:
-      // The whole resource: the part file starts again unless it already
-      // holds as much as the resource has.
-      if (contentLength != 0 && resumePoint != 0 && resumePoint >= contentLength)
-        return fail(kTransferResumeBeyondEnd);
+      // The whole resource: the part file starts again, unless it already
+      // holds exactly the resource's length.
+      if (contentLength != 0 && resumePoint == contentLength) return complete(contentLength);
       return read(0, contentLength);
     case 206: {
       if (contentRange.empty())  // trusted to start where we asked
         return read(resumePoint, EndOrUnknown(resumePoint, contentLength));
       ContentRange range;
-      if (!ParseContentRange(contentRange, range)) {
-        plan.action = ResponsePlan::Action::Restart;
-        return plan;
-      }
-      if (range.first != resumePoint && range.first != 0) {
-        plan.action = ResponsePlan::Action::Restart;
-        return plan;
-      }
+      if (!ParseContentRange(contentRange, range)) return restart();
+      if (range.first != resumePoint && range.first != 0) return restart();
       uint64_t total = range.length;
       if (total == 0) total = EndOrUnknown(range.first, contentLength);
       return read(range.first, total);
     }
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+    case 308:
+      plan.action = ResponsePlan::Action::Redirect;
+      return plan;
     case 304:
       return fail(kTransferNotModified);
     case 400:
@@ -239,12 +261,216 @@ ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
     case 407:
       plan.action = ResponsePlan::Action::Authenticate;
       return plan;
-    case 416:  // range not satisfiable: the part file is as long as the resource
-      return fail(resumePoint != 0 ? kTransferResumeBeyondEnd : kInetInvalidServerResponse);
+    case 416: {
+      // Nothing from the resume point on: the part file is complete when the
+      // resource is as long as it; otherwise it cannot be continued.
+      if (resumePoint == 0) return fail(kInetInvalidServerResponse);
+      uint64_t length = 0;
+      if (ParseUnsatisfiedRange(contentRange, length)) {
+        if (length == resumePoint) return complete(length);
+        return restart();
+      }
+      if (knownTotal != 0 && knownTotal == resumePoint) return complete(knownTotal);
+      return restart();
+    }
     default:
       if (status >= 200 && status < 300) return read(0, contentLength);
       return fail(kInetInvalidServerResponse);
   }
+}
+
+namespace {
+
+bool IsSchemeChar(wchar_t c, bool first) {
+  const bool alpha = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+  if (first) return alpha;
+  return alpha || (c >= L'0' && c <= L'9') || c == L'+' || c == L'-' || c == L'.';
+}
+
+// The scheme of a URL reference ("http" of "http://x"), empty when it has
+// none.
+std::wstring_view SchemeOf(std::wstring_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L':') return i == 0 ? std::wstring_view() : text.substr(0, i);
+    if (!IsSchemeChar(text[i], i == 0)) return {};
+  }
+  return {};
+}
+
+struct HttpUrl {
+  std::wstring scheme;  // "http" or "https"
+  std::wstring authority;
+  std::wstring path;   // from its "/" on; may be empty
+  std::wstring query;  // from its "?" on; may be empty
+};
+
+// "//authority/path?query" (the fragment already removed).
+void SplitAfterScheme(std::wstring_view rest, HttpUrl& url) {
+  rest.remove_prefix(2);
+  const size_t end = rest.find_first_of(L"/?");
+  url.authority = std::wstring(rest.substr(0, end));
+  rest = end == std::wstring_view::npos ? std::wstring_view() : rest.substr(end);
+  const size_t q = rest.find(L'?');
+  url.path = std::wstring(rest.substr(0, q));
+  url.query = q == std::wstring_view::npos ? std::wstring() : std::wstring(rest.substr(q));
+}
+
+bool ParseHttpUrl(std::wstring_view text, HttpUrl& url) {
+  text = text.substr(0, text.find(L'#'));
+  const std::wstring_view scheme = SchemeOf(text);
+  if (!EqualsNoCase(scheme, L"http") && !EqualsNoCase(scheme, L"https")) return false;
+  std::wstring_view rest = text.substr(scheme.size() + 1);
+  if (rest.substr(0, 2) != L"//") return false;
+  url.scheme = EqualsNoCase(scheme, L"https") ? L"https" : L"http";
+  SplitAfterScheme(rest, url);
+  return true;
+}
+
+// The host of an authority ("user@host:port", "[v6]:port").
+std::wstring_view HostOfAuthority(std::wstring_view authority) {
+  const size_t at = authority.rfind(L'@');
+  if (at != std::wstring_view::npos) authority.remove_prefix(at + 1);
+  if (!authority.empty() && authority.front() == L'[') {
+    const size_t close = authority.find(L']');
+    return close == std::wstring_view::npos ? std::wstring_view() : authority.substr(0, close + 1);
+  }
+  return authority.substr(0, authority.find(L':'));
+}
+
+// RFC 3986, 5.2.4: "." and ".." segments of a path.
+std::wstring RemoveDotSegments(std::wstring_view in) {
+  std::wstring out;
+  while (!in.empty()) {
+    if (in.substr(0, 3) == L"../") {
+      in.remove_prefix(3);
+    } else if (in.substr(0, 2) == L"./") {
+      in.remove_prefix(2);
+    } else if (in.substr(0, 3) == L"/./") {
+      in.remove_prefix(2);
+    } else if (in == L"/.") {
+      in = L"/";
+    } else if (in.substr(0, 4) == L"/../" || in == L"/..") {
+      in = in.size() == 3 ? std::wstring_view(L"/") : in.substr(3);
+      const size_t slash = out.rfind(L'/');
+      out.resize(slash == std::wstring::npos ? 0 : slash);
+    } else if (in == L"." || in == L"..") {
+      in = {};
+    } else {
+      const size_t next = in.find(L'/', 1);
+      out.append(in.substr(0, next));
+      in = next == std::wstring_view::npos ? std::wstring_view() : in.substr(next);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+RedirectTarget ResolveRedirect(std::wstring_view currentUrl, std::wstring_view location) {
+  RedirectTarget target;
+  while (!location.empty() && (location.front() == L' ' || location.front() == L'\t')) location.remove_prefix(1);
+  while (!location.empty() && (location.back() == L' ' || location.back() == L'\t')) location.remove_suffix(1);
+  if (location.empty() || location.size() > kMaxRedirectLength) return target;
+  for (wchar_t c : location) {
+    if (c < 0x20 || c == 0x7F) return target;
+    if (c == L'\\') {
+      target.outcome = RedirectTarget::Outcome::NotHttp;
+      return target;
+    }
+  }
+  HttpUrl base;
+  if (!ParseHttpUrl(currentUrl, base)) return target;
+
+  std::wstring_view ref = location.substr(0, location.find(L'#'));
+  HttpUrl next;
+  const std::wstring_view scheme = SchemeOf(ref);
+  if (!scheme.empty()) {
+    if (!EqualsNoCase(scheme, L"http") && !EqualsNoCase(scheme, L"https")) {
+      target.outcome = RedirectTarget::Outcome::NotHttp;
+      return target;
+    }
+    if (!ParseHttpUrl(ref, next)) return target;
+  } else if (ref.substr(0, 2) == L"//") {
+    next.scheme = base.scheme;
+    SplitAfterScheme(ref, next);
+  } else {
+    next.scheme = base.scheme;
+    next.authority = base.authority;
+    const size_t q = ref.find(L'?');
+    const std::wstring_view path = ref.substr(0, q);
+    const std::wstring_view query = q == std::wstring_view::npos ? std::wstring_view() : ref.substr(q);
+    if (path.empty()) {
+      next.path = base.path;
+      next.query = q == std::wstring_view::npos ? base.query : std::wstring(query);
+    } else if (path.front() == L'/') {
+      next.path = std::wstring(path);
+      next.query = std::wstring(query);
+    } else {
+      const size_t slash = base.path.rfind(L'/');
+      next.path = (slash == std::wstring::npos ? std::wstring(L"/") : base.path.substr(0, slash + 1)) +
+                  std::wstring(path);
+      next.query = std::wstring(query);
+    }
+  }
+  if (HostOfAuthority(next.authority).empty()) return target;
+  next.path = RemoveDotSegments(next.path);
+  if (next.path.empty() || next.path.front() != L'/') next.path.insert(0, 1, L'/');
+
+  std::wstring url = next.scheme + L"://" + next.authority + next.path + next.query;
+  target.url.reserve(url.size());
+  for (wchar_t c : url) {
+    if (c == L' ') {
+      target.url += L"%20";
+    } else {
+      target.url.push_back(c);
+    }
+  }
+  target.outcome = RedirectTarget::Outcome::Follow;
+  target.downgrade = base.scheme == L"https" && next.scheme == L"http";
+  return target;
+}
+
+RedirectStep PlanRedirect(std::wstring_view currentUrl, std::wstring_view location, int followed,
+                          bool downgradeAllowed) {
+  RedirectStep step;
+  step.code = kInetRedirectFailed;
+  const std::wstring shown = PrintableForLog(location);
+  if (followed >= kMaxRedirects) {
+    step.logLine = L"Too many redirects (more than " + std::to_wstring(kMaxRedirects) + L"), the last to:" + shown;
+    return step;
+  }
+  const RedirectTarget target = ResolveRedirect(currentUrl, location);
+  switch (target.outcome) {
+    case RedirectTarget::Outcome::NotHttp:
+      step.logLine = L"Redirect refused (only http and https are followed):" + shown;
+      return step;
+    case RedirectTarget::Outcome::Malformed:
+      step.logLine = L"Redirect refused (not a usable location):" + shown;
+      return step;
+    case RedirectTarget::Outcome::Follow:
+      break;
+  }
+  if (target.downgrade && !downgradeAllowed) {
+    step.code = kInetHttpsToHttpOnRedirect;
+    step.logLine = L"Redirect refused (from https to http, and no digest checks the file):" +
+                   PrintableForLog(target.url);
+    return step;
+  }
+  step.follow = true;
+  step.code = 0;
+  step.url = target.url;
+  step.logLine = (target.downgrade ? L"Redirected from https to http:" : L"Redirected to:") +
+                 PrintableForLog(target.url);
+  return step;
+}
+
+std::wstring PrintableForLog(std::wstring_view text, size_t maxLength) {
+  const bool cut = text.size() > maxLength;
+  std::wstring out(text.substr(0, maxLength));
+  for (wchar_t& c : out)
+    if (c < 0x20 || c == 0x7F) c = L'?';
+  if (cut) out += L"...";
+  return out;
 }
 
 std::wstring RequestHeaders(uint64_t resumePoint, std::wstring_view acceptEncoding) {

@@ -36,9 +36,16 @@ inline constexpr uint32_t kInetCertDateInvalid = 12037;
 inline constexpr uint32_t kInetCertNameInvalid = 12038;
 inline constexpr uint32_t kInetClientAuthCertNeeded = 12044;
 inline constexpr uint32_t kInetInvalidCa = 12045;
+inline constexpr uint32_t kInetHttpsToHttpOnRedirect = 12040;
 inline constexpr uint32_t kInetFtpDropped = 12111;
 inline constexpr uint32_t kInetInvalidServerResponse = 12152;
+inline constexpr uint32_t kInetRedirectFailed = 12156;
 inline constexpr uint32_t kInetDisconnected = 12163;
+
+// Socket errors that WinINet under Wine passes on as they are when a
+// connection breaks off while a body is read.
+inline constexpr uint32_t kWsaConnectionAborted = 10053;
+inline constexpr uint32_t kWsaConnectionReset = 10054;
 
 // Answer of an error report: credentials were entered.
 inline constexpr uint32_t kCredentialsEntered = 1237;
@@ -48,7 +55,7 @@ enum class AsyncKind : uint32_t {
   Connect = 0,
   OpenFtpFile = 2,
   Read = 3,
-  FtpCommand = 4,
+  SendFtpCommand = 4,  // not "FtpCommand": <wininet.h> makes that name a macro
   OpenRequest = 6,
   SendRequest = 7,
   QueryAvailable = 8,
@@ -63,7 +70,9 @@ bool IsAbsoluteTargetPath(std::wstring_view path);
 // The name after the last backslash or slash.
 std::wstring_view FileNamePart(std::wstring_view path);
 
-// Errors after which a dropped body is fetched again from where it stopped.
+// Errors after which a dropped body is fetched again from where it stopped:
+// time-out, connection aborted or reset, disconnected (the library's codes,
+// and the socket's own for an aborted or reset connection).
 bool IsDroppedConnection(uint32_t error);
 // Errors of the security layer that the observer may choose to accept.
 bool IsCertificateError(uint32_t error);
@@ -97,6 +106,10 @@ struct ContentRange {
 };
 bool ParseContentRange(std::wstring_view text, ContentRange& range);
 
+// The length of a 416 answer's Content-Range: "bytes */<length>"; false for
+// other texts.
+bool ParseUnsatisfiedRange(std::wstring_view text, uint64_t& length);
+
 // What the engine does with an HTTP answer to its GET.
 struct ResponsePlan {
   enum class Action {
@@ -104,6 +117,9 @@ struct ResponsePlan {
     Fail,          // give `code`
     Authenticate,  // 401/407: ask for credentials and send again
     Restart,       // the answer cannot continue the part file: ask again from 0
+    Complete,      // the part file already holds the whole resource (`total`
+                   // bytes; resumePoint == total): nothing to read
+    Redirect,      // 301, 302, 303, 307, 308: ask the answer's Location
   };
   Action action = Action::Fail;
   uint32_t code = 0;
@@ -111,9 +127,62 @@ struct ResponsePlan {
   uint64_t total = 0;        // the resource's length; 0 when unknown
 };
 // `contentLength` is 0 when the answer has none; `contentRange` is empty when
-// the answer has none.
+// the answer has none. `knownTotal` is the length the resource must have
+// (the expected size), 0 when none is known.
+//
+// A part file as long as the resource (200 with that Content-Length, or 416
+// whose Content-Range gives that length, or 416 without one when it is as
+// long as `knownTotal`) is complete: it is put in place and the acceptance
+// check decides. A part file longer than the resource starts again from 0
+// (200: read the body from 0; 416: ask again without a range).
 ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
-                              std::wstring_view contentRange, uint64_t resumePoint);
+                              std::wstring_view contentRange, uint64_t resumePoint,
+                              uint64_t knownTotal = 0);
+
+// Redirects, which the engine follows itself. At most kMaxRedirects are
+// followed per connection attempt; only to http and https, never to another
+// scheme (file:, ftp:, ...) or a network share, since a share reached that way
+// would be offered the user's credentials.
+inline constexpr int kMaxRedirects = 10;
+// A Location longer than this is not followed.
+inline constexpr size_t kMaxRedirectLength = 8192;
+
+// The absolute http or https URL a Location names, seen from `currentUrl` (an
+// absolute http or https URL). A relative Location is resolved as a browser
+// does (dot segments removed); the fragment is dropped; blanks around it are
+// ignored and blanks inside become %20.
+struct RedirectTarget {
+  enum class Outcome {
+    Follow,         // `url` is the next URL
+    NotHttp,        // another scheme, or a backslash (a share or a Windows path)
+    Malformed,      // empty, too long, control characters, no host
+  };
+  Outcome outcome = Outcome::Malformed;
+  std::wstring url;
+  bool downgrade = false;  // from https to http
+};
+RedirectTarget ResolveRedirect(std::wstring_view currentUrl, std::wstring_view location);
+
+// What to do with one redirect answer: the decision and the log line that
+// tells it.
+struct RedirectStep {
+  bool follow = false;
+  std::wstring url;      // when followed: the next URL
+  uint32_t code = 0;     // when not: kInetRedirectFailed, or
+                         // kInetHttpsToHttpOnRedirect for a refused downgrade
+  std::wstring logLine;  // "Redirected to:<url>", "Redirected from https to
+                         // http:<url>", or a line beginning "Redirect refused"
+                         // or "Too many redirects"
+};
+// `followed` redirects were followed before this one. A redirect from https
+// to http is followed only with `downgradeAllowed` (the file's content is
+// checked by a digest afterwards).
+RedirectStep PlanRedirect(std::wstring_view currentUrl, std::wstring_view location, int followed,
+                          bool downgradeAllowed);
+
+// Text from a server made fit for one log line: control characters become
+// "?", and text beyond `maxLength` characters is cut and ends in "...".
+std::wstring PrintableForLog(std::wstring_view text, size_t maxLength = 512);
 
 // The request headers: "Range: bytes=<n>-\r\n" when resuming, then
 // "Accept-Encoding: <value>\r\n" when a value is set.

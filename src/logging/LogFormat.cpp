@@ -34,4 +34,15 @@ std::wstring FormatLogHeader(const OsInfo& os, std::wstring_view cpuName) {
   return out;
 }
 
+bool IsLogFlushPoint(std::wstring_view text) {
+  static constexpr std::wstring_view kPrefixes[] = {
+      L"Launching file:",       L"Launching URL:",  L"Rebooting machine...",
+      L"Download failed.",      L"Launch failed.",  L"Downloaded file was rejected.",
+      L"Redirect refused",      L"Too many redirects",
+  };
+  for (std::wstring_view prefix : kPrefixes)
+    if (text.substr(0, prefix.size()) == prefix) return true;
+  return text == kLogClosingLine || text.find(L"Error:") != std::wstring_view::npos;
+}
+
 }  // namespace prereq

@@ -31,4 +31,15 @@ std::wstring ProcessorNameFromBrand(uint32_t highestExtendedLeaf, const char (&b
 // The whole header: banner, OS line, "CPU: " line, empty line.
 std::wstring FormatLogHeader(const OsInfo& os, std::wstring_view cpuName);
 
+// Whether the log is flushed to disk after this line. Every line is written
+// to the file at once, and the system keeps written data when the process
+// dies; a flush only guards against the machine going down. It is paid where
+// that matters: a line that comes right before a package or a browser is
+// started ("Launching file:", "Launching URL:") or the machine is restarted
+// ("Rebooting machine..."), every line that reports an error (one that
+// contains "Error:", or begins with "Download failed.", "Launch failed.",
+// "Downloaded file was rejected.", "Redirect refused" or "Too many
+// redirects"), and the closing line.
+bool IsLogFlushPoint(std::wstring_view text);
+
 }  // namespace prereq

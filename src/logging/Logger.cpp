@@ -48,11 +48,11 @@ bool IsFolder(const std::wstring& path) {
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-void WriteAndFlush(HANDLE file, std::wstring_view text) {
+// Write errors are ignored.
+void Write(HANDLE file, std::wstring_view text) {
   DWORD written = 0;
   ::WriteFile(file, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written,
               nullptr);
-  ::FlushFileBuffers(file);
 }
 
 }  // namespace
@@ -71,6 +71,7 @@ Logger::Environment Logger::DefaultEnvironment() {
     return n > 0 && n <= MAX_PATH ? std::wstring(buffer, n) : std::wstring();
   };
   env.debugOutput = [](const std::wstring& text) { ::OutputDebugStringW(text.c_str()); };
+  env.flushFile = [](HANDLE file) { ::FlushFileBuffers(file); };
   return env;
 }
 
@@ -101,9 +102,25 @@ void Logger::WriteLocked(std::wstring_view text) {
   line += L'-';
   line += text;
   line += L"\r\n";
-  // One write and one flush per line: the log is complete up to its last
-  // line even when the process is ended abruptly.
-  WriteAndFlush(file_.get(), line);
+  // One write per line: what was written survives the process being ended
+  // abruptly. Flushing to disk, which costs more than the write itself, waits
+  // for the lines that matter.
+  Write(file_.get(), line);
+  if (IsLogFlushPoint(text)) FlushLocked();
+}
+
+void Logger::Flush() {
+  CriticalSectionLock hold(lock_);
+  FlushLocked();
+}
+
+void Logger::FlushLocked() {
+  if (!file_) return;
+  if (env_.flushFile) {
+    env_.flushFile(file_.get());
+  } else {
+    ::FlushFileBuffers(file_.get());
+  }
 }
 
 void Logger::Finish(bool writeClosingLine) {
@@ -179,12 +196,12 @@ bool Logger::OpenLocked() {
       ::SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
     } else if (error == ERROR_SUCCESS) {
       env_.debugOutput(L"LOGGER->Creating LOG file at:" + path_ + L"\r\n");
-      WriteAndFlush(file.get(), L"\uFEFF");
+      Write(file.get(), L"\uFEFF");
     } else {
       return false;
     }
     file_ = std::move(file);
-    WriteAndFlush(file_.get(), FormatLogHeader(GetOsInfo(), ProcessorName()));
+    Write(file_.get(), FormatLogHeader(GetOsInfo(), ProcessorName()));
     return true;
   }
 }

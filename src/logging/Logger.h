@@ -23,6 +23,7 @@ class Logger {
     std::function<std::wstring()> modulePath;
     std::function<std::wstring()> userTempFolder;     // as GetTempPathW answers it
     std::function<void(const std::wstring&)> debugOutput;
+    std::function<void(HANDLE)> flushFile;  // FlushFileBuffers when empty
   };
   static Environment DefaultEnvironment();
 
@@ -34,10 +35,13 @@ class Logger {
 
   // Remembers the log path; a file that is already open stays in use.
   void SetLogFile(const std::wstring& path);
-  // Writes "<stamp>-<text>\r\n", opening the file first when none is open.
+  // Writes "<stamp>-<text>\r\n" with one write, opening the file first when
+  // none is open. The line is flushed to disk when IsLogFlushPoint says so.
   void WriteLine(std::wstring_view text);
-  // Writes the closing line when `writeClosingLine` and closes the file; no
-  // line is written afterwards.
+  // Flushes what was written to disk.
+  void Flush();
+  // Writes the closing line when `writeClosingLine` (flushed) and closes the
+  // file; no line is written afterwards.
   void Finish(bool writeClosingLine);
 
   std::wstring CurrentPath();
@@ -47,6 +51,7 @@ class Logger {
   bool OpenLocked();
   std::wstring NextFallbackLocked(int index);
   void WriteLocked(std::wstring_view text);
+  void FlushLocked();
 
   Environment env_;
   CriticalSection lock_;

@@ -8,6 +8,7 @@ absent, and a failed transfer leaves its ".part" file for the next attempt.
 
 from __future__ import annotations
 
+import hashlib
 import random
 import re
 import threading
@@ -265,18 +266,54 @@ def test_server_that_keeps_dropping_without_data_gives_up(prefix, http, tmp_path
     assert 2 <= len(http.requests_for(path)) <= 9
 
 
-def test_part_as_long_as_the_resource(prefix, http, tmp_path, unique_path):
+@pytest.mark.parametrize("ranges", [False, True], ids=["200", "416"])
+def test_part_as_long_as_the_resource_is_put_in_place(prefix, http, tmp_path, unique_path, ranges):
+    # The server answers 200 with that Content-Length, or 416 with
+    # "bytes */<length>": the part is complete. It is put in place without
+    # reading a body, and the acceptance check (size, MD5) decides; its
+    # digest covers the part's bytes.
     data = payload(100_000, 9)
-    for ranges in (False, True):  # 200 with that length, or 416
-        path = unique_path()
+    for stem, part in (("same", data), ("other", payload(len(data), 99))):
+        path = unique_path(stem)
         url = http.add(path, Resource(data, ranges=ranges))
-        target = tmp_path / f"x{ranges}.bin"
-        part_of(target).write_bytes(data)
+        target = tmp_path / f"{stem}.bin"
+        part_of(target).write_bytes(part)
 
-        run = fetch(prefix, url, target)
+        run = fetch(prefix, url, target, "--md5")
 
-        assert_failed(target, run, RESUME_BEYOND_END, part=data)
-        assert [e["code"] for e in run.errors] == [RESUME_BEYOND_END]
+        assert run.result == 0 and run.errors == [], str(run)
+        assert target.read_bytes() == part and not part_of(target).exists()
+        assert f"written-md5={hashlib.md5(part).hexdigest()} bytes={len(part)}" in run.lines
+        assert run.progress == [len(part)]
+        assert [r.headers.get("range") for r in http.requests_for(path)] == [f"bytes={len(part)}-"]
+
+
+@pytest.mark.parametrize("ranges", [False, True], ids=["200", "416"])
+def test_part_longer_than_the_resource_starts_again(prefix, http, tmp_path, unique_path, ranges):
+    data = payload(100_000, 25)
+    path = unique_path()
+    url = http.add(path, Resource(data, ranges=ranges))
+    target = tmp_path / "x.bin"
+    part_of(target).write_bytes(data + b"stale tail")
+
+    run = fetch(prefix, url, target, "--md5")
+
+    assert_complete(target, data, run)
+    assert f"written-md5={hashlib.md5(data).hexdigest()} bytes={len(data)}" in run.lines
+    # 416 (bytes */100000): asked again without a range; 200: read from 0.
+    ranges_asked = [r.headers.get("range") for r in http.requests_for(path)]
+    assert ranges_asked == ([f"bytes={len(data) + 10}-", None] if ranges else [f"bytes={len(data) + 10}-"])
+
+
+def test_part_longer_than_the_expected_size_is_not_resumed(prefix, http, tmp_path, unique_path):
+    data = payload(60_000, 26)
+    path = unique_path()
+    url = http.add(path, Resource(data))
+    target = tmp_path / "x.bin"
+    part_of(target).write_bytes(b"\0" * (len(data) + 1))
+
+    assert_complete(target, data, fetch(prefix, url, target, "--expected", len(data)))
+    assert [r.headers.get("range") for r in http.requests_for(path)] == [None]
 
 
 def test_partial_answer_from_elsewhere_is_fetched_again_whole(prefix, http, tmp_path, unique_path):
@@ -290,6 +327,116 @@ def test_partial_answer_from_elsewhere_is_fetched_again_whole(prefix, http, tmp_
 
     assert_complete(target, data, run)
     assert [r.headers.get("range") for r in http.requests_for(path)] == ["bytes=200000-", None]
+
+
+# --------------------------------------------------------------------------
+# HTTP: redirects, followed by the engine
+
+
+@pytest.mark.parametrize("status", [301, 302, 303, 307, 308])
+def test_redirect_is_followed_with_the_range(prefix, http, tmp_path, unique_path, status):
+    data = payload(300_000, 30)
+    path = unique_path("target")
+    http.add(path, Resource(data))
+    start = unique_path("start")
+    url = http.add(start, Resource(status=status, headers={"Location": path}))
+    target = tmp_path / "x.bin"
+    part_of(target).write_bytes(data[:100_000])
+
+    run = fetch(prefix, url, target, "--md5")
+
+    assert_complete(target, data, run)
+    assert run.progress[0] == 100_000
+    assert [r.headers.get("range") for r in http.requests_for(start)] == ["bytes=100000-"]
+    assert [r.headers.get("range") for r in http.requests_for(path)] == ["bytes=100000-"]
+    assert f"log Redirected to:{http.url(path)}" in run.lines
+    assert f"written-md5={hashlib.md5(data).hexdigest()} bytes={len(data)}" in run.lines
+
+
+@pytest.mark.parametrize("location,code", [
+    ("/{self}", 12156), ("file:///C:/x.exe", 12156), ("\\\\srv\\share\\x.exe", 12156),
+    ("", 12156), ("ftp://127.0.0.1/x", 12156),
+], ids=["loop", "file", "share", "empty", "ftp"])
+def test_redirects_that_end_the_transfer(prefix, http, tmp_path, unique_path, location, code):
+    path = unique_path()
+    url = http.add(path, Resource(status=302, headers={"Location": location.replace("/{self}", path)}))
+    target = tmp_path / "x.bin"
+
+    run = fetch(prefix, url, target, timeout=30)
+
+    assert_failed(target, run, code)
+    assert [e["code"] for e in run.errors] == [code]
+    assert len(http.requests_for(path)) == (11 if "{self}" in location else 1)
+
+
+def test_https_to_http_redirect_needs_a_digest(prefix, http, https, tmp_path, unique_path):
+    # Without a digest to check the file afterwards, a file that would come
+    # in the clear is refused (12040, logged); with one, the redirect is
+    # followed and logged as a downgrade.
+    data = payload(80_000, 31)
+    plain = http.add(unique_path("plain"), Resource(data))
+    url = https.add(unique_path("secure"), Resource(status=302, headers={"Location": plain}))
+    target = tmp_path / "x.bin"
+
+    run = fetch(prefix, url, target, "--answer-cert", "0")
+    assert_failed(target, run, 12040)
+    assert "log Redirect refused (from https to http, and no digest checks the file):" + plain in run.lines
+
+    run = fetch(prefix, url, target, "--answer-cert", "0", "--allow-downgrade")
+    assert_complete(target, data, run)
+    assert "log Redirected from https to http:" + plain in run.lines
+
+
+# --------------------------------------------------------------------------
+# The digest taken while writing
+
+
+@pytest.mark.parametrize("case", ["fresh", "resumed", "resumed-other-bytes", "dropped-fin", "dropped-rst",
+                                  "range-ignored", "complete-part", "ftp-resumed", "ftp-dropped"])
+def test_written_digest_is_the_digest_of_the_file(prefix, http, ftp, tmp_path, unique_path, case):
+    """Whatever way the file came together, the digest taken while writing is
+    the digest of the file as it lies there (what the acceptance check would
+    compute by reading it)."""
+    data = payload(2_500_000, 32)  # more than two write pieces
+    target = tmp_path / "x.bin"
+    name = f"d-{case}.bin"
+    if case.startswith("ftp"):
+        (ftp.root / name).write_bytes(data)
+        if case == "ftp-resumed":
+            part_of(target).write_bytes(data[:1_300_000])
+        else:
+            ftp.cuts[name] = [900_000]
+        url = ftp.url(name)
+    else:
+        resource = Resource(data)
+        if case in ("resumed", "complete-part"):
+            part_of(target).write_bytes(data if case == "complete-part" else data[:1_300_000])
+        elif case == "resumed-other-bytes":
+            part_of(target).write_bytes(b"\x5a" * 1_300_000)
+        elif case == "dropped-fin":
+            resource = Resource(data, cut={0: 1_000_000, 1: 2_200_000})
+        elif case == "dropped-rst":
+            resource = Resource(data, cut={0: 1_700_000}, reset=True)
+        elif case == "range-ignored":
+            resource = Resource(data, ranges=False)
+            part_of(target).write_bytes(b"\x5a" * 700_000)
+        url = http.add(unique_path(), resource)
+
+    run = fetch(prefix, url, target, "--md5", "--quiet")
+
+    assert run.result == 0, str(run)
+    written = target.read_bytes()
+    assert f"written-md5={hashlib.md5(written).hexdigest()} bytes={len(written)}" in run.lines, str(run)
+    expected = b"\x5a" * 1_300_000 + data[1_300_000:] if case == "resumed-other-bytes" else data
+    assert written == expected
+
+
+def test_written_digest_unknown_for_a_file_url_copy(prefix, tmp_path):
+    source = tmp_path / "src.bin"
+    source.write_bytes(payload(10_000, 33))
+    url = "file:///" + to_windows(source).replace("\\", "/")
+    run = fetch(prefix, url, tmp_path / "x.bin", "--md5")
+    assert run.result == 0 and "written-md5=unknown" in run.lines, str(run)
 
 
 # --------------------------------------------------------------------------

@@ -67,6 +67,10 @@ class _Handler(BaseHTTPRequestHandler):
         with server.lock:
             number = sum(1 for r in server.requests if r.path == path)
             server.requests.append(Request(path, self.requestline, {k.lower(): v for k, v in self.headers.items()}))
+        for start, answer in server.dynamic.items():
+            if path.startswith(start):
+                status, headers = answer(path)
+                return self._plain(status, b"moved", headers)
         res = server.resources.get(path)
         if res is None:
             return self._plain(404, b"not found")
@@ -122,6 +126,10 @@ class _Handler(BaseHTTPRequestHandler):
         if cut is not None:
             self.wfile.flush()
             if res.reset:
+                # A reset discards what the client has not read yet: give it
+                # time to read the answer's head first, or a loaded machine
+                # sees the request fail instead of a body that breaks off.
+                time.sleep(0.5)
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             else:
                 self.connection.shutdown(socket.SHUT_WR)
@@ -145,6 +153,9 @@ class FaultServer:
         self.resources: dict[str, Resource] = {}
         self.requests: list[Request] = []
         self.proxy_credentials: tuple | None = None  # (user, password, realm) asked of proxy clients
+        # path prefix -> function(path) -> (status, headers): answers made up
+        # per request, for redirects that change with the path
+        self.dynamic: dict = {}
         self.lock = threading.Lock()
         self.httpd = ThreadingHTTPServer(("127.0.0.1", 0), _Handler)
         self.httpd.daemon_threads = True
@@ -170,6 +181,10 @@ class FaultServer:
     def requests_for(self, path: str) -> list[Request]:
         with self.lock:
             return [r for r in self.requests if r.path == path]
+
+    def requests_under(self, start: str) -> list[Request]:
+        with self.lock:
+            return [r for r in self.requests if r.path.startswith(start)]
 
     def close(self):
         self.httpd.shutdown()

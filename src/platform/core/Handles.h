@@ -3,7 +3,6 @@
 // right function on every path; handles whose empty value is NULL and those
 // whose empty value is INVALID_HANDLE_VALUE are different types.
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -72,11 +71,6 @@ struct LibraryTraits {
   static pointer empty() noexcept { return nullptr; }
   static void close(pointer h) noexcept { ::FreeLibrary(h); }
 };
-struct InternetHandleTraits {
-  using pointer = HINTERNET;
-  static pointer empty() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
-};
 struct LocalMemoryTraits {
   using pointer = HLOCAL;
   static pointer empty() noexcept { return nullptr; }
@@ -93,7 +87,6 @@ using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using Library = UniqueHandle<LibraryTraits>;
-using InternetHandle = UniqueHandle<InternetHandleTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // Loads the copy of a system library that lies in the system folder (never

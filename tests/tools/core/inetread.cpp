@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "acquisition/WinInet.h"
 #include "platform/core/Handles.h"
 
-using prereq::InternetHandle;
+using prereq::InternetHandle;  // closes through the loaded table
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2 && argc != 3) return 2;

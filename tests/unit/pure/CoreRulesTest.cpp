@@ -152,6 +152,36 @@ TEST(LogFormat, ProcessorName) {
   EXPECT_EQ(ProcessorNameFromBrand(0x80000008u, full), std::wstring(48, L'x'));
 }
 
+// Every kind of line the program writes: flushed are those before a launch or
+// a restart, the errors, and the closing line.
+TEST(LogFormat, FlushPoints) {
+  const std::pair<std::wstring_view, bool> cases[] = {
+      {L"Launching file:C:\\dl\\setup.exe", true},
+      {L"Launching URL:http://example.test/", true},
+      {L"Rebooting machine...", true},
+      {L"Download failed. Error:-536870888", true},
+      {L"Launch failed. Error:The system cannot find the file specified.", true},
+      {L"Downloaded file was rejected.(Invalid size or MD5).", true},
+      {L"Redirect refused (only http and https are followed):file://host/x", true},
+      {L"Too many redirects; the last to:http://a/", true},
+      {L"Some later check failed. Error:5", true},  // any line with "Error:"
+      {kLogClosingLine, true},
+      {L"=====================End of Log=====================", false},  // without its line end
+      {L"Searching for:Runtime", false},
+      {L"Starting download of:Runtime", false},
+      {L"Download completed succesfully.", false},
+      {L"Downloaded file was accepted.", false},
+      {L"Return code of launched file:0", false},
+      {L"Redirected to:http://a/x", false},
+      {L"  Reboot was refused=false", false},
+      {L"", false},
+      {L" Launching file:x", false},  // a prefix only at the start
+      {L"error: lower case", false},
+  };
+  for (const auto& [text, flushed] : cases)
+    EXPECT_EQ(IsLogFlushPoint(text), flushed) << std::string(text.begin(), text.end());
+}
+
 TEST(PackagedFiles, LocateRules) {
   PackagedFiles files;
   files.setupFile = L"C:\\Setup\\prereq.exe";

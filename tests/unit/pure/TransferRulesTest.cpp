@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "acquisition/TransferRules.h"
 
@@ -25,14 +26,18 @@ TEST(PlanHttpResponse, Table) {
     Action action;
     uint32_t code;
     uint64_t from, total;
+    uint64_t known = 0;  // the expected size
   };
   const Case cases[] = {
       // 200: the whole resource, the part file starts again.
       {200, 1000, L"", 0, Action::Read, 0, 0, 1000},
       {200, 1000, L"", 400, Action::Read, 0, 0, 1000},      // Range ignored: restart from 0
       {200, 0, L"", 400, Action::Read, 0, 0, 0},            // no length: restart, unknown total
-      {200, 1000, L"", 1000, Action::Fail, kTransferResumeBeyondEnd, 0, 0},
-      {200, 1000, L"", 1500, Action::Fail, kTransferResumeBeyondEnd, 0, 0},
+      // A part as long as the resource is complete; a longer one starts again.
+      {200, 1000, L"", 1000, Action::Complete, 0, 1000, 1000},
+      {200, 1000, L"", 999, Action::Read, 0, 0, 1000},
+      {200, 1000, L"", 1001, Action::Read, 0, 0, 1000},
+      {200, 1000, L"", 1500, Action::Read, 0, 0, 1000},
       // 206: continues the part file when the range starts at the resume point.
       {206, 600, L"bytes 400-999/1000", 400, Action::Read, 0, 400, 1000},
       {206, 600, L"", 400, Action::Read, 0, 400, 1000},     // no Content-Range: trusted
@@ -56,24 +61,41 @@ TEST(PlanHttpResponse, Table) {
       {403, 10, L"", 0, Action::Fail, kTransferForbidden, 0, 0},
       {401, 10, L"", 0, Action::Authenticate, 0, 0, 0},
       {407, 10, L"", 0, Action::Authenticate, 0, 0, 0},
-      {416, 10, L"", 1000, Action::Fail, kTransferResumeBeyondEnd, 0, 0},
+      // 416: complete when the resource is as long as the part file, else the
+      // part cannot be continued and the resource is asked for again whole.
+      {416, 10, L"bytes */1000", 1000, Action::Complete, 0, 1000, 1000},
+      {416, 10, L"bytes */999", 1000, Action::Restart, 0, 0, 0},   // part longer than the resource
+      {416, 10, L"bytes */1001", 1000, Action::Restart, 0, 0, 0},  // makes no sense: start again
+      {416, 10, L"", 1000, Action::Restart, 0, 0, 0},              // no length: start again
+      {416, 10, L"", 1000, Action::Complete, 0, 1000, 1000, 1000},  // the expected size tells
+      {416, 10, L"", 1000, Action::Restart, 0, 0, 0, 999},
+      {416, 10, L"bytes 0-1/2", 1000, Action::Complete, 0, 1000, 1000, 1000},  // not the 416 form: as without
+      {416, 10, L"bytes */1000", 1000, Action::Complete, 0, 1000, 1000, 5},  // the server's length first
       {416, 10, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
+      {416, 10, L"bytes */0", 0, Action::Fail, kInetInvalidServerResponse, 0, 0, 0},
       // Other answers: success statuses carry the resource, the rest fail
       // (an error page must never become the downloaded file).
       {203, 50, L"", 400, Action::Read, 0, 0, 50},
       {500, 50, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
       {503, 50, L"", 400, Action::Fail, kInetInvalidServerResponse, 0, 0},
-      {302, 0, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
+      {300, 0, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
+      {305, 0, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
+      // Redirects are the engine's to follow.
+      {301, 0, L"", 0, Action::Redirect, 0, 0, 0},
+      {302, 0, L"", 400, Action::Redirect, 0, 0, 0},
+      {303, 0, L"", 0, Action::Redirect, 0, 0, 0},
+      {307, 0, L"", 0, Action::Redirect, 0, 0, 0},
+      {308, 0, L"", 0, Action::Redirect, 0, 0, 0},
   };
   for (const Case& c : cases) {
-    const ResponsePlan plan = PlanHttpResponse(c.status, c.contentLength, c.contentRange, c.resume);
+    const ResponsePlan plan = PlanHttpResponse(c.status, c.contentLength, c.contentRange, c.resume, c.known);
     const std::string where = std::to_string(c.status) + " " + N(c.contentRange) + " resume " +
-                              std::to_string(c.resume);
+                              std::to_string(c.resume) + " known " + std::to_string(c.known);
     EXPECT_EQ(plan.action, c.action) << where;
     if (c.action == Action::Fail) {
       EXPECT_EQ(plan.code, c.code) << where;
     }
-    if (c.action == Action::Read) {
+    if (c.action == Action::Read || c.action == Action::Complete) {
       EXPECT_EQ(plan.resumePoint, c.from) << where;
       EXPECT_EQ(plan.total, c.total) << where;
     }
@@ -107,6 +129,154 @@ TEST(ParseContentRange, Table) {
       EXPECT_EQ(r.length, c.length) << N(c.text);
     }
   }
+}
+
+TEST(ErrorKinds, DroppedConnections) {
+  const std::pair<uint32_t, bool> cases[] = {
+      {kInetTimeout, true},         {kInetConnectionAborted, true}, {kInetConnectionReset, true},
+      {kInetDisconnected, true},    {kWsaConnectionAborted, true},  {kWsaConnectionReset, true},
+      {kInetCannotConnect, false},  {kInetNameNotResolved, false},  {kInetInvalidServerResponse, false},
+      {10060, false},               {0, false},                     {kTransferCancelled, false},
+  };
+  for (const auto& [error, dropped] : cases) EXPECT_EQ(IsDroppedConnection(error), dropped) << error;
+}
+
+TEST(ParseUnsatisfiedRange, Table) {
+  const std::tuple<const wchar_t*, bool, uint64_t> cases[] = {
+      {L"bytes */1000", true, 1000},
+      {L" BYTES * / 7 ", true, 7},
+      {L"bytes=*/5", true, 5},
+      {L"bytes */0", true, 0},
+      {L"bytes */", false, 0},
+      {L"bytes */x", false, 0},
+      {L"bytes 0-1/2", false, 0},
+      {L"*/5", false, 0},
+      {L"bytes */99999999999999999999", false, 0},
+      {L"", false, 0},
+  };
+  for (const auto& [text, ok, length] : cases) {
+    uint64_t got = 12345;
+    EXPECT_EQ(ParseUnsatisfiedRange(text, got), ok) << N(text);
+    if (ok) EXPECT_EQ(got, length) << N(text);
+  }
+}
+
+TEST(ResolveRedirect, Table) {
+  using Outcome = RedirectTarget::Outcome;
+  const std::wstring base = L"http://host:8080/dir/sub/file.exe?x=1";
+  const std::wstring secure = L"https://host/dir/file.exe";
+  struct Case {
+    std::wstring current, location;
+    Outcome outcome;
+    std::wstring url;
+    bool downgrade = false;
+  };
+  const Case cases[] = {
+      // Absolute http and https locations, the scheme in any case.
+      {base, L"http://other/x.exe", Outcome::Follow, L"http://other/x.exe"},
+      {base, L"HTTPS://Other:443/x.exe?a=b", Outcome::Follow, L"https://Other:443/x.exe?a=b"},
+      {base, L"http://other", Outcome::Follow, L"http://other/"},
+      {base, L"http://u:p@other/x", Outcome::Follow, L"http://u:p@other/x"},
+      {base, L"http://[::1]:81/x", Outcome::Follow, L"http://[::1]:81/x"},
+      {secure, L"http://other/x.exe", Outcome::Follow, L"http://other/x.exe", true},
+      {secure, L"https://other/x.exe", Outcome::Follow, L"https://other/x.exe"},
+      {base, L"https://other/x.exe", Outcome::Follow, L"https://other/x.exe"},
+      // Relative locations.
+      {base, L"/abs/y.exe", Outcome::Follow, L"http://host:8080/abs/y.exe"},
+      {base, L"y.exe", Outcome::Follow, L"http://host:8080/dir/sub/y.exe"},
+      {base, L"../y.exe", Outcome::Follow, L"http://host:8080/dir/y.exe"},
+      {base, L"../../../../y.exe", Outcome::Follow, L"http://host:8080/y.exe"},
+      {base, L"./a/./b/../y.exe", Outcome::Follow, L"http://host:8080/dir/sub/a/y.exe"},
+      {base, L"?y=2", Outcome::Follow, L"http://host:8080/dir/sub/file.exe?y=2"},
+      {base, L"#part", Outcome::Follow, L"http://host:8080/dir/sub/file.exe?x=1"},
+      {base, L"y.exe#part", Outcome::Follow, L"http://host:8080/dir/sub/y.exe"},
+      {base, L"//cdn.test/z.exe", Outcome::Follow, L"http://cdn.test/z.exe"},
+      {secure, L"//cdn.test/z.exe", Outcome::Follow, L"https://cdn.test/z.exe"},
+      {base, L"  /spaced name.exe\t", Outcome::Follow, L"http://host:8080/spaced%20name.exe"},
+      {L"http://host", L"y.exe", Outcome::Follow, L"http://host/y.exe"},
+      {base, L"/dir/sub/file.exe?x=1", Outcome::Follow, L"http://host:8080/dir/sub/file.exe?x=1"},
+      // Other schemes and shares are never followed.
+      {base, L"file:///C:/Windows/x.exe", Outcome::NotHttp, L""},
+      {base, L"file://server/share/x.exe", Outcome::NotHttp, L""},
+      {base, L"FTP://server/x.exe", Outcome::NotHttp, L""},
+      {base, L"\\\\server\\share\\x.exe", Outcome::NotHttp, L""},
+      {base, L"/\\server\\share", Outcome::NotHttp, L""},
+      {base, L"http:\\\\server\\share", Outcome::NotHttp, L""},
+      {base, L"C:/Windows/x.exe", Outcome::NotHttp, L""},
+      {base, L"javascript:alert(1)", Outcome::NotHttp, L""},
+      // Locations that name nothing usable.
+      {base, L"", Outcome::Malformed, L""},
+      {base, L"   ", Outcome::Malformed, L""},
+      {base, L"http:/one-slash", Outcome::Malformed, L""},
+      {base, L"http:relative", Outcome::Malformed, L""},
+      {base, L"http:///no-host", Outcome::Malformed, L""},
+      {base, L"///no-host", Outcome::Malformed, L""},
+      {base, L"http://user@/x", Outcome::Malformed, L""},
+      {base, L"/a\r\nSet-Cookie: x", Outcome::Malformed, L""},
+      {base, std::wstring(L"/") + wchar_t(0x7F), Outcome::Malformed, L""},
+      {L"ftp://host/x", L"/y", Outcome::Malformed, L""},  // not from an http URL
+  };
+  for (const Case& c : cases) {
+    const RedirectTarget target = ResolveRedirect(c.current, c.location);
+    const std::string where = N(c.current) + " + " + N(c.location);
+    EXPECT_EQ(target.outcome, c.outcome) << where;
+    EXPECT_EQ(target.url, c.url) << where;
+    EXPECT_EQ(target.downgrade, c.downgrade) << where;
+  }
+}
+
+TEST(ResolveRedirect, LengthLimit) {
+  const std::wstring base = L"http://host/";
+  const std::wstring atLimit = L"/" + std::wstring(kMaxRedirectLength - 1, L'a');
+  EXPECT_EQ(ResolveRedirect(base, atLimit).outcome, RedirectTarget::Outcome::Follow);
+  EXPECT_EQ(ResolveRedirect(base, atLimit + L"a").outcome, RedirectTarget::Outcome::Malformed);
+  // Blanks around it do not count.
+  EXPECT_EQ(ResolveRedirect(base, L" " + atLimit + L" ").outcome, RedirectTarget::Outcome::Follow);
+}
+
+TEST(PlanRedirect, Table) {
+  struct Case {
+    std::wstring current, location;
+    int followed;
+    bool downgradeAllowed;
+    bool follow;
+    uint32_t code;
+    std::wstring logLine;
+  };
+  const Case cases[] = {
+      {L"http://a/x", L"/y", 0, false, true, 0, L"Redirected to:http://a/y"},
+      {L"http://a/x", L"/y", 9, false, true, 0, L"Redirected to:http://a/y"},
+      {L"http://a/x", L"/y", 10, false, false, kInetRedirectFailed,
+       L"Too many redirects (more than 10), the last to:/y"},
+      {L"http://a/x", L"/y", 11, true, false, kInetRedirectFailed,
+       L"Too many redirects (more than 10), the last to:/y"},
+      {L"http://a/x", L"file://srv/share/x.exe", 0, true, false, kInetRedirectFailed,
+       L"Redirect refused (only http and https are followed):file://srv/share/x.exe"},
+      {L"http://a/x", L"\\\\srv\\share\\x.exe", 0, true, false, kInetRedirectFailed,
+       L"Redirect refused (only http and https are followed):\\\\srv\\share\\x.exe"},
+      {L"http://a/x", L"/a\r\nb", 0, true, false, kInetRedirectFailed,
+       L"Redirect refused (not a usable location):/a??b"},
+      {L"https://a/x", L"http://b/y", 0, false, false, kInetHttpsToHttpOnRedirect,
+       L"Redirect refused (from https to http, and no digest checks the file):http://b/y"},
+      {L"https://a/x", L"http://b/y", 0, true, true, 0, L"Redirected from https to http:http://b/y"},
+      {L"http://a/x", L"https://b/y", 0, false, true, 0, L"Redirected to:https://b/y"},
+  };
+  for (const Case& c : cases) {
+    const RedirectStep step = PlanRedirect(c.current, c.location, c.followed, c.downgradeAllowed);
+    const std::string where = N(c.location) + " after " + std::to_string(c.followed);
+    EXPECT_EQ(step.follow, c.follow) << where;
+    EXPECT_EQ(step.code, c.code) << where;
+    EXPECT_EQ(step.logLine, c.logLine) << where;
+    if (c.follow) EXPECT_FALSE(step.url.empty()) << where;
+  }
+}
+
+TEST(PrintableForLog, ControlCharactersAndLength) {
+  EXPECT_EQ(PrintableForLog(L"plain"), L"plain");
+  EXPECT_EQ(PrintableForLog(L"a\r\nb\tc"), L"a??b?c");
+  EXPECT_EQ(PrintableForLog(std::wstring(512, L'x')), std::wstring(512, L'x'));
+  EXPECT_EQ(PrintableForLog(std::wstring(513, L'x')), std::wstring(512, L'x') + L"...");
+  EXPECT_EQ(PrintableForLog(L"abcdef", 3), L"abc...");
 }
 
 TEST(ParseRealm, Table) {

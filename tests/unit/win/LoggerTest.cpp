@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 #include "TestFolder.h"
@@ -19,8 +20,10 @@ std::wstring Text(const std::vector<unsigned char>& bytes, size_t from = 0) {
 struct Env {
   std::wstring programData, modulePath, userTemp;
   std::vector<std::wstring> debug;
+  std::function<void(HANDLE)> flush;  // default: the system's
   Logger::Environment Make() {
     Logger::Environment e;
+    if (flush) e.flushFile = flush;
     e.programDataFolder = [this] { return programData; };
     e.modulePath = [this] { return modulePath; };
     e.userTempFolder = [this] { return userTemp; };
@@ -195,6 +198,57 @@ TEST(Logger, PathLongerThanWindowsAcceptsIsNotTried) {
   log.SetLogFile(L"C:\\" + std::wstring(40000, L'l') + L".log");
   log.WriteLine(L"line");
   EXPECT_EQ(log.CurrentPath(), dir / L"pd\\CORVANE_LOGS\\long.LOG");
+}
+
+// Lines are written at once, one write each; the file is flushed to disk only
+// after the lines that matter, and the content is what it always was.
+TEST(Logger, FlushesAfterLaunchRestartErrorAndClosingLinesOnly) {
+  TestFolder dir;
+  const std::wstring path = dir / L"flush.log";
+  Env env;
+  std::vector<std::wstring> flushedAfter;  // the file's text at each flush
+  env.flush = [&](HANDLE file) {
+    ::FlushFileBuffers(file);
+    flushedAfter.push_back(Text(ReadBytes(path), 2));
+  };
+  auto endsWith = [](const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+  };
+  Logger log(env.Make());
+  log.SetLogFile(path);
+  const std::wstring lines[] = {
+      L"Searching for:A",       L"Starting download of:A", L"Download failed. Error:12029",
+      L"Starting download of:B", L"Download completed succesfully.", L"Downloaded file was accepted.",
+      L"Launching file:Z:\\b.exe", L"Return code of launched file:0", L"Rebooting machine...",
+  };
+  size_t sizeBefore = 0;
+  for (const std::wstring& line : lines) {
+    log.WriteLine(line);
+    // Written at once, not held in the process.
+    const size_t size = ReadBytes(path).size();
+    EXPECT_EQ(size, sizeBefore == 0 ? size : sizeBefore + (20 + line.size() + 2) * 2) << ToUtf8(line);
+    sizeBefore = size;
+  }
+  log.Finish(true);
+
+  ASSERT_EQ(flushedAfter.size(), 4u);
+  EXPECT_TRUE(endsWith(flushedAfter[0], L"-Download failed. Error:12029\r\n"));
+  EXPECT_TRUE(endsWith(flushedAfter[1], L"-Launching file:Z:\\b.exe\r\n"));
+  EXPECT_TRUE(endsWith(flushedAfter[2], L"-Rebooting machine...\r\n"));
+  EXPECT_TRUE(endsWith(flushedAfter[3], L"-=====================End of Log=====================\r\n\r\n"));
+  // Byte for byte the layout of every run before: stamp, "-", text, CR LF.
+  const std::wstring text = Text(ReadBytes(path), 2);
+  std::wstring body = text.substr(text.find(L"\r\n\r\n", text.find(L"CPU: ")) + 4);
+  for (const std::wstring& line : lines) {
+    const size_t eol = body.find(L"\r\n");
+    ASSERT_NE(eol, std::wstring::npos);
+    std::wsmatch m;
+    const std::wstring first = body.substr(0, eol);
+    ASSERT_TRUE(std::regex_match(first, m, kStampedLine)) << ToUtf8(first);
+    EXPECT_EQ(m[1].str(), line);
+    body.erase(0, eol + 2);
+  }
+  EXPECT_EQ(body.substr(20), L"=====================End of Log=====================\r\n\r\n");
 }
 
 constexpr int kThreads = 4, kLines = 50;

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "acquisition/Acceptance.h"
+#include "acquisition/Md5.h"
 #include "acquisition/PrerequisiteRunner.h"
 #include "acquisition/Sha256.h"
 #include "chainer/ChainingRun.h"
@@ -93,6 +94,9 @@ TEST(VerifyFile, SizeMd5AndSha256) {
        Acceptance::WrongSizeOrMd5},
       {"md5_wrong", "abc", {0, L"00000000000000000000000000000000", std::nullopt},
        Acceptance::WrongSizeOrMd5},
+      // Several 65536-byte read blocks, the last one short.
+      {"md5_200000_bytes", std::string(200000, 'm'),
+       {200000, L"1bcbd655125f93594c930fe0deb88129", std::nullopt}, Acceptance::Accepted},
       {"empty_file_md5_of_empty", "", {0, L"d41d8cd98f00b204e9800998ecf8427e", std::nullopt},
        Acceptance::WrongSizeOrMd5},
       {"sha256_abc", "abc", {3, L"900150983cd24fb0d6963f7d28e17f72", kAbcSha256}, Acceptance::Accepted},
@@ -115,6 +119,13 @@ TEST(VerifyFile, SizeMd5AndSha256) {
     const AcceptanceResult result = VerifyFile(path, c.expected);
     EXPECT_EQ(result.verdict, c.verdict) << c.name;
     EXPECT_EQ(result.error, 0u) << c.name;
+    // The digest the transfer took while writing the same bytes decides the
+    // same way.
+    WrittenDigests written;
+    written.known = true;
+    written.bytes = c.content.size();
+    written.md5 = Md5HexOf(c.content.data(), c.content.size());
+    EXPECT_EQ(VerifyFile(path, c.expected, written).verdict, c.verdict) << c.name << " (written)";
   }
   EXPECT_EQ(VerifyFile(dir / L"missing.bin", {3, L"", std::nullopt}).verdict,
             Acceptance::WrongSizeOrMd5);
@@ -294,6 +305,45 @@ TEST(PrerequisiteRunner, TargetLongerThanWindowsAcceptsFailsBeforeAnyCall) {
   EXPECT_EQ(runner.TransferOne(0), 5u);
   EXPECT_EQ(runner.context.lastTransferResult, static_cast<uint32_t>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_TRUE(runner.context.foldersCreated.empty());
+}
+
+// A file that changed after it was written: the written digest is not taken
+// for a file of another length (the file is read instead), and a file that is
+// gone fails as it does when read.
+TEST(PrerequisiteRunner, WrittenDigestOnlyForTheFileAsWritten) {
+  TestFolder dir;
+  const std::wstring md5 = L"900150983cd24fb0d6963f7d28e17f72";  // "abc"
+  WrittenDigests written;
+  written.known = true;
+  written.bytes = 3;
+  written.md5 = "900150983cd24fb0d6963f7d28e17f72";
+  const std::wstring path = dir / L"f.bin";
+  struct Case {
+    const char* name;
+    const char* content;  // nullptr: no file
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"as written", "abc", true},
+      {"grown", "abcd", false},
+      {"cut", "ab", false},
+      {"emptied", "", false},
+      {"gone", nullptr, false},
+      // Rewritten in place with as many bytes: not noticed, as it is not when
+      // it happens after a file was read. Whoever can write the download
+      // folder can change the file at any time before it runs.
+      {"same length, other bytes", "abd", true},
+  };
+  for (const Case& c : cases) {
+    DeleteFileW(path.c_str());
+    if (c.content != nullptr) WriteBytes(path, c.content);
+    EXPECT_EQ(VerifyFile(path, {0, md5, std::nullopt}, written).verdict == Acceptance::Accepted,
+              c.accepted)
+        << c.name;
+  }
+  // Without an MD5 to check the written digest plays no part.
+  WriteBytes(path, "abcd");
+  EXPECT_EQ(VerifyFile(path, {4, L"", std::nullopt}, written).verdict, Acceptance::Accepted);
 }
 
 TEST(PrerequisiteRunner, DestructionRemovesDownloadsAndCreatedFolders) {

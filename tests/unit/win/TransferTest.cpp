@@ -162,36 +162,4 @@ TEST(TransferFailures, UrlThatCannotBeCracked) {
   EXPECT_EQ(observer.errors[0].second, rc);
 }
 
-TEST(Md5OfFileForAcceptance, Table) {
-  TestFolder folder;
-  WriteBytes(folder / L"abc.txt", "abc");
-  WriteBytes(folder / L"empty.txt", "");
-  const std::string big = Pattern(200'000);  // several 65536-byte blocks
-  WriteBytes(folder / L"big.bin", big);
-  const std::pair<std::wstring, std::string> cases[] = {
-      {folder / L"abc.txt", "900150983cd24fb0d6963f7d28e17f72"},
-      {folder / L"big.bin", Md5HexOf(big.data(), big.size())},
-      {folder / L"empty.txt", ""},  // an empty file has no acceptable digest
-      {folder / L"missing.txt", ""},
-      {folder.path(), ""},
-  };
-  for (const auto& [path, digest] : cases) {
-    std::string got = "unchanged";
-    EXPECT_EQ(Md5OfFileForAcceptance(path, got), !digest.empty()) << ToUtf8(path);
-    if (!digest.empty()) EXPECT_EQ(got, digest) << ToUtf8(path);
-  }
-}
-
-TEST(Md5OfFileForAcceptance, ReadsAFileAnotherProgramIsWriting) {
-  TestFolder folder;
-  WriteBytes(folder / L"abc.txt", "abc");
-  HANDLE writer = CreateFileW((folder / L"abc.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  std::string got;
-  EXPECT_TRUE(Md5OfFileForAcceptance(folder / L"abc.txt", got));
-  EXPECT_EQ(got, "900150983cd24fb0d6963f7d28e17f72");
-  CloseHandle(writer);
-}
-
 }  // namespace
