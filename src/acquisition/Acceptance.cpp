@@ -74,11 +74,13 @@ std::optional<uint64_t> LengthForDigest(const std::wstring& longPath) {
 
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
                             const WrittenDigests& written) {
-  if (!written.known || written.bytes == 0 || !NeedsMd5(expected))
-    return VerifyFile(path, expected, nullptr);
-  if (LengthForDigest(ToLongPathForm(path)) != written.bytes) return VerifyFile(path, expected, nullptr);
   FileDigests known;
-  known.md5 = written.md5;
+  if (written.known && written.bytes != 0) {
+    if (NeedsMd5(expected) && !written.md5.empty()) known.md5 = written.md5;
+    if (NeedsSha256(expected) && !written.sha256.empty()) known.sha256 = written.sha256;
+  }
+  if ((!known.md5 && !known.sha256) || LengthForDigest(ToLongPathForm(path)) != written.bytes)
+    return VerifyFile(path, expected, nullptr);
   return VerifyFile(path, expected, &known);
 }
 

@@ -158,9 +158,9 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   // With a digest to check, it is computed from the bytes as they are
   // written, and a redirect from https to http may be followed: the digest
   // decides about the file.
-  const bool digestChecked = !list.At(item.index).MD5.empty();
-  transfer.ComputeDigestWhileWriting(digestChecked);
-  transfer.AllowHttpsToHttpRedirects(digestChecked);
+  const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
+  transfer.ComputeDigestsWhileWriting(NeedsMd5(expected), NeedsSha256(expected));
+  transfer.AllowHttpsToHttpRedirects(NeedsMd5(expected) || NeedsSha256(expected));
   transfer.SetLogLine(&WriteLine);
   context.lastTransferResult = transfer.Download(item.url, item.localPath);
   if (context.lastTransferResult != 0) return 5;

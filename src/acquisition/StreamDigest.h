@@ -18,13 +18,14 @@ namespace prereq {
 // written.
 struct WrittenDigests {
   bool known = false;  // false: the file was copied, nothing was asked for,
-                       // or a digest could not be computed
+                       // or no digest could be computed
   uint64_t bytes = 0;  // the length of the file
-  std::string md5;     // 32 lower-case hexadecimal characters
+  std::string md5;     // 32 lower-case hexadecimal characters; empty: not computed
+  std::string sha256;  // 64 lower-case hexadecimal characters; empty: not computed
 };
 
 // Takes the bytes of a file in order. Every digest the download computes is
-// one of these (MD5 now; a system hash object can be fed at the same place).
+// one of these: MD5 here, SHA-256 through the system's hash functions.
 class DigestSink {
  public:
   virtual ~DigestSink() = default;

@@ -3,8 +3,10 @@
 #include <winnetwk.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
+#include "acquisition/Sha256.h"
 #include "platform/core/PathForms.h"
 
 namespace prereq {
@@ -149,6 +151,18 @@ struct Transfer::AsyncState {
 namespace {
 
 using AsyncState = Transfer::AsyncState;
+
+// The system's SHA-256 over the bytes as they are written.
+class Sha256Sink : public DigestSink {
+ public:
+  bool ok() const { return sha256_.ok(); }
+  void Update(const uint8_t* data, size_t size) override { sha256_.Update(data, size); }
+  // 64 lower-case hexadecimal characters; empty when the system failed.
+  std::string FinishHex() { return sha256_.FinishHex(); }
+
+ private:
+  Sha256 sha256_;
+};
 
 // The live states by id. Callbacks run under its lock, so a state that has
 // left the registry is never touched again.
@@ -1027,15 +1041,22 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
     if (Cancelled()) return kTransferCancelled;
     return Report(rc);
   }
-  // The second chunk only serves hashing alongside the next reads.
-  for (int k = 0; k < (computeDigest_ ? 2 : 1); ++k)
-    if (!async_->chunks[k]) async_->chunks[k].reset(new uint8_t[kChunkCapacity]);
-
   Md5Sink md5;
+  std::unique_ptr<Sha256Sink> sha256;
   StreamDigest digest;
-  bool digestValid = computeDigest_;
-  if (computeDigest_) digest.AddSink(&md5);
-  PartWriter writer(part.get(), async_->chunks, digest, computeDigest_);
+  if (computeMd5_) digest.AddSink(&md5);
+  if (computeSha256_) {
+    sha256 = std::make_unique<Sha256Sink>();
+    // Without the system's SHA-256 the acceptance check finds out itself.
+    if (sha256->ok()) digest.AddSink(sha256.get());
+    else sha256.reset();
+  }
+  const bool hashing = digest.HasSinks();
+  bool digestValid = hashing;
+  // The second chunk only serves hashing alongside the next reads.
+  for (int k = 0; k < (hashing ? 2 : 1); ++k)
+    if (!async_->chunks[k]) async_->chunks[k].reset(new uint8_t[kChunkCapacity]);
+  PartWriter writer(part.get(), async_->chunks, digest, hashing);
   if (resumePoint != 0) {
     // The digest covers the part's bytes first. Then the data continues
     // exactly at the resume point, whatever the file grew to since its size
@@ -1079,9 +1100,10 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   part.reset();
   digest.Finish();
   if (digestValid && digest.Bytes() == written) {
-    written_.known = true;
     written_.bytes = written;
-    written_.md5 = md5.FinalHex();
+    if (computeMd5_) written_.md5 = md5.FinalHex();
+    if (sha256) written_.sha256 = sha256->FinishHex();  // empty when it failed
+    written_.known = !written_.md5.empty() || !written_.sha256.empty();
   }
   const uint32_t rc = PutPartInPlace();
   if (rc != 0) written_ = {};

@@ -46,9 +46,13 @@ class Transfer {
   void SetExpectedSize(uint32_t size) { expectedSize_ = size; }
   // The value of an "Accept-Encoding" request header; empty = none.
   void SetAcceptEncoding(const std::wstring& value) { acceptEncoding_ = value; }
-  // Computes the MD5 digest of the target while it is written (on a resumed
-  // download, first over the part file's bytes); WrittenDigest() gives it.
-  void ComputeDigestWhileWriting(bool on) { computeDigest_ = on; }
+  // Computes the MD5 and/or SHA-256 digest of the target while it is written
+  // (on a resumed download, first over the part file's bytes);
+  // WrittenDigest() gives them.
+  void ComputeDigestsWhileWriting(bool md5, bool sha256) {
+    computeMd5_ = md5;
+    computeSha256_ = sha256;
+  }
   // Follows a redirect from https to http (logged). Without it such a
   // redirect ends the transfer with 12040: only a digest checked afterwards
   // makes a file fetched in the clear trustworthy.
@@ -130,7 +134,8 @@ class Transfer {
   bool resumable_ = true;
   uint32_t httpStatus_ = 0;
 
-  bool computeDigest_ = false;
+  bool computeMd5_ = false;
+  bool computeSha256_ = false;
   bool downgradeAllowed_ = false;
   LogLineFn logLine_ = nullptr;
   WrittenDigests written_;

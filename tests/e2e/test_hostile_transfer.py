@@ -54,8 +54,8 @@ class Run:
         return sorted(p.name for p in dl.rglob("*")) if dl.exists() else []
 
 
-def run_download(setup, url, *, md5=None, size=None, mandatory=True, keep=False, part=None,
-                 name="pkg.exe") -> Run:
+def run_download(setup, url, *, md5=None, sha256=None, size=None, mandatory=True, keep=False,
+                 part=None, name="pkg.exe") -> Run:
     dl = setup.folder / "dl"
     if part is not None:
         dl.mkdir(parents=True, exist_ok=True)
@@ -67,6 +67,8 @@ def run_download(setup, url, *, md5=None, size=None, mandatory=True, keep=False,
         prereq["Options"] = "m"
     if md5:
         prereq["MD5"] = md5
+    if sha256:
+        prereq["SHA256"] = sha256
     if size is not None:
         prereq["ExactSize"] = size
     lines = ["[GeneralOptions]", "Options=q", f"DownloadFolder={setup.win(dl)}"]
@@ -222,12 +224,15 @@ def test_complete_part_is_put_in_place_and_checked(prefix, make_setup, http, pac
 # The digest taken while writing decides as reading the file would
 
 
+@pytest.mark.parametrize("digest", ["MD5", "SHA256"])
 @pytest.mark.parametrize("case", ["resumed", "resumed-wrong-bytes", "dropped", "dropped-reset",
                                   "range-ignored"])
-def test_digest_while_writing_decides_as_reading_would(prefix, make_setup, http, package, case):
+def test_digest_while_writing_decides_as_reading_would(prefix, make_setup, http, package, case,
+                                                       digest):
     data = package + bytes(range(256)) * 4000  # a program with a tail of data, ~1.3 MB
-    md5 = hashlib.md5(data).hexdigest()
-    path = f"/{prefix.arch}/digest-{case}/pkg.exe"
+    checks = ({"md5": hashlib.md5(data).hexdigest()} if digest == "MD5"
+              else {"sha256": hashlib.sha256(data).hexdigest().upper()})
+    path = f"/{prefix.arch}/digest-{case}-{digest}/pkg.exe"
     part = None
     if case == "resumed":
         http.add(path, Resource(data))
@@ -244,12 +249,13 @@ def test_digest_while_writing_decides_as_reading_would(prefix, make_setup, http,
         part = b"\xee" * 500_000
 
     setup = make_setup(prefix)
-    run = run_download(setup, http.url(path), md5=md5, size=len(data), keep=True, part=part)
+    run = run_download(setup, http.url(path), size=len(data), keep=True, part=part, **checks)
 
     final = setup.folder / "dl" / "pkg.exe"
     if case == "resumed-wrong-bytes":
         # Reading the file would give the digest of what is in it: wrong.
-        assert "Downloaded file was rejected.(Invalid size or MD5)." in run.lines, run.lines
+        reason = "(Invalid size or MD5)." if digest == "MD5" else "(Invalid SHA256)."
+        assert "Downloaded file was rejected." + reason in run.lines, run.lines
         assert not final.exists() and not run.launched
     else:
         assert "Downloaded file was accepted." in run.lines, run.lines

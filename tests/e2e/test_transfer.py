@@ -422,11 +422,12 @@ def test_written_digest_is_the_digest_of_the_file(prefix, http, ftp, tmp_path, u
             part_of(target).write_bytes(b"\x5a" * 700_000)
         url = http.add(unique_path(), resource)
 
-    run = fetch(prefix, url, target, "--md5", "--quiet")
+    run = fetch(prefix, url, target, "--md5", "--sha256", "--quiet")
 
     assert run.result == 0, str(run)
     written = target.read_bytes()
     assert f"written-md5={hashlib.md5(written).hexdigest()} bytes={len(written)}" in run.lines, str(run)
+    assert f"written-sha256={hashlib.sha256(written).hexdigest()}" in run.lines, str(run)
     expected = b"\x5a" * 1_300_000 + data[1_300_000:] if case == "resumed-other-bytes" else data
     assert written == expected
 
@@ -435,8 +436,9 @@ def test_written_digest_unknown_for_a_file_url_copy(prefix, tmp_path):
     source = tmp_path / "src.bin"
     source.write_bytes(payload(10_000, 33))
     url = "file:///" + to_windows(source).replace("\\", "/")
-    run = fetch(prefix, url, tmp_path / "x.bin", "--md5")
+    run = fetch(prefix, url, tmp_path / "x.bin", "--md5", "--sha256")
     assert run.result == 0 and "written-md5=unknown" in run.lines, str(run)
+    assert "written-sha256=unknown" in run.lines, str(run)
 
 
 # --------------------------------------------------------------------------

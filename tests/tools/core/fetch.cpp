@@ -21,6 +21,8 @@
 //     --md5                   compute the digest while writing; prints
 //                             "written-md5=<hex> bytes=<n>" or
 //                             "written-md5=unknown" before the result
+//     --sha256                the same for SHA-256: "written-sha256=<hex>"
+//                             or "written-sha256=unknown"
 //     --allow-downgrade       follow redirects from https to http
 // The engine's own log lines (redirects) are printed as "log <line>".
 #include <windows.h>
@@ -127,7 +129,7 @@ bool SplitCredentials(const std::wstring& text, std::pair<std::wstring, std::wst
 int wmain(int argc, wchar_t** argv) {
   PrintingObserver observer;
   PrintingProvider provider;
-  bool useProvider = false, useObserver = true, md5 = false, downgrade = false;
+  bool useProvider = false, useObserver = true, md5 = false, sha256 = false, downgrade = false;
   int again = -1;
   uint32_t expected = 0;
   std::wstring acceptEncoding;
@@ -153,6 +155,7 @@ int wmain(int argc, wchar_t** argv) {
     else if (arg == L"--quiet") observer.quiet = true;
     else if (arg == L"--again" && hasValue) again = static_cast<int>(ParseCode(argv[++i]));
     else if (arg == L"--md5") md5 = true;
+    else if (arg == L"--sha256") sha256 = true;
     else if (arg == L"--allow-downgrade") downgrade = true;
 
     else if (count < 2 && arg.rfind(L"--", 0) != 0) positional[count++] = arg;
@@ -179,15 +182,19 @@ int wmain(int argc, wchar_t** argv) {
       Transfer transfer(useObserver ? &observer : nullptr, useProvider ? &provider : nullptr);
       if (expected != 0) transfer.SetExpectedSize(expected);
       if (!acceptEncoding.empty()) transfer.SetAcceptEncoding(acceptEncoding);
-      transfer.ComputeDigestWhileWriting(md5);
+      transfer.ComputeDigestsWhileWriting(md5, sha256);
       transfer.AllowHttpsToHttpRedirects(downgrade);
       transfer.SetLogLine([](std::wstring_view line) { Line(L"log " + std::wstring(line)); });
       observer.startTick = ::GetTickCount();
       result = transfer.Download(positional[0], positional[1]);
+      const WrittenDigests& digest = transfer.WrittenDigest();
       if (md5) {
-        const WrittenDigests& digest = transfer.WrittenDigest();
         Line(digest.known ? L"written-md5=" + FromUtf8(digest.md5) + L" bytes=" + std::to_wstring(digest.bytes)
                           : std::wstring(L"written-md5=unknown"));
+      }
+      if (sha256) {
+        Line(digest.known && !digest.sha256.empty() ? L"written-sha256=" + FromUtf8(digest.sha256)
+                                                    : std::wstring(L"written-sha256=unknown"));
       }
     }
     Line(L"progress-sum=" + std::to_wstring(observer.progressSum));

@@ -344,6 +344,15 @@ TEST(PrerequisiteRunner, WrittenDigestOnlyForTheFileAsWritten) {
   // Without an MD5 to check the written digest plays no part.
   WriteBytes(path, "abcd");
   EXPECT_EQ(VerifyFile(path, {4, L"", std::nullopt}, written).verdict, Acceptance::Accepted);
+  // The SHA-256 taken while writing stands in the same way.
+  WrittenDigests sha;
+  sha.known = true;
+  sha.bytes = 3;
+  sha.sha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+  WriteBytes(path, "abd");  // as many bytes: the written digest decides
+  EXPECT_EQ(VerifyFile(path, {0, L"", kAbcSha256}, sha).verdict, Acceptance::Accepted);
+  WriteBytes(path, "abcd");  // another length: the file is read
+  EXPECT_EQ(VerifyFile(path, {0, L"", kAbcSha256}, sha).verdict, Acceptance::WrongSha256);
 }
 
 TEST(PrerequisiteRunner, DestructionRemovesDownloadsAndCreatedFolders) {
