@@ -120,13 +120,24 @@ void PrerequisiteRunner::RefreshPresent(size_t index) {
   p.present = IsPresent(p, list.DownloadFolder());
 }
 
+std::wstring PrerequisiteRunner::DownloadTargetPath(size_t index) const {
+  const Prerequisite& p = list.At(index);
+  return TargetPath(context.downloadFolder, p.Location, p.Folder);
+}
+
+AcceptanceResult PrerequisiteRunner::JudgePresentFile(size_t index, std::wstring& path) const {
+  const Prerequisite& p = list.At(index);
+  if (!FileUrlLocalPath(p.Location, path)) path = DownloadTargetPath(index);
+  return VerifyFile(path, ExpectedFileOf(p));
+}
+
 bool PrerequisiteRunner::CheckPresentFile(size_t index) {
   Prerequisite& p = list.At(index);
   std::wstring path;
-  const bool fileUrl = FileUrlLocalPath(p.Location, path);
-  if (!fileUrl) path = TargetPath(context.downloadFolder, p.Location, p.Folder);
+  const AcceptanceResult result = JudgePresentFile(index, path);
+  std::wstring urlPath;
+  const bool fileUrl = FileUrlLocalPath(p.Location, urlPath);
   WriteLine(L"Checking present file:" + path);
-  const AcceptanceResult result = VerifyFile(path, ExpectedFileOf(p));
   CheckedFile& checked = checkedFiles[index];
   checked.path = path;
   checked.accepted = result.verdict == Acceptance::Accepted;

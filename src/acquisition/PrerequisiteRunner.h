@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/Acceptance.h"
 #include "acquisition/PackagedFiles.h"
 #include "acquisition/StreamDigest.h"
 #include "chainer/Configuration.h"
@@ -76,6 +77,11 @@ class PrerequisiteRunner : public RebootDecider {
   // verdict and records it. A rejected file in the download folder is
   // deleted and the present flag cleared. True when accepted.
   bool CheckPresentFile(size_t index);
+  // The check of CheckPresentFile alone: nothing is logged, recorded or
+  // deleted. `path` is the file judged.
+  AcceptanceResult JudgePresentFile(size_t index, std::wstring& path) const;
+  // Where a download of the prerequisite goes in the download folder.
+  std::wstring DownloadTargetPath(size_t index) const;
 
   // 0, or 1603 when a mandatory download failed or a file was rejected.
   uint32_t DownloadPass(ProgressObserver* observer);

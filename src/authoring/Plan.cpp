@@ -172,10 +172,26 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
   ResultStore store;
   StatusWindow statusWindow;
   PrerequisiteRunner runner(list, packagedFiles, statusWindow, store);
+  // A present file runs only once it passes the check a download gets; one
+  // that fails is downloaded again. The plan judges it the same way, but
+  // deletes and logs nothing.
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (runner.Action(i) != PrerequisiteAction::RunPresentFile) continue;
+    std::wstring path;
+    const bool accepted = runner.JudgePresentFile(i, path).verdict == Acceptance::Accepted;
+    runner.checkedFiles[i] = {accepted, path};
+  }
   PrereqList afterDownloads = list;
-  for (size_t i = 0; i < list.Count(); ++i)
-    if (runner.Action(i) == PrerequisiteAction::Download) afterDownloads.At(i).present = true;
   PrerequisiteRunner installer(afterDownloads, packagedFiles, statusWindow, store);
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (runner.Action(i) == PrerequisiteAction::Download) {
+      // As if accepted: the file the download leaves.
+      afterDownloads.At(i).present = true;
+      installer.checkedFiles[i] = {true, runner.DownloadTargetPath(i)};
+    } else if (auto checked = runner.checkedFiles.find(i); checked != runner.checkedFiles.end()) {
+      installer.checkedFiles[i] = checked->second;
+    }
+  }
   installer.BuildLaunchList();
   const CommandLineField field = ChooseCommandLineField(list.general.Options);
   const std::wstring fieldKey = field == CommandLineField::BasicUi ? L"BasicUiCommandLine"
@@ -232,8 +248,7 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
     out.actionText = ActionName(out.action);
     if (action == PrerequisiteAction::Download || action == PrerequisiteAction::OpenSite)
       out.url = p.Location;
-    if (action == PrerequisiteAction::Download)
-      out.target = TargetPath(runner.context.downloadFolder, p.Location, p.Folder);
+    if (action == PrerequisiteAction::Download) out.target = runner.DownloadTargetPath(i);
     for (const LaunchItem& item : installer.launcher.launchList) {
       if (item.prereqIndex != i) continue;
       out.runPath = item.path;

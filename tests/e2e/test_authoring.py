@@ -355,3 +355,33 @@ def test_stamped_copies_are_titled_with_the_product_name(prefix32, tmp_path, dis
     assert window_title(prefix, plain, plain.parent) == [f"{to_windows(plain)} Setup"]
     assert window_title(prefix, linux, linux.parent) == ["Acme Tools Setup"]
     assert window_title(prefix, system, system.parent) == ["Acme Tools Setup"]
+
+
+def test_plan_judges_present_files_as_a_run_does_and_deletes_nothing(prefix32, make_setup):
+    # Files already in the download folder run only when they pass their
+    # check; one that fails is downloaded again. The plan says so, and leaves
+    # both files where they are (a run would delete the failing one).
+    setup = make_setup(prefix32)
+    dl = setup.folder / "dl"
+    dl.mkdir()
+    (dl / "good.exe").write_bytes(b"abc")
+    (dl / "stale.exe").write_bytes(b"abd")
+    missing = {"searches": [{"SearchType": 5,
+                             "SearchString": r"HKCU\Software\PrereqPlanE2E\NoSuchKey"}]}
+    prereqs = [
+        {"DisplayName": "Good", "Url": "http://127.0.0.1:9/good.exe", "ExactSize": 3,
+         "MD5": "900150983cd24fb0d6963f7d28e17f72", **missing},
+        {"DisplayName": "Stale", "Url": "http://127.0.0.1:9/stale.exe", "ExactSize": 3,
+         "MD5": "900150983cd24fb0d6963f7d28e17f72", **missing},
+    ]
+    write_config(setup, prereqs, options="q")
+
+    planned = {p["displayName"]: p for p in plan(prefix32, setup)["prerequisites"]}
+
+    good, stale = planned["Good"]["action"], planned["Stale"]["action"]
+    assert good["name"] == "run the file already downloaded", good
+    assert good["run"] == setup.win(dl / "good.exe")
+    assert stale["name"] == "download, then run", stale
+    assert stale["target"] == stale["run"] == setup.win(dl / "stale.exe")
+    assert (dl / "good.exe").read_bytes() == b"abc"
+    assert (dl / "stale.exe").read_bytes() == b"abd"
