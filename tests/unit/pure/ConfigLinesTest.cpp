@@ -175,7 +175,7 @@ TEST(LoadOutcome, SaysWhyTheListEnded) {
     EXPECT_EQ(list.Count(), c.loaded) << c.name;
     EXPECT_EQ(outcome.stop, c.stop) << c.name;
     EXPECT_EQ(outcome.appNumber, c.app) << c.name;
-    if (c.stop == LoadStop::SearchWithoutString) EXPECT_EQ(outcome.searchNumber, c.search) << c.name;
+    if (c.stop == LoadStop::SearchWithoutString) { EXPECT_EQ(outcome.searchNumber, c.search) << c.name; }
   }
 }
 

@@ -114,8 +114,8 @@ TEST(Lint, LinesAreCountedAsAnEditorCountsThem) {
   const std::vector<Finding> f = Lint(text);
   ASSERT_TRUE(Has(f, Severity::Warning, L"lone LF")) << Dump(f).size();
   for (const Finding& finding : f) {
-    if (finding.text.find(L"lone LF") != std::wstring::npos) EXPECT_EQ(finding.line, 4u);
-    if (finding.text.find(L"NoSuchKey") != std::wstring::npos) EXPECT_EQ(finding.line, 5u);
+    if (finding.text.find(L"lone LF") != std::wstring::npos) { EXPECT_EQ(finding.line, 4u); }
+    if (finding.text.find(L"NoSuchKey") != std::wstring::npos) { EXPECT_EQ(finding.line, 5u); }
   }
 }
 

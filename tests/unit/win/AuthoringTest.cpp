@@ -19,6 +19,7 @@
 #include "evaluation/FolderProperties.h"
 #include "evaluation/FolderPropertyNames.h"
 #include "platform/core/WinText.h"
+#include "resources/resource.h"
 
 using namespace prereq;
 
@@ -120,10 +121,26 @@ std::vector<uint8_t> Icon16() {
   return file;
 }
 
+// The RT_ICON images that no icon group names.
+size_t DropOrphanIcons(std::vector<Resource>& resources) {
+  std::vector<uint16_t> named;
+  for (const Resource& r : resources)
+    if (!r.type.isName && r.type.id == 14 && r.data.size() >= 6)
+      for (size_t i = 0, n = r.data[4] | r.data[5] << 8; i < n && 6 + i * 14 + 14 <= r.data.size(); ++i)
+        named.push_back(static_cast<uint16_t>(r.data[6 + i * 14 + 12] | r.data[6 + i * 14 + 13] << 8));
+  return std::erase_if(resources, [&](const Resource& r) {
+    return !r.type.isName && r.type.id == 3 && !r.name.isName &&
+           std::find(named.begin(), named.end(), r.name.id) == named.end();
+  });
+}
+
 // A copy of this executable stamped by the PE writer and one stamped by the
 // system's resource update functions: the system reads the same product name
 // from both, the program's own product-name reading too, both still load as
-// images, and both hold the same resources.
+// images with the new icon under the program's icon name, and both hold the
+// same resources. Wine's UpdateResource does not delete resources that are
+// in the file already, so the system's copy may keep the old icon images
+// unnamed; the PE writer's copy must not.
 TEST(PeResourcesOnWindows, BothStampsGiveTheSameResources) {
   TestFolder folder;
   const std::wstring self = GetModulePath();
@@ -157,10 +174,23 @@ TEST(PeResourcesOnWindows, BothStampsGiveTheSameResources) {
     EXPECT_EQ(product, request.productName);
     HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module, nullptr);
-    EXPECT_NE(::LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0), nullptr);
+    HICON icon = static_cast<HICON>(
+        ::LoadImageW(module, MAKEINTRESOURCEW(IDI_PROGRAM), IMAGE_ICON, 16, 16, 0));
+    EXPECT_NE(icon, nullptr);
+    ICONINFO info{};
+    if (icon != nullptr && ::GetIconInfo(icon, &info)) {
+      BITMAP bitmap{};
+      ::GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+      EXPECT_EQ(bitmap.bmWidth, 16);
+      if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+      if (info.hbmMask != nullptr) ::DeleteObject(info.hbmMask);
+    }
+    if (icon != nullptr) ::DestroyIcon(icon);
     ::FreeLibrary(module);
     std::vector<Resource> resources;
     ASSERT_TRUE(ReadResources(ReadAll(path), resources, error)) << ToUtf8(error);
+    const size_t orphans = DropOrphanIcons(resources);
+    if (path == portable) EXPECT_EQ(orphans, 0u);
     std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
       return std::tie(a.type.isName, a.type.id, a.type.name, a.name.isName, a.name.id, a.name.name,
                       a.language) < std::tie(b.type.isName, b.type.id, b.type.name, b.name.isName,
