@@ -9,6 +9,7 @@
 #include "logging/Logger.h"
 #include "platform/core/ExceptionHandling.h"
 #include "platform/core/ExceptionPresenter.h"
+#include "platform/core/Handles.h"
 #include "ui/StatusWindow.h"
 
 #ifdef PREREQ_TEST_HOOKS
@@ -112,6 +113,9 @@ void InstallTestFailures() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before the first library is loaded by name (version, msi and mpr are
+  // loaded on first use).
+  prereq::LoadLibrariesFromSystemFolderOnly();
   prereq::InstallProcessGuards();
 #ifdef PREREQ_TEST_HOOKS
   InstallTestFailures();

@@ -25,6 +25,12 @@ Library LoadSystemLibrary(const wchar_t* fileName) {
   return Library(::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
+void LoadLibrariesFromSystemFolderOnly() {
+  using SetDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  static const auto setDirectories = Kernel32Function<SetDirectoriesFn>("SetDefaultDllDirectories");
+  if (setDirectories != nullptr) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 Wow64RedirectionOff::Wow64RedirectionOff() {
   static const DisableFn disable = Kernel32Function<DisableFn>("Wow64DisableWow64FsRedirection");
   if (disable != nullptr && disable(&old_)) active_ = true;

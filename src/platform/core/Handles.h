@@ -93,6 +93,13 @@ using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 // one found along the search path); empty when it cannot be loaded.
 Library LoadSystemLibrary(const wchar_t* fileName);
 
+// From now on the libraries this process loads by name (the ones loaded on
+// first use among them) come from the system folder only, never from the
+// program's own folder or the current folder, where anybody who can write
+// there could plant one. Does nothing where the system lacks the call
+// (Windows 7 without its search-path update). Call it first at start.
+void LoadLibrariesFromSystemFolderOnly();
+
 // Runs a function when the scope ends, unless dismissed.
 template <typename F>
 class ScopeGuard {
