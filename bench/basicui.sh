@@ -24,14 +24,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_UI_RUNS:-5}
 mib=${BENCH_UI_MIB:-256}
 python=/usr/bin/python3
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  build=$repo/build arch=win32 prefix=$repo/build/wine/bench wine=wine
-else
-  echo "note: this machine cannot execute 32-bit x86 code; the 64-bit test build"
-  echo "      (build/x64) runs in a 64-bit prefix"
-  build=$repo/build/x64 arch=win64 prefix=$repo/build/wine/bench-win64 wine=/usr/lib/wine/wine64
-fi
-export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$repo/bench/common.sh"
 
 for f in "$build/prereq.exe" "$build/tools/wintool.exe" "$build/tools/runwait.exe"; do
   [ -f "$f" ] || { echo "bench: $f does not exist (make build)" >&2; exit 1; }

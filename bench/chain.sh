@@ -17,20 +17,12 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_CHAIN_RUNS:-5}
 count=20
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  build=${PREREQ_BENCH_BUILD:-$repo/build} arch=win32 prefix=$repo/build/wine/bench wine=wine
-else
-  build=${PREREQ_BENCH_BUILD:-$repo/build/x64} arch=win64 prefix=$repo/build/wine/bench-win64
-  wine=/usr/lib/wine/wine64
-fi
-export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$repo/bench/common.sh"
 
 for f in "$build/prereq.exe" "$build/tools/guipackage.exe"; do
   [ -f "$f" ] || { echo "bench: $f does not exist (make build)" >&2; exit 1; }
 done
 work=$(mktemp -d /tmp/prereq-chain.XXXXXX)
-winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
-write_utf16() { { printf '\xff\xfe'; sed 's/\r$//; s/$/\r/' | iconv -f UTF-8 -t UTF-16LE; } >"$1"; }
 
 "$repo/scripts/wine-prefix.sh" start "$prefix" "$arch"
 trap '"$repo/scripts/wine-prefix.sh" stop "$prefix" "$arch"; rm -rf "$work"' EXIT

@@ -12,13 +12,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_EVAL_RUNS:-9}
 count=500
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  build=$repo/build arch=win32 prefix=$repo/build/wine/bench wine=wine
-else
-  build=$repo/build/x64 arch=win64 prefix=$repo/build/wine/bench-win64 wine=/usr/lib/wine/wine64
-fi
-export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-build=${PREREQ_BENCH_BUILD:-$build}
+. "$repo/bench/common.sh"
 [ -f "$build/prereq.exe" ] || { echo "bench: $build/prereq.exe does not exist (make build)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/prereq-eval.XXXXXX)

@@ -33,22 +33,11 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${PREREQ_BENCH_IN_XVFB:-}" ] && command -v xvf
 fi
 runs=${BENCH_RUNS:-20}
 python=/usr/bin/python3
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  build=$repo/build arch=win32 prefix=$repo/build/wine/bench wine=wine
-  echo "the shipped 32-bit build (build/prereq.exe) in 32-bit prefixes"
-else
-  # Wine's i386 loader needs a machine that executes 32-bit x86 code.
-  echo "note: this machine cannot execute 32-bit x86 code; (a) and (b) under Wine use the"
-  echo "      64-bit test build (build/x64) in a 64-bit prefix"
-  build=$repo/build/x64 arch=win64 prefix=$repo/build/wine/bench-win64 wine=/usr/lib/wine/wine64
-fi
-export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$repo/bench/common.sh"
+echo "measuring $build/prereq.exe in a $arch prefix"
 export BENCH_WINE=$wine
 
 work=$(mktemp -d /tmp/prereq-bench.XXXXXX)
-winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
-# UTF-8 text on stdin -> UTF-16 LE with byte-order mark and CR LF in $1.
-write_utf16() { { printf '\xff\xfe'; sed 's/\r$//; s/$/\r/' | iconv -f UTF-8 -t UTF-16LE; } >"$1"; }
 
 for f in "$build/prereq.exe" "$build/tools/trivial.exe" "$build/tools/trivialcom.exe" \
          "$build/tools/trivialdialog.exe"; do
