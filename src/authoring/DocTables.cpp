@@ -111,9 +111,9 @@ std::wstring KeepFilesTable() {
 template <typename Record>
 std::wstring KeyLines(std::span<const KeySpec<Record>> table) {
   std::wstring out;
-  for (const KeySpec<Record>& spec : table)
-    out += std::wstring(spec.key) + L"\t" + std::wstring(ValueTypeName(static_cast<int>(spec.type))) +
-           L"\t" + (spec.use == KeyUse::Consulted ? L"used" : L"no effect") + L"\n";
+  for (const KeySpec<Record>& row : table)
+    out += std::wstring(row.key) + L"\t" + std::wstring(ValueTypeName(static_cast<int>(row.type))) +
+           L"\t" + (row.use == KeyUse::Consulted ? L"used" : L"no effect") + L"\n";
   return out;
 }
 

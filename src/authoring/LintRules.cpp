@@ -330,7 +330,7 @@ struct KnownKey {
 template <typename Record>
 std::vector<KnownKey> KeysOf(std::span<const KeySpec<Record>> table) {
   std::vector<KnownKey> keys;
-  for (const KeySpec<Record>& spec : table) keys.push_back({spec.key, spec.type, spec.use});
+  for (const KeySpec<Record>& row : table) keys.push_back({row.key, row.type, row.use});
   return keys;
 }
 
@@ -478,11 +478,11 @@ void Linter::CheckKeys(const IniSection& section, const std::vector<KnownKey>& k
     for (const KnownKey& k : keys)
       if (k.key == entry.key) known = &k;
     if (known == nullptr && searchKeys) {
-      for (const KeySpec<SearchEntry>& spec : SearchEntryKeys())
-        if (KeyNumber(entry.key, spec.key) > 0) {
+      for (const KeySpec<SearchEntry>& row : SearchEntryKeys())
+        if (KeyNumber(entry.key, row.key) > 0) {
           static const std::vector<KnownKey> searchKnown = KeysOf(SearchEntryKeys());
           for (const KnownKey& k : searchKnown)
-            if (k.key == spec.key) known = &k;
+            if (k.key == row.key) known = &k;
         }
     }
     if (known == nullptr) {
@@ -507,12 +507,12 @@ void Linter::CheckUnknownKey(const IniSection& section, const IniEntry& entry,
     size_t digits = entry.key.size();
     while (digits > 0 && IsDigit(entry.key[digits - 1])) --digits;
     const std::wstring number = digits < entry.key.size() ? entry.key.substr(digits) : L"1";
-    for (const KeySpec<SearchEntry>& spec : SearchEntryKeys())
-      candidates.push_back(std::wstring(spec.key) + number);
+    for (const KeySpec<SearchEntry>& row : SearchEntryKeys())
+      candidates.push_back(std::wstring(row.key) + number);
     if (digits < entry.key.size() && entry.key[digits] == L'0') {
       const std::wstring_view name = std::wstring_view(entry.key).substr(0, digits);
-      for (const KeySpec<SearchEntry>& spec : SearchEntryKeys())
-        if (spec.key == name) {
+      for (const KeySpec<SearchEntry>& row : SearchEntryKeys())
+        if (row.key == name) {
           Warn(entry.line, text + L": entries are numbered without leading zeros (" +
                                std::wstring(name) + L"1, " + std::wstring(name) + L"2, ...)");
           return;
@@ -676,8 +676,8 @@ void Linter::CheckList(const IniFile& ini) {
     if (item.record) continue;
     // The loader could not read the section: which rule failed.
     bool hasLocation = false;
-    for (const KeySpec<Prerequisite>& spec : PrerequisiteKeys())
-      if (spec.type == ValueType::Location && FindEntry(*item.section, spec.key)) hasLocation = true;
+    for (const KeySpec<Prerequisite>& row : PrerequisiteKeys())
+      if (row.type == ValueType::Location && FindEntry(*item.section, row.key)) hasLocation = true;
     if (!hasLocation) {
       std::wstring text = L"none of SetupFile, OpenSite or Url: " + drops(item.number);
       for (const IniEntry& e : item.section->entries)
@@ -922,12 +922,12 @@ void Linter::CheckSearches(const Listed& item) {
   // Numbered keys past the entries that the loader reads.
   const int count = static_cast<int>(p.Searches.size());
   for (const IniEntry& e : section.entries)
-    for (const KeySpec<SearchEntry>& spec : SearchEntryKeys()) {
-      const int k = KeyNumber(e.key, spec.key);
+    for (const KeySpec<SearchEntry>& row : SearchEntryKeys()) {
+      const int k = KeyNumber(e.key, row.key);
       if (k <= count || k == 0) continue;
-      if (FindEntry(section, NumberedKey(L"SearchType", k)) == nullptr && spec.key != L"SearchType") {
+      if (FindEntry(section, NumberedKey(L"SearchType", k)) == nullptr && row.key != L"SearchType") {
         Warn(e.line, e.key + L" is read by nothing: there is no " + NumberedKey(L"SearchType", k));
-      } else if (spec.key == L"SearchType") {
+      } else if (row.key == L"SearchType") {
         Warn(e.line, e.key + L" is never read: the search entries end at the first missing "
                              L"number (" + NumberedKey(L"SearchType", count + 1) + L")");
       }
@@ -1064,9 +1064,9 @@ void Linter::CheckPrerequisite(const Listed& item) {
 
   // Location.
   std::vector<std::wstring> locations;
-  for (const KeySpec<Prerequisite>& spec : PrerequisiteKeys())
-    if (spec.type == ValueType::Location && FindEntry(section, spec.key))
-      locations.emplace_back(spec.key);
+  for (const KeySpec<Prerequisite>& row : PrerequisiteKeys())
+    if (row.type == ValueType::Location && FindEntry(section, row.key))
+      locations.emplace_back(row.key);
   if (locations.size() > 1) {
     std::vector<std::wstring> unread(locations.begin() + 1, locations.end());
     Warn(LineOf(&section, locations[1]),

@@ -15,25 +15,25 @@ namespace {
 
 // Fills a record field from an entry by the key's value type.
 template <typename Record>
-void ReadKey(const KeySpec<Record>& spec, const IniEntry& entry, Record& record) {
+void ReadKey(const KeySpec<Record>& row, const IniEntry& entry, Record& record) {
   std::visit(
       [&](auto member) {
         using Member = decltype(member);
         if constexpr (std::is_same_v<Member, std::wstring Record::*>) {
-          record.*member = spec.type == ValueType::Path
+          record.*member = row.type == ValueType::Path
                                ? WithTrailingBackslash(NormalizePath(entry.value))
                                : entry.value;
         } else if constexpr (std::is_same_v<Member, int32_t Record::*>) {
           record.*member =
-              spec.type == ValueType::Choice ? KeepFilesValue(entry.value) : ParseDecimal(entry.value);
+              row.type == ValueType::Choice ? KeepFilesValue(entry.value) : ParseDecimal(entry.value);
         } else if constexpr (std::is_same_v<Member, bool Record::*>) {
-          record.*member = spec.type == ValueType::Present ? !entry.value.empty()
+          record.*member = row.type == ValueType::Present ? !entry.value.empty()
                                                            : IsTrueWord(entry.value);
         } else if constexpr (std::is_same_v<Member, std::optional<std::wstring> Record::*>) {
           record.*member = entry.value;
         }
       },
-      spec.field);
+      row.field);
 }
 
 // Reads every key of the table that the section has; a missing key leaves
@@ -41,10 +41,10 @@ void ReadKey(const KeySpec<Record>& spec, const IniEntry& entry, Record& record)
 template <typename Record>
 void ReadKeys(std::span<const KeySpec<Record>> table, const IniSection& section, Record& record,
               int number = 0) {
-  for (const KeySpec<Record>& spec : table) {
+  for (const KeySpec<Record>& row : table) {
     const IniEntry* e =
-        FindEntry(section, number == 0 ? std::wstring(spec.key) : NumberedKey(spec.key, number));
-    if (e != nullptr) ReadKey(spec, *e, record);
+        FindEntry(section, number == 0 ? std::wstring(row.key) : NumberedKey(row.key, number));
+    if (e != nullptr) ReadKey(row, *e, record);
   }
 }
 
@@ -70,13 +70,13 @@ bool ReadLocation(const IniSection& section, Prerequisite& p) {
       {L"SetupFile", LocationKind::SetupFile},
       {L"OpenSite", LocationKind::OpenSite},
       {L"Url", LocationKind::Url}};
-  for (const KeySpec<Prerequisite>& spec : PrerequisiteKeys()) {
-    if (spec.type != ValueType::Location) continue;
-    const IniEntry* e = FindEntry(section, spec.key);
+  for (const KeySpec<Prerequisite>& row : PrerequisiteKeys()) {
+    if (row.type != ValueType::Location) continue;
+    const IniEntry* e = FindEntry(section, row.key);
     if (e == nullptr) continue;
     p.Location = e->value;
     for (const auto& [key, kind] : kKinds)
-      if (key == spec.key) p.locationKind = kind;
+      if (key == row.key) p.locationKind = kind;
     return true;
   }
   return false;

@@ -58,12 +58,12 @@ TEST(IniLines, ReportsTheLinesItPassesOver) {
 
 // Every key of a table fills its field: the loader reads through the table.
 TEST(ConfigSchema, EveryGeneralKeyFillsItsField) {
-  for (const KeySpec<GeneralOptions>& spec : GeneralOptionKeys()) {
-    const std::wstring value = spec.type == ValueType::Choice ? L"prereqs"
-                               : spec.type == ValueType::Bool ? L"TRUE"
+  for (const KeySpec<GeneralOptions>& row : GeneralOptionKeys()) {
+    const std::wstring value = row.type == ValueType::Choice ? L"prereqs"
+                               : row.type == ValueType::Bool ? L"TRUE"
                                                               : L"7x";
     PrereqList list;
-    LoadConfiguration(ParseIni(L"[GeneralOptions]\r\n" + std::wstring(spec.key) + L"=" + value), list);
+    LoadConfiguration(ParseIni(L"[GeneralOptions]\r\n" + std::wstring(row.key) + L"=" + value), list);
     GeneralOptions defaults;
     bool changed = false;
     std::visit(
@@ -71,17 +71,17 @@ TEST(ConfigSchema, EveryGeneralKeyFillsItsField) {
           using M = decltype(member);
           if constexpr (!std::is_same_v<M, std::monostate>) changed = list.general.*member != defaults.*member;
         },
-        spec.field);
-    EXPECT_TRUE(changed) << std::string(spec.key.begin(), spec.key.end());
+        row.field);
+    EXPECT_TRUE(changed) << std::string(row.key.begin(), row.key.end());
   }
 }
 
 TEST(ConfigSchema, EveryPrerequisiteAndSearchKeyFillsItsField) {
-  for (const KeySpec<Prerequisite>& spec : PrerequisiteKeys()) {
-    if (spec.type == ValueType::Location || std::holds_alternative<std::monostate>(spec.field)) continue;
+  for (const KeySpec<Prerequisite>& row : PrerequisiteKeys()) {
+    if (row.type == ValueType::Location || std::holds_alternative<std::monostate>(row.field)) continue;
     PrereqList list;
     LoadConfiguration(ParseIni(L"[PREREQUISITES]\r\nApp1=a\r\n[App1]\r\nSetupFile=s\r\n" +
-                               std::wstring(spec.key) + L"=7x"),
+                               std::wstring(row.key) + L"=7x"),
                       list);
     ASSERT_EQ(list.Count(), 1u);
     Prerequisite defaults;
@@ -91,16 +91,16 @@ TEST(ConfigSchema, EveryPrerequisiteAndSearchKeyFillsItsField) {
           using M = decltype(member);
           if constexpr (!std::is_same_v<M, std::monostate>) changed = list.At(0).*member != defaults.*member;
         },
-        spec.field);
-    EXPECT_TRUE(changed) << std::string(spec.key.begin(), spec.key.end());
+        row.field);
+    EXPECT_TRUE(changed) << std::string(row.key.begin(), row.key.end());
   }
-  for (const KeySpec<SearchEntry>& spec : SearchEntryKeys()) {
+  for (const KeySpec<SearchEntry>& row : SearchEntryKeys()) {
     // Entry 2 has every key but the one under test set to nothing special.
     std::wstring text = L"[PREREQUISITES]\r\nApp1=a\r\n[App1]\r\nSetupFile=s\r\n"
                         L"SearchType1=0\r\nSearchString1=x\r\n";
     for (const KeySpec<SearchEntry>& other : SearchEntryKeys())
-      if (other.key == L"SearchType" || other.key == L"SearchString" || other.key == spec.key)
-        text += std::wstring(other.key) + L"2=" + (other.key == spec.key ? L"7x" : L"0") + L"\r\n";
+      if (other.key == L"SearchType" || other.key == L"SearchString" || other.key == row.key)
+        text += std::wstring(other.key) + L"2=" + (other.key == row.key ? L"7x" : L"0") + L"\r\n";
     PrereqList list;
     LoadConfiguration(ParseIni(text), list);
     ASSERT_EQ(list.At(0).Searches.size(), 2u);
@@ -112,16 +112,16 @@ TEST(ConfigSchema, EveryPrerequisiteAndSearchKeyFillsItsField) {
           using M = decltype(member);
           if constexpr (!std::is_same_v<M, std::monostate>) changed = entry.*member != defaults.*member;
         },
-        spec.field);
-    EXPECT_TRUE(changed) << std::string(spec.key.begin(), spec.key.end());
+        row.field);
+    EXPECT_TRUE(changed) << std::string(row.key.begin(), row.key.end());
   }
 }
 
 TEST(ConfigSchema, KeysAreUniqueWithinTheirSection) {
   auto unique = [](auto table) {
     std::set<std::wstring_view> seen;
-    for (const auto& spec : table)
-      if (!seen.insert(spec.key).second) return false;
+    for (const auto& row : table)
+      if (!seen.insert(row.key).second) return false;
     return true;
   };
   EXPECT_TRUE(unique(GeneralOptionKeys()));
@@ -130,8 +130,8 @@ TEST(ConfigSchema, KeysAreUniqueWithinTheirSection) {
   EXPECT_TRUE(unique(ChainerSettingKeys()));
   // The location keys, in the order in which the first one present wins.
   std::vector<std::wstring_view> locations;
-  for (const auto& spec : PrerequisiteKeys())
-    if (spec.type == ValueType::Location) locations.push_back(spec.key);
+  for (const auto& row : PrerequisiteKeys())
+    if (row.type == ValueType::Location) locations.push_back(row.key);
   EXPECT_EQ(locations, (std::vector<std::wstring_view>{L"SetupFile", L"OpenSite", L"Url"}));
 }
 
