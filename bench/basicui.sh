@@ -44,7 +44,7 @@ head -c $((mib * 1048576)) /dev/urandom >"$work/big.bin"
 echo
 echo "== basic-UI run: $mib MiB download, quiet against basic UI, best of $runs"
 "$python" - "$work" "$build" "$wine" "$runs" <<'PY'
-import os, socket, statistics, subprocess, sys, threading, time, json
+import os, shutil, socket, statistics, subprocess, sys, threading, time, json
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 work, build, wine, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
@@ -96,7 +96,7 @@ def setup(mode):
         "[PREREQUISITES]", "App1=big",
         "[App1]", "DisplayName=Big Runtime", f"Url={url}", f"ExactSize={size}", "Operator=1",
     ]) + "\r\n"
-    with open(os.path.join(folder, f"{mode}.ini"), "wb") as f:
+    with open(os.path.join(folder, f"{mode}.ini.src"), "wb") as f:
         f.write(b"\xff\xfe" + ini.encode("utf-16-le"))
     return exe
 
@@ -104,6 +104,8 @@ def run(exe):
     """One run of prereq.exe through runwait.exe; the server's time of its
     download."""
     before = len(times)
+    # The program deletes its configuration file at exit: a fresh one each run.
+    shutil.copyfile(exe[:-len(".exe")] + ".ini.src", exe[:-len(".exe")] + ".ini")
     out = subprocess.run([wine, os.path.join(build, "tools", "runwait.exe"), win(exe)],
                          stdin=subprocess.DEVNULL, capture_output=True, timeout=600).stdout
     for _ in range(100):  # the server's thread notes the time when it sees the close

@@ -76,12 +76,13 @@ def setup(name, package, md5):
     if md5:
         lines.append(f"MD5={hashlib.md5(data).hexdigest()}")
     text = "\r\n".join(lines) + "\r\n"
-    (d / "setup.ini").write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+    (d / "setup.ini.src").write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
     return d
 
 def prereq(d):
     for f in ("run.log", "launched.txt"):
         (d / f).unlink(missing_ok=True)
+    shutil.copyfile(d / "setup.ini.src", d / "setup.ini")  # a run deletes its configuration
     t = time.perf_counter()
     subprocess.run([wine, str(d / "setup.exe")], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, check=False)

@@ -55,11 +55,12 @@ def setup(name, log):
                   "SearchType3=2", f"SearchString3={key}\\Version", "VerMin3=2.0", "VerMax3=3.0",
                   "SearchType4=1", f"SearchString4={key}", "VerMin4=3.0", "VerMax4=3.9"]
     text = "\r\n".join(lines) + "\r\n"
-    (d / "setup.ini").write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
+    (d / "setup.ini.src").write_bytes(b"\xff\xfe" + text.encode("utf-16-le"))
     return d
 
 def once(d):
     (d / "run.log").unlink(missing_ok=True)
+    shutil.copyfile(d / "setup.ini.src", d / "setup.ini")  # a run deletes its configuration
     t = time.perf_counter()
     subprocess.run([wine, str(d / "setup.exe")], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, check=False)
