@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "acquisition/Md5.h"
+#include "Noise.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -16,19 +17,6 @@ using namespace prereq;
 namespace {
 
 std::string Hex(const std::string& text) { return Md5HexOf(text.data(), text.size()); }
-
-// Deterministic bytes that are not a repeating pattern.
-std::vector<uint8_t> Noise(size_t size, uint64_t seed) {
-  std::vector<uint8_t> out(size);
-  uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    out[i] = static_cast<uint8_t>(x >> 24);
-  }
-  return out;
-}
 
 TEST(Md5, Rfc1321TestSuite) {
   const std::pair<std::string, std::string> cases[] = {
