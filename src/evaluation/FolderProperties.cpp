@@ -98,6 +98,18 @@ struct WStringViewHash {
   size_t operator()(std::wstring_view s) const noexcept { return std::hash<std::wstring_view>{}(s); }
 };
 
+// The system folder of this process's own bitness. The program is a 32-bit
+// process, whose system folder is FOLDERID_SystemX86 (SysWOW64 on 64-bit
+// Windows); a 64-bit build's own is FOLDERID_System. That build serves
+// machines without a 32-bit subsystem, where no 32-bit system folder exists.
+REFKNOWNFOLDERID OwnSystemFolderId() {
+  if constexpr (sizeof(void*) == 8) {
+    return FOLDERID_System;
+  } else {
+    return FOLDERID_SystemX86;
+  }
+}
+
 // The platform's identifier of each known folder.
 REFKNOWNFOLDERID KnownFolderId(KnownFolder folder) {
   switch (folder) {
@@ -118,7 +130,7 @@ REFKNOWNFOLDERID KnownFolderId(KnownFolder folder) {
     case KnownFolder::Recent: return FOLDERID_Recent;
     case KnownFolder::SendTo: return FOLDERID_SendTo;
     case KnownFolder::StartMenu: return FOLDERID_StartMenu;
-    case KnownFolder::SystemX86: return FOLDERID_SystemX86;
+    case KnownFolder::SystemX86: return OwnSystemFolderId();
     case KnownFolder::System: return FOLDERID_System;
     case KnownFolder::Startup: return FOLDERID_Startup;
     case KnownFolder::Templates: return FOLDERID_Templates;
@@ -217,7 +229,7 @@ bool ResolveFolderProperty(std::wstring_view name, bool use64, std::wstring& val
         if (FolderValue(EnvironmentValue(L"ProgramW6432"), value)) return true;
         break;  // otherwise through the known-folder table below
       case SpecialFolder::System:
-        return KnownFolderValue(use64 ? FOLDERID_System : FOLDERID_SystemX86, value);
+        return KnownFolderValue(use64 ? FOLDERID_System : OwnSystemFolderId(), value);
       case SpecialFolder::System32:
         return FolderValue(SystemDirectory(), value);
       case SpecialFolder::Windows:

@@ -51,7 +51,7 @@ TEST(AuthoringTables, EveryFolderPropertyNameResolvesHere) {
   for (const SpecialFolderProperty& p : SpecialFolderProperties()) {
     std::wstring value;
     EXPECT_TRUE(ResolveFolderProperty(p.name, false, value)) << ToUtf8(p.name);
-    EXPECT_EQ(value.back(), L'\\') << ToUtf8(p.name);
+    EXPECT_TRUE(value.ends_with(L'\\')) << ToUtf8(p.name);
   }
   for (const KnownFolderProperty& p : KnownFolderProperties()) {
     std::wstring value;

@@ -89,7 +89,13 @@ TEST(GuardedThread, FaultsBecomeSehExceptions) {
     const size_t firstFrame = end + 2 + kHeader.size();
     EXPECT_NE(text.find(c.function, firstFrame), std::wstring::npos) << Narrow(text);
     EXPECT_LT(text.find(c.function, firstFrame), text.find(L"\r\n", firstFrame));
-    EXPECT_EQ(e.SourceFile(), L"TestFaults.h");
+    // Where the fault happened is the faulting frame's location. Which line
+    // table answers for a helper compiled into several units is the symbol
+    // engine's choice: the function's name above is the check of the place.
+    const std::optional<SourceLocation> where = FirstFrameLocation(text);
+    ASSERT_TRUE(where.has_value()) << Narrow(text);
+    EXPECT_EQ(e.SourceFile(), where->file);
+    EXPECT_EQ(e.SourceLine(), where->line);
     EXPECT_GT(e.SourceLine(), 0);
     EXPECT_NE(text.find(L"GuardedThreadStart()"), std::wstring::npos)
         << "the frames up to the thread's start: " << Narrow(text);
