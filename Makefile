@@ -20,7 +20,9 @@ FUZZ_TEST_SECONDS ?= 4
 # Some virtual machines execute 64-bit user code only: Wine's i386 loader, and
 # with it every 32-bit Windows program, cannot run there. On such a machine a
 # 64-bit build of the same sources (build/x64) is what runs under Wine.
-NO_X86       := ! /usr/lib/wine/wine --version >/dev/null 2>&1
+# PREREQ_NO_X86=1 makes a machine that can run 32-bit code take that path too
+# (scripts/runs-x86.sh).
+NO_X86       := ! scripts/runs-x86.sh --wine
 
 # What make demo runs: the program and the tool that reads its exit code.
 DEMO_TARGETS := prereq runwait
@@ -74,24 +76,29 @@ x64-if-needed:
 # Unit tests under Wine (32- and 64-bit prefixes), the native build of the
 # pure code under ASan/UBSan, the fuzz targets over their seeds, and the
 # end-to-end tests. Every part runs; the target fails when any of them failed.
+# The 64-bit build (build/x64) is built and its unit tests run on every
+# machine, so that a green run here also speaks for machines without 32-bit
+# execution. Each part's time is printed at the end.
 test:
-	scripts/install-deps.sh
-	$(MAKE) --no-print-directory build
-	$(MAKE) --no-print-directory x64-if-needed
+	@scripts/timed.sh start
+	@scripts/timed.sh deps scripts/install-deps.sh
+	@scripts/timed.sh build $(MAKE) --no-print-directory build
+	@scripts/timed.sh build-x64 $(MAKE) --no-print-directory build-x64
 	@status=0; \
-	$(MAKE) --no-print-directory unit   || status=1; \
-	$(MAKE) --no-print-directory native || status=1; \
-	$(MAKE) --no-print-directory fuzz-regress || status=1; \
-	$(MAKE) --no-print-directory e2e    || status=1; \
+	scripts/timed.sh unit   $(MAKE) --no-print-directory unit   || status=1; \
+	scripts/timed.sh native $(MAKE) --no-print-directory native || status=1; \
+	scripts/timed.sh fuzz-regress $(MAKE) --no-print-directory fuzz-regress || status=1; \
+	scripts/timed.sh e2e    $(MAKE) --no-print-directory e2e    || status=1; \
 	$(MAKE) --no-print-directory stop-wine; \
+	scripts/timed.sh report; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all parts passed"; fi; \
 	exit $$status
 
 unit:
 	@echo "== unit tests under Wine"
 	xvfb-run -a ctest --test-dir $(BUILD_DIR) --output-on-failure
-	@if $(NO_X86) && [ -f $(X64_DIR)/CTestTestfile.cmake ]; then \
-	  echo "== unit tests of the 64-bit test build"; \
+	@if [ -f $(X64_DIR)/CTestTestfile.cmake ]; then \
+	  echo "== unit tests of the 64-bit build"; \
 	  xvfb-run -a ctest --test-dir $(X64_DIR) --output-on-failure; \
 	fi
 

@@ -5,7 +5,7 @@
 # fails), the 64-bit test build (build/x64) in a 64-bit prefix.
 # PREREQ_BENCH_BUILD=<folder> measures another build in the same prefix.
 # Needs `repo` set to the checkout.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if "$repo/scripts/runs-x86.sh" --wine; then
   build=$repo/build arch=win32 prefix=$repo/build/wine/bench wine=wine
 else
   echo "note: this machine cannot execute 32-bit x86 code; the 64-bit test build"

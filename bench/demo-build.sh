@@ -10,7 +10,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 targets=$(sed -n 's/^DEMO_TARGETS *:= *//p' "$repo/Makefile")
 toolchain=$repo/cmake/toolchain-mingw-i686.cmake
-/usr/lib/wine/wine --version >/dev/null 2>&1 || toolchain=$repo/cmake/toolchain-mingw-x86_64.cmake
+"$repo/scripts/runs-x86.sh" --wine || toolchain=$repo/cmake/toolchain-mingw-x86_64.cmake
 work=$(mktemp -d /tmp/prereq-demo-build.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 

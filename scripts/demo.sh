@@ -18,7 +18,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${PREREQ_DEMO_IN_XVFB:-}" ] && command -v xvfb
   PREREQ_DEMO_IN_XVFB=1 exec xvfb-run -a "$0" "$@"
 fi
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if "$repo/scripts/runs-x86.sh" --wine; then
   build=$repo/build arch=win32 prefix=$repo/build/wine/demo wine=wine
 else
   # Wine's i386 loader needs a machine that executes 32-bit x86 code.

@@ -8,6 +8,16 @@
 #   scripts/install-deps.sh --fuzz    only what the fuzz targets need
 #   scripts/install-deps.sh --demo    only what make demo needs (the cross
 #                                     compilers, Wine, an X server, wixl)
+#
+# wine32:i386 (and the i386 architecture) is asked for only where this machine
+# executes 32-bit x86 code (scripts/runs-x86.sh; PREREQ_NO_X86=1 says it does
+# not): elsewhere it is of no use, and one i386 index that fails to download
+# would keep apt from resolving it at all.
+#
+# A package index that fails to download ("Mirror sync in progress?") makes
+# apt-get update exit 100 although the other lists arrived: the update is tried
+# three times, then the install goes on with the lists there are. Only a failed
+# install fails this script.
 set -euo pipefail
 
 BUILD_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest)
@@ -16,9 +26,9 @@ BUILD_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googlet
 # headers for the second MD5 implementation of the differential target.
 FUZZ_PKGS=(cmake make clang libclang-rt-dev libssl-dev)
 DEMO_PKGS=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
-           wine wine32:i386 wine64 xvfb xauth wixl)
+           wine wine64 xvfb xauth wixl)
 ALL_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest
-          wine wine32:i386 wine64 xvfb xauth wixl msitools
+          wine wine64 xvfb xauth wixl msitools
           python3-pytest python3-pyftpdlib imagemagick
           clang libclang-rt-dev libssl-dev)
 
@@ -29,8 +39,14 @@ case "${1:-}" in
   --fuzz) wanted=("${FUZZ_PKGS[@]}") ;;
   --demo) wanted=("${DEMO_PKGS[@]}") ;;
   ""|--all) wanted=("${ALL_PKGS[@]}") ;;
-  -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+  -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
   *) echo "usage: $0 [--build|--fuzz|--demo]" >&2; exit 2 ;;
+esac
+
+# Wine's 32-bit half, where 32-bit code runs.
+case "${1:-}" in
+  ""|--all|--demo)
+    if "$(dirname "$0")/runs-x86.sh"; then wanted+=(wine32:i386); fi ;;
 esac
 
 installed() {
@@ -67,15 +83,38 @@ for p in "${missing[@]}"; do
   fi
 done
 
-"${APT[@]}" update </dev/null
-"${APT[@]}" install "${missing[@]}" </dev/null
+# apt-get update exits 100 when any one index fails, yet keeps the lists that
+# arrived. Try a few times, then go on with what there is.
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+for attempt in 1 2 3; do
+  if "${APT[@]}" update </dev/null 2>&1 | tee "$log"; then
+    break
+  fi
+  failed=$(grep -E '^(E|W): (Failed to fetch|Some index files failed)' "$log" |
+           grep -oE '(https?|ftp)://[^ ]+' | sort -u || true)
+  echo "install-deps: apt-get update failed (attempt $attempt of 3) for:" >&2
+  if [ -n "$failed" ]; then
+    printf '  %s\n' $failed >&2
+  else
+    echo "  (no index named; see the output above)" >&2
+  fi
+  if [ $attempt -lt 3 ]; then
+    sleep 5
+  else
+    echo "install-deps: going on with the package lists that did arrive" >&2
+  fi
+done
+
+install_rc=0
+"${APT[@]}" install "${missing[@]}" </dev/null || install_rc=$?
 
 still=()
 for p in "${missing[@]}"; do
   installed "$p" || still+=("$p")
 done
-if [ ${#still[@]} -ne 0 ]; then
-  echo "install-deps: still missing after install: ${still[*]}" >&2
+if [ ${#still[@]} -ne 0 ] || [ $install_rc -ne 0 ]; then
+  echo "install-deps: apt-get install exited $install_rc; still missing: ${still[*]:-none}" >&2
   exit 1
 fi
 echo "install-deps: installed ${missing[*]}"

@@ -1,5 +1,9 @@
 #!/bin/sh
-# Stands in for the tests of the 32-bit build on a machine whose kernel cannot
-# execute 32-bit x86 code: Wine's i386 loader does not start there.
-echo "skipped: this machine cannot execute 32-bit x86 code (the i386 Wine loader fails)"
-exit 77
+# Runs its arguments as a command where this machine executes 32-bit x86 code
+# and Wine's i386 loader starts (scripts/runs-x86.sh --wine); elsewhere, or
+# with PREREQ_NO_X86=1, reports a skip to CTest (exit 77) instead.
+if ! "$(dirname "$0")/runs-x86.sh" --wine; then
+  echo "skipped: this machine cannot execute 32-bit x86 code (or PREREQ_NO_X86 is set)"
+  exit 77
+fi
+exec "$@"

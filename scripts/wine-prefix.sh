@@ -27,7 +27,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # Wine's i386 loader needs a kernel that executes 32-bit x86 code; where it
 # cannot, a 64-bit prefix is booted with the 64-bit loader alone.
 wine_for() {
-  if [ "$1" = win64 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if [ "$1" = win64 ] && ! "$(dirname "$0")/runs-x86.sh" --wine; then
     echo /usr/lib/wine/wine64
   else
     echo wine
@@ -69,7 +69,7 @@ case "$action" in
       echo "wine-prefix: $dir is a $(cat "$dir/.prefix-arch") prefix, not $arch" >&2
       exit 1
     fi
-    if [ "$arch" = win32 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    if [ "$arch" = win32 ] && ! "$(dirname "$0")/runs-x86.sh" --wine; then
       echo "wine-prefix: no win32 prefix here: this machine cannot execute 32-bit x86 code" \
            "(the i386 Wine loader fails)" >&2
       exit 1

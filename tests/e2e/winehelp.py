@@ -24,7 +24,6 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 BUILD_ROOT = REPO / "build"
 PREFIX_SCRIPT = REPO / "scripts" / "wine-prefix.sh"
-WINE32_LOADER = "/usr/lib/wine/wine"
 WINE64_LOADER = "/usr/lib/wine/wine64"
 
 
@@ -32,12 +31,11 @@ WINE64_LOADER = "/usr/lib/wine/wine64"
 def x86_runs() -> bool:
     """Whether this machine executes 32-bit x86 code. Wine's i386 loader (and
     with it every 32-bit Windows program, also under WOW64) needs it; some
-    virtual machines run 64-bit user code only."""
-    try:
-        return subprocess.call([WINE32_LOADER, "--version"], stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL) == 0
-    except OSError:
-        return False
+    virtual machines run 64-bit user code only. PREREQ_NO_X86=1 answers no
+    (scripts/runs-x86.sh)."""
+    return subprocess.call([str(REPO / "scripts" / "runs-x86.sh"), "--wine"],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL) == 0
 
 
 def pe_is_64bit(path: Path) -> bool:
