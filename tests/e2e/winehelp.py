@@ -247,8 +247,15 @@ class WinePrefix:
 
     def reg_query(self, key: str, name: str):
         """(type, data) of a registry value, or None when it does not exist.
-        REG_DWORD data is an int, everything else text."""
-        rc, out = self._reg(["query", key, "/v", name])
+        REG_DWORD data is an int, everything else text. A query that fails for
+        another reason is tried again, then raises: taken for a missing value,
+        it would make the registry fixture delete the value afterwards."""
+        for _ in range(3):
+            rc, out = self._reg(["query", key, "/v", name])
+            if rc == 0 or "Unable to find" in out:
+                break
+        else:
+            raise RuntimeError(f"reg query {key} {name} failed ({rc}): {out!r}")
         if rc != 0:
             return None
         for line in out.splitlines():
