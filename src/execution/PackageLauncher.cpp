@@ -128,8 +128,13 @@ bool PackageLauncher::RebootMachine(bool silent) {
   if (!silent) {
     const std::wstring text = LoadResourceString(IDS_REBOOT_PROMPT);
     const std::wstring caption = LoadResourceString(IDS_CONFIRMATION);
-    if (::MessageBoxW(::GetForegroundWindow(), text.c_str(), caption.c_str(),
-                      MB_YESNO | MB_ICONINFORMATION) == IDNO) {
+    const UINT style = MB_YESNO | MB_ICONINFORMATION;
+    int answer = ::MessageBoxW(questionOwner(), text.c_str(), caption.c_str(), style);
+    // The foreground window may belong to a package that has just ended:
+    // ask again without an owner. A question that cannot be shown at all is
+    // no consent to a forced restart.
+    if (answer == 0) answer = ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), style);
+    if (answer != IDYES) {
       rebootRefused = true;
       return false;
     }

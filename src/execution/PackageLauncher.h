@@ -50,8 +50,9 @@ class PackageLauncher {
   Outcome InstallPackage(size_t itemIndex, bool silent);
   // Runs the item and records its return code; true for 0 and 3010.
   bool LaunchPackage(size_t itemIndex);
-  // Unless silent, asks the user first (No sets rebootRefused). True when
-  // Windows accepted the restart.
+  // Unless silent, asks the user first: No, or a question that could not be
+  // shown, sets rebootRefused and restarts nothing. True when Windows
+  // accepted the restart.
   virtual bool RebootMachine(bool silent);
 
   ResultStore& store;
@@ -71,6 +72,9 @@ class PackageLauncher {
   std::function<bool(UINT flags, DWORD reason)> exitWindows = [](UINT flags, DWORD reason) {
     return ::ExitWindowsEx(flags, reason) != FALSE;
   };
+  // The window that owns the restart question; replaceable so that an owner
+  // that is gone by the time the question is asked can be exercised.
+  std::function<HWND()> questionOwner = [] { return ::GetForegroundWindow(); };
 
  protected:
   // Waits this long after 3010 and after codes of 0xC0000000 and above.

@@ -2,8 +2,10 @@
 #include <windows.h>
 #include <msi.h>
 
+#include <atomic>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestFolder.h"
@@ -430,6 +432,37 @@ TEST(InstallLoop, NothingStartsAfterAnAcceptedRestart) {
     if (askedFlags != 0) EXPECT_EQ(askedFlags, static_cast<UINT>(EWX_REBOOT | EWX_FORCE));
     else EXPECT_EQ(f.Runs(), 2u);
   }
+}
+
+TEST(InstallLoop, RestartQuestionOwnedByAWindowThatIsGone) {
+  // The foreground window at the time of the question belongs to a package
+  // that has just ended: the question is still asked, and only a Yes
+  // restarts.
+  LoopFixture f;
+  f.Add(L"0", L"r");
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  HWND gone = CreateWindowW(L"STATIC", L"gone", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr,
+                            nullptr);
+  ASSERT_NE(gone, nullptr);
+  DestroyWindow(gone);
+  runner.launcher.questionOwner = [gone] { return gone; };
+  bool restarted = false;
+  runner.launcher.exitWindows = [&](UINT, DWORD) { return restarted = true; };
+  std::atomic<bool> answered{false};
+  std::thread answer([&] {
+    for (int i = 0; i < 200 && !answered; ++i) {
+      if (HWND box = FindWindowW(nullptr, L"Confirmation")) {
+        PostMessageW(box, WM_COMMAND, IDNO, 0);
+        answered = true;
+      }
+      Sleep(50);
+    }
+  });
+  runner.launcher.RebootMachine(false);
+  answered = true;
+  answer.join();
+  EXPECT_FALSE(restarted);
+  EXPECT_TRUE(runner.launcher.rebootRefused);
 }
 
 TEST(InstallLoop, LaunchListPathsAndCommandLines) {
