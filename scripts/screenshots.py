@@ -90,7 +90,7 @@ class Scene:
 def status_window(prefix, work):
     scene = Scene(prefix, work, "status")
     release = scene.setup.folder / "release.txt"
-    ui_config(scene.setup, [{"DisplayName": "Contoso Runtime", "searches": [
+    ui_config(scene.setup, [{"DisplayName": "Example Runtime", "searches": [
         installed_when_exists(scene.setup, release, 60000)]}])
     scene.start()
     window = scene.wait(lambda w: text_of(w, STATUS_TEXT) == "Searching for prerequisites...",
@@ -104,24 +104,24 @@ def status_window(prefix, work):
 def progress_download_and_install(prefix, work, server):
     scene = Scene(prefix, work, "download")
     data = (TOOLS / "package.exe").read_bytes()
-    url = server.add("/download/contoso-runtime.exe", Paced(data, chunk=8192, delay=0.08))
+    url = server.add("/download/example-runtime.exe", Paced(data, chunk=8192, delay=0.08))
     marker = scene.setup.folder / "marker.txt"
     release = scene.setup.folder / "release.txt"
     ship(scene.setup, "waitfile.exe", "installer.exe")
     ui_config(scene.setup, [
-        {"DisplayName": "Contoso Runtime 4.8", "Url": url, "ExactSize": len(data),
+        {"DisplayName": "Example Runtime 4.8", "Url": url, "ExactSize": len(data),
          "BasicUiCommandLine": f"0 {scene.setup.win(marker)}"},
         # A package that takes its time, to show the install step.
-        {"DisplayName": "Contoso Visual Components 2024", "SetupFile": "installer.exe",
+        {"DisplayName": "Quillfeather Visual Components 2024", "SetupFile": "installer.exe",
          "BasicUiCommandLine": f"{scene.setup.win(release)} 60000"},
     ])
     scene.start()
     window = scene.progress(
-        lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Contoso Runtime 4.8"
+        lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Example Runtime 4.8"
         and 350 <= control(w, PROGRESS_BAR)["pos"] <= 800, "download at about half")
     capture("progress-download", [window["rect"]])
     window = scene.progress(
-        lambda w: text_of(w, PROGRESS_STATUS) == "Installing Contoso Visual Components 2024",
+        lambda w: text_of(w, PROGRESS_STATUS) == "Installing Quillfeather Visual Components 2024",
         "install step")
     settle()
     capture("progress-install", [window["rect"]])
@@ -131,10 +131,10 @@ def progress_download_and_install(prefix, work, server):
 
 def progress_error(prefix, work, server):
     scene = Scene(prefix, work, "error")
-    ui_config(scene.setup, [{"DisplayName": "Contoso Runtime 4.8", "Options": "m",
+    ui_config(scene.setup, [{"DisplayName": "Example Runtime 4.8", "Options": "m",
                              "Url": server.base + "/download/missing-runtime.exe"}])
     scene.start()
-    window = scene.progress(lambda w: text_of(w, PROGRESS_STATUS) == "Contoso Runtime 4.8",
+    window = scene.progress(lambda w: text_of(w, PROGRESS_STATUS) == "Example Runtime 4.8",
                             "error")
     settle()  # after the flash
     capture("progress-error", [window["rect"]])
@@ -144,10 +144,10 @@ def progress_error(prefix, work, server):
 
 def message_boxes(prefix, work):
     scene = Scene(prefix, work, "site")
-    ui_config(scene.setup, [{"DisplayName": "Contoso Designer",
+    ui_config(scene.setup, [{"DisplayName": "Quillfeather Designer",
                              "OpenSite": "http://127.0.0.1:9/downloads/designer"}])
     scene.start()
-    title = "Opening site of Contoso Designer"
+    title = "Opening site of Quillfeather Designer"
     box = scene.wait(lambda w: True, "open-site message box", title=title, cls=DIALOG_CLASS)
     behind = scene.tool.windows(title=progress_title(scene.setup))
     settle()
@@ -158,7 +158,7 @@ def message_boxes(prefix, work):
     scene = Scene(prefix, work, "restart")
     ship(scene.setup, "package.exe")
     marker = scene.setup.folder / "marker.txt"
-    ui_config(scene.setup, [{"DisplayName": "Contoso Driver", "SetupFile": "package.exe",
+    ui_config(scene.setup, [{"DisplayName": "Quillfeather Driver", "SetupFile": "package.exe",
                              "Options": "r", "BasicUiCommandLine": f"0 {scene.setup.win(marker)}"}])
     scene.start()
     box = scene.wait(lambda w: True, "restart question", title="Confirmation", cls=DIALOG_CLASS)

@@ -133,7 +133,7 @@ def normalised(lines: list[str], setup) -> list[str]:
 
 
 def runtime_prereq(setup, url, data, marker) -> dict:
-    return {"DisplayName": "Contoso Runtime", "Url": url, "ExactSize": len(data),
+    return {"DisplayName": "Example Runtime", "Url": url, "ExactSize": len(data),
             "MD5": hashlib.md5(data).hexdigest(), "Options": "m",
             "BasicUiCommandLine": f"0 {setup.win(marker)} basic",
             "NoUiCommandLine": f"0 {setup.win(marker)} quiet",
@@ -159,12 +159,12 @@ def test_basic_ui_downloads_and_installs_what_a_quiet_run_does(prefix, make_setu
     proc = setup.start()
     samples = []
     try:
-        window = tool.wait_for(lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Contoso Runtime",
+        window = tool.wait_for(lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Example Runtime",
                                title=progress_title(setup), child=PROGRESS_BAR, proc=proc,
                                what="download in the progress window")
         while True:
             found = progress_windows(tool, setup)
-            if not found or text_of(found[0], PROGRESS_STATUS) != "Downloading Contoso Runtime":
+            if not found or text_of(found[0], PROGRESS_STATUS) != "Downloading Example Runtime":
                 break
             samples.append(control(found[0], PROGRESS_BAR))
         result = finish(setup, proc)
