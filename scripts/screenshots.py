@@ -6,7 +6,9 @@ writes PNG files into build/screenshots/:
   status-window.png         the status window while a slow detection runs
   progress-download.png     the progress window during a download
   progress-install.png      the progress window while a package installs
-  progress-error.png        the progress window after a failed mandatory download
+  progress-error.png        the progress window after a failed mandatory download (404)
+  progress-rejected.png     the same after a download whose digest did not match
+  progress-install-failed.png  the same after a package that ended with code 1603
   open-site-message.png     the message box of the open-site pass
   restart-question.png      the restart question of a package's reboot rule
 
@@ -130,16 +132,30 @@ def progress_download_and_install(prefix, work, server):
 
 
 def progress_error(prefix, work, server):
-    scene = Scene(prefix, work, "error")
-    ui_config(scene.setup, [{"DisplayName": "Example Runtime 4.8", "Options": "m",
-                             "Url": server.base + "/download/missing-runtime.exe"}])
-    scene.start()
-    window = scene.progress(lambda w: text_of(w, PROGRESS_STATUS) == "Example Runtime 4.8",
-                            "error")
-    settle()  # after the flash
-    capture("progress-error", [window["rect"]])
-    scene.tool.click(IDCANCEL, title=progress_title(scene.setup))
-    scene.end()
+    """The progress window after each kind of failure of a mandatory step."""
+    data = (TOOLS / "package.exe").read_bytes()
+    rejected_url = server.add("/download/example-runtime-bad.exe", Paced(data, chunk=65536, delay=0))
+    scenes = [
+        ("progress-error", {"DisplayName": "Example Runtime 4.8",
+                            "Url": server.base + "/download/missing-runtime.exe"},
+         "The download of Example Runtime 4.8 failed: the server answered 404 (not found)."),
+        ("progress-rejected", {"DisplayName": "Example Runtime 4.8", "Url": rejected_url,
+                               "MD5": "0" * 32},
+         "The download of Example Runtime 4.8 was rejected: its size or digest did not match."),
+        ("progress-install-failed", {"DisplayName": "Quillfeather Visual Components 2024",
+                                     "SetupFile": "package.exe", "BasicUiCommandLine": "1603"},
+         "The installation of Quillfeather Visual Components 2024 ended with code 1603."),
+    ]
+    for name, prereq, line in scenes:
+        scene = Scene(prefix, work, name)
+        ship(scene.setup, "package.exe")
+        ui_config(scene.setup, [{**prereq, "Options": "m"}])
+        scene.start()
+        window = scene.progress(lambda w: text_of(w, PROGRESS_STATUS) == line, "error")
+        settle()  # after the flash
+        capture(name, [window["rect"]])
+        scene.tool.click(IDCANCEL, title=progress_title(scene.setup))
+        scene.end()
 
 
 def message_boxes(prefix, work):
