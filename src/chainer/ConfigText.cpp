@@ -124,52 +124,53 @@ bool IsDesignedConfigForm(const ConfigText& config) {
          (config.lineEnds == ConfigLineEnds::CrLf || config.lineEnds == ConfigLineEnds::None);
 }
 
+namespace {
+
+// The names of each encoding and kind of line end: for people, and for
+// machine-readable output.
+template <typename Kind>
+struct Names {
+  Kind kind;
+  const wchar_t* name;
+  const wchar_t* key;
+};
+constexpr Names<ConfigEncoding> kEncodingNames[] = {
+    {ConfigEncoding::Empty, L"no text (fewer than two bytes)", L"empty"},
+    {ConfigEncoding::Utf16Le, L"UTF-16 LE with byte-order mark", L"utf-16-le"},
+    {ConfigEncoding::Utf16LeBare, L"UTF-16 LE without byte-order mark", L"utf-16-le-no-bom"},
+    {ConfigEncoding::Utf8Bom, L"UTF-8 with byte-order mark", L"utf-8-bom"},
+    {ConfigEncoding::Utf8, L"UTF-8 without byte-order mark", L"utf-8"},
+    {ConfigEncoding::Utf16Be, L"UTF-16 BE", L"utf-16-be"},
+    {ConfigEncoding::Unknown, L"neither UTF-16 nor UTF-8", L"unknown"},
+};
+constexpr Names<ConfigLineEnds> kLineEndNames[] = {
+    {ConfigLineEnds::None, L"none", L"none"},
+    {ConfigLineEnds::CrLf, L"CR LF", L"crlf"},
+    {ConfigLineEnds::Lf, L"LF", L"lf"},
+    {ConfigLineEnds::Cr, L"CR", L"cr"},
+    {ConfigLineEnds::Mixed, L"mixed", L"mixed"},
+};
+
+template <typename Kind, size_t N>
+const Names<Kind>& NamesOf(const Names<Kind> (&table)[N], Kind kind) {
+  for (const Names<Kind>& names : table)
+    if (names.kind == kind) return names;
+  return table[0];
+}
+
+}  // namespace
+
 std::wstring ConfigEncodingName(ConfigEncoding encoding) {
-  switch (encoding) {
-    case ConfigEncoding::Empty: return L"no text (fewer than two bytes)";
-    case ConfigEncoding::Utf16Le: return L"UTF-16 LE with byte-order mark";
-    case ConfigEncoding::Utf16LeBare: return L"UTF-16 LE without byte-order mark";
-    case ConfigEncoding::Utf8Bom: return L"UTF-8 with byte-order mark";
-    case ConfigEncoding::Utf8: return L"UTF-8 without byte-order mark";
-    case ConfigEncoding::Utf16Be: return L"UTF-16 BE";
-    case ConfigEncoding::Unknown: return L"neither UTF-16 nor UTF-8";
-  }
-  return {};
+  return NamesOf(kEncodingNames, encoding).name;
 }
-
 std::wstring ConfigLineEndsName(ConfigLineEnds lineEnds) {
-  switch (lineEnds) {
-    case ConfigLineEnds::None: return L"none";
-    case ConfigLineEnds::CrLf: return L"CR LF";
-    case ConfigLineEnds::Lf: return L"LF";
-    case ConfigLineEnds::Cr: return L"CR";
-    case ConfigLineEnds::Mixed: return L"mixed";
-  }
-  return {};
+  return NamesOf(kLineEndNames, lineEnds).name;
 }
-
 std::wstring ConfigEncodingKey(ConfigEncoding encoding) {
-  switch (encoding) {
-    case ConfigEncoding::Empty: return L"empty";
-    case ConfigEncoding::Utf16Le: return L"utf-16-le";
-    case ConfigEncoding::Utf16LeBare: return L"utf-16-le-no-bom";
-    case ConfigEncoding::Utf8Bom: return L"utf-8-bom";
-    case ConfigEncoding::Utf8: return L"utf-8";
-    case ConfigEncoding::Utf16Be: return L"utf-16-be";
-    case ConfigEncoding::Unknown: return L"unknown";
-  }
-  return {};
+  return NamesOf(kEncodingNames, encoding).key;
 }
-
 std::wstring ConfigLineEndsKey(ConfigLineEnds lineEnds) {
-  switch (lineEnds) {
-    case ConfigLineEnds::None: return L"none";
-    case ConfigLineEnds::CrLf: return L"crlf";
-    case ConfigLineEnds::Lf: return L"lf";
-    case ConfigLineEnds::Cr: return L"cr";
-    case ConfigLineEnds::Mixed: return L"mixed";
-  }
-  return {};
+  return NamesOf(kLineEndNames, lineEnds).key;
 }
 
 std::wstring DescribeConfigForm(const ConfigText& config) {
