@@ -92,8 +92,7 @@ void ChainerApp::Run() {
 
   ConfigText config;
   IniFile ini;
-  const bool read = ReadConfigurationText(iniPath, found.nFileSizeLow, config);
-  if (read) ini = ParseIni(config.text);
+  if (ReadConfigurationText(iniPath, found.nFileSizeLow, config)) ini = ParseIni(config.text);
 
   PrereqList list;
   list.packagedFiles = &packagedFiles;
@@ -109,7 +108,8 @@ void ChainerApp::Run() {
     TheLogger().SetLogFile(settings.LogFile);
     // The first lines after the header: how the file was read when it is not
     // the form every version reads, and a list that cannot start.
-    if (!IsDesignedConfigForm(config)) WriteLine(L"Configuration file read as:" + DescribeConfigForm(config));
+    if (!IsDesignedConfigForm(config))
+      WriteLine(L"Configuration file read as:" + DescribeConfigForm(config));
     if (outcome.stop == LoadStop::NoIndexSection)
       WriteLine(L"The configuration has no [PREREQUISITES] section: no prerequisite is read.");
   }
