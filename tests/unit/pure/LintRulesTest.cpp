@@ -92,7 +92,9 @@ TEST(Lint, EncodingsAreWarningsWhenARunReadsThemAndErrorsWhenNot) {
       EXPECT_EQ(findings[0].severity, c.severity) << c.name;
       EXPECT_EQ(findings[0].line, 1u) << c.name;
       // What a run reads has no error beyond the configuration's own.
-      if (c.severity == Severity::Warning) EXPECT_EQ(CountFindings(findings).errors, 0u) << c.name;
+      if (c.severity == Severity::Warning) {
+        EXPECT_EQ(CountFindings(findings).errors, 0u) << c.name;
+      }
     }
   }
   // The UTF-8 file's other findings are those of the same text in UTF-16.

@@ -384,7 +384,9 @@ TEST(InstallLoop, MandatoryFailuresEndTheLoop) {
     EXPECT_EQ(observer.ranges, std::vector<uint32_t>{3});
     ASSERT_EQ(observer.errors.size(), c.error ? 1u : 0u);
     if (c.error) EXPECT_EQ(observer.errors[0].second, c.error);
-    if (c.error) EXPECT_EQ(ToUtf8(observer.errors[0].first), ToUtf8(c.text));
+    if (c.error) {
+      EXPECT_EQ(ToUtf8(observer.errors[0].first), ToUtf8(c.text));
+    }
     EXPECT_EQ(observer.statuses.size(), c.runs);
   }
   // A package that cannot be started: why, in the system's words.
