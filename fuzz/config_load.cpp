@@ -1,5 +1,7 @@
-// The whole configuration load: the text is parsed and loaded the way a run
-// loads it (general options, prerequisites with their search entries, the
+// The whole configuration load: the bytes are decoded as a run reads a
+// configuration file (the decoding's properties checked: line ends, the
+// designed form unchanged, a text read back the same in the designed form),
+// and the text is parsed and loaded the way a run loads it (general options, prerequisites with their search entries, the
 // chainer settings, the download and extraction folders, with a fake
 // expansion of references), and every pure rule that then reads the loaded
 // texts runs over them: versions, quiet switches, target paths, presence,
@@ -13,6 +15,8 @@
 #include "acquisition/DownloadRules.h"
 #include "acquisition/Md5.h"
 #include "acquisition/TransferRules.h"
+#include "authoring/TextCodec.h"
+#include "chainer/ConfigText.h"
 #include "chainer/Configuration.h"
 #include "chainer/IniFile.h"
 #include "evaluation/FolderProperties.h"
@@ -99,10 +103,40 @@ void ReadPrerequisite(const Prerequisite& p, std::wstring_view downloadFolder) {
   }
 }
 
-}  // namespace
+// Every CR is followed by LF and every LF follows a CR.
+bool OnlyCrLf(std::wstring_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\r' && (i + 1 >= text.size() || text[i + 1] != L'\n')) return false;
+    if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) return false;
+  }
+  return true;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const IniFile ini = ParseIni(fuzz::WideFrom(data, size));
+// The decoding of a configuration file's bytes.
+std::wstring DecodeAndCheck(const uint8_t* data, size_t size) {
+  const std::span<const uint8_t> bytes(data, size);
+  const ConfigText config = DecodeConfigText(bytes);
+  fuzz::Check(OnlyCrLf(config.text), "a lone CR or LF left in the decoded text");
+  fuzz::Check(IsReadConfigEncoding(config.encoding) || config.text.empty(),
+              "text from an encoding that is not read");
+  if (config.encoding == ConfigEncoding::Utf16Le &&
+      (config.lineEnds == ConfigLineEnds::CrLf || config.lineEnds == ConfigLineEnds::None))
+    fuzz::Check(config.text == DecodeUtf16(bytes.subspan(2), false),
+                "the designed form read otherwise than it always was");
+  // The text written back in the designed form reads the same.
+  std::vector<uint8_t> back{0xFF, 0xFE};
+  for (wchar_t c : config.text) {
+    back.push_back(static_cast<uint8_t>(c & 0xFF));
+    back.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+  }
+  const ConfigText again = DecodeConfigText(back);
+  fuzz::Check(again.text == config.text, "the designed form of the text reads differently");
+  fuzz::Check(IsDesignedConfigForm(again), "the text written back is not in the designed form");
+  DescribeConfigForm(config);
+  return config.text;
+}
+
+void Load(const IniFile& ini) {
   PrereqList list;
   list.expander = FakeExpand;
   list.tempFolder = [] { return std::wstring(L"C:\\Temp"); };
@@ -126,5 +160,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (list.prereqs[i].state == PrereqState::Download) list.prereqs[i].state = PrereqState::Installed;
     SetSelectedWithLog(list, i, MustBeObtained(list.prereqs[i].state), log);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Every code unit, as the fuzz input gives them; then the run's reading of
+  // the same bytes.
+  const std::wstring wide = fuzz::WideFrom(data, size);
+  Load(ParseIni(wide));
+  const std::wstring decoded = DecodeAndCheck(data, size);
+  if (decoded != wide) Load(ParseIni(decoded));
   return 0;
 }

@@ -6,7 +6,9 @@ writes PNG files into build/screenshots/:
   status-window.png         the status window while a slow detection runs
   progress-download.png     the progress window during a download
   progress-install.png      the progress window while a package installs
-  progress-error.png        the progress window after a failed mandatory download
+  progress-error.png        the progress window after a failed mandatory download (404)
+  progress-rejected.png     the same after a download whose digest did not match
+  progress-install-failed.png  the same after a package that ended with code 1603
   open-site-message.png     the message box of the open-site pass
   restart-question.png      the restart question of a package's reboot rule
 
@@ -90,7 +92,7 @@ class Scene:
 def status_window(prefix, work):
     scene = Scene(prefix, work, "status")
     release = scene.setup.folder / "release.txt"
-    ui_config(scene.setup, [{"DisplayName": "Contoso Runtime", "searches": [
+    ui_config(scene.setup, [{"DisplayName": "Example Runtime", "searches": [
         installed_when_exists(scene.setup, release, 60000)]}])
     scene.start()
     window = scene.wait(lambda w: text_of(w, STATUS_TEXT) == "Searching for prerequisites...",
@@ -104,24 +106,24 @@ def status_window(prefix, work):
 def progress_download_and_install(prefix, work, server):
     scene = Scene(prefix, work, "download")
     data = (TOOLS / "package.exe").read_bytes()
-    url = server.add("/download/contoso-runtime.exe", Paced(data, chunk=8192, delay=0.08))
+    url = server.add("/download/example-runtime.exe", Paced(data, chunk=8192, delay=0.08))
     marker = scene.setup.folder / "marker.txt"
     release = scene.setup.folder / "release.txt"
     ship(scene.setup, "waitfile.exe", "installer.exe")
     ui_config(scene.setup, [
-        {"DisplayName": "Contoso Runtime 4.8", "Url": url, "ExactSize": len(data),
+        {"DisplayName": "Example Runtime 4.8", "Url": url, "ExactSize": len(data),
          "BasicUiCommandLine": f"0 {scene.setup.win(marker)}"},
         # A package that takes its time, to show the install step.
-        {"DisplayName": "Contoso Visual Components 2024", "SetupFile": "installer.exe",
+        {"DisplayName": "Quillfeather Visual Components 2024", "SetupFile": "installer.exe",
          "BasicUiCommandLine": f"{scene.setup.win(release)} 60000"},
     ])
     scene.start()
     window = scene.progress(
-        lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Contoso Runtime 4.8"
+        lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Example Runtime 4.8"
         and 350 <= control(w, PROGRESS_BAR)["pos"] <= 800, "download at about half")
     capture("progress-download", [window["rect"]])
     window = scene.progress(
-        lambda w: text_of(w, PROGRESS_STATUS) == "Installing Contoso Visual Components 2024",
+        lambda w: text_of(w, PROGRESS_STATUS) == "Installing Quillfeather Visual Components 2024",
         "install step")
     settle()
     capture("progress-install", [window["rect"]])
@@ -130,24 +132,38 @@ def progress_download_and_install(prefix, work, server):
 
 
 def progress_error(prefix, work, server):
-    scene = Scene(prefix, work, "error")
-    ui_config(scene.setup, [{"DisplayName": "Contoso Runtime 4.8", "Options": "m",
-                             "Url": server.base + "/download/missing-runtime.exe"}])
-    scene.start()
-    window = scene.progress(lambda w: text_of(w, PROGRESS_STATUS) == "Contoso Runtime 4.8",
-                            "error")
-    settle()  # after the flash
-    capture("progress-error", [window["rect"]])
-    scene.tool.click(IDCANCEL, title=progress_title(scene.setup))
-    scene.end()
+    """The progress window after each kind of failure of a mandatory step."""
+    data = (TOOLS / "package.exe").read_bytes()
+    rejected_url = server.add("/download/example-runtime-bad.exe", Paced(data, chunk=65536, delay=0))
+    scenes = [
+        ("progress-error", {"DisplayName": "Example Runtime 4.8",
+                            "Url": server.base + "/download/missing-runtime.exe"},
+         "The download of Example Runtime 4.8 failed: the server answered 404 (not found)."),
+        ("progress-rejected", {"DisplayName": "Example Runtime 4.8", "Url": rejected_url,
+                               "MD5": "0" * 32},
+         "The download of Example Runtime 4.8 was rejected: its size or digest did not match."),
+        ("progress-install-failed", {"DisplayName": "Quillfeather Visual Components 2024",
+                                     "SetupFile": "package.exe", "BasicUiCommandLine": "1603"},
+         "The installation of Quillfeather Visual Components 2024 ended with code 1603."),
+    ]
+    for name, prereq, line in scenes:
+        scene = Scene(prefix, work, name)
+        ship(scene.setup, "package.exe")
+        ui_config(scene.setup, [{**prereq, "Options": "m"}])
+        scene.start()
+        window = scene.progress(lambda w: text_of(w, PROGRESS_STATUS) == line, "error")
+        settle()  # after the flash
+        capture(name, [window["rect"]])
+        scene.tool.click(IDCANCEL, title=progress_title(scene.setup))
+        scene.end()
 
 
 def message_boxes(prefix, work):
     scene = Scene(prefix, work, "site")
-    ui_config(scene.setup, [{"DisplayName": "Contoso Designer",
+    ui_config(scene.setup, [{"DisplayName": "Quillfeather Designer",
                              "OpenSite": "http://127.0.0.1:9/downloads/designer"}])
     scene.start()
-    title = "Opening site of Contoso Designer"
+    title = "Opening site of Quillfeather Designer"
     box = scene.wait(lambda w: True, "open-site message box", title=title, cls=DIALOG_CLASS)
     behind = scene.tool.windows(title=progress_title(scene.setup))
     settle()
@@ -158,7 +174,7 @@ def message_boxes(prefix, work):
     scene = Scene(prefix, work, "restart")
     ship(scene.setup, "package.exe")
     marker = scene.setup.folder / "marker.txt"
-    ui_config(scene.setup, [{"DisplayName": "Contoso Driver", "SetupFile": "package.exe",
+    ui_config(scene.setup, [{"DisplayName": "Quillfeather Driver", "SetupFile": "package.exe",
                              "Options": "r", "BasicUiCommandLine": f"0 {scene.setup.win(marker)}"}])
     scene.start()
     box = scene.wait(lambda w: True, "restart question", title="Confirmation", cls=DIALOG_CLASS)

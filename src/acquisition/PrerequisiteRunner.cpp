@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <vector>
 
 #include "acquisition/Acceptance.h"
 #include "acquisition/DownloadRules.h"
+#include "acquisition/FailureTextRules.h"
 #include "acquisition/Transfer.h"
 #include "acquisition/WinInet.h"
 #include "chainer/ModulePaths.h"
@@ -69,7 +71,50 @@ void CreateParentFolders(const std::wstring& filePath, std::vector<std::wstring>
   }
 }
 
-std::wstring TextOrDefault(UINT id) { return LoadResourceString(id); }
+// The list's text when one is set, otherwise the string table's.
+std::wstring TextOrDefault(const std::wstring& listText, UINT id) {
+  return listText.empty() ? LoadResourceString(id) : listText;
+}
+
+const StringLookup& StringTable() {
+  static const StringLookup lookup = [](uint32_t id) { return LoadResourceString(id); };
+  return lookup;
+}
+
+// A download's reports on their way to the pass's observer: the engine's
+// error reports name the prerequisite and say why its download failed. The
+// questions about certificates and credentials, whose answer the engine
+// needs, pass unchanged.
+class DownloadReports final : public ProgressObserver {
+ public:
+  DownloadReports(ProgressObserver& observer, const std::wstring& displayName)
+      : observer_(observer), displayName_(displayName) {}
+  void Watch(const Transfer* transfer) { transfer_ = transfer; }
+
+  void SetRange(uint32_t count, uint32_t reserved) override { observer_.SetRange(count, reserved); }
+  void Reserved3() override { observer_.Reserved3(); }
+  void Start(int kind, uint64_t totalLength, const std::wstring& path) override {
+    observer_.Start(kind, totalLength, path);
+  }
+  void Reserved5() override { observer_.Reserved5(); }
+  void Done(uint32_t reserved1, uint32_t reserved2) override { observer_.Done(reserved1, reserved2); }
+  void Progress(uint64_t bytes) override { observer_.Progress(bytes); }
+  bool IsCancelled() override { return observer_.IsCancelled(); }
+  bool IsPaused() override { return observer_.IsPaused(); }
+  uint32_t ErrorReport(const std::wstring& text, uint32_t code, const void* extra) override {
+    if (extra != nullptr) return observer_.ErrorReport(text, code, extra);
+    const uint32_t status = transfer_ != nullptr ? transfer_->HttpStatus() : 0;
+    return observer_.ErrorReport(
+        DownloadFailedText(StringTable(), displayName_, code, status, SystemMessageText(code)), code,
+        nullptr);
+  }
+  void StatusText(const std::wstring& text, int kind) override { observer_.StatusText(text, kind); }
+
+ private:
+  ProgressObserver& observer_;
+  const std::wstring& displayName_;
+  const Transfer* transfer_ = nullptr;
+};
 
 }  // namespace
 
@@ -162,7 +207,10 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
     context.lastTransferResult = ERROR_FILENAME_EXCED_RANGE;
     return 5;
   }
-  Transfer transfer(context.observer, context.credentials);
+  std::optional<DownloadReports> reports;
+  if (context.observer != nullptr) reports.emplace(*context.observer, list.At(item.index).DisplayName);
+  Transfer transfer(reports ? &*reports : nullptr, context.credentials);
+  if (reports) reports->Watch(&transfer);
   CreateParentFolders(item.localPath, context.foldersCreated);
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
@@ -174,6 +222,7 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   transfer.AllowHttpsToHttpRedirects(NeedsMd5(expected) || NeedsSha256(expected));
   transfer.SetLogLine(&WriteLine);
   context.lastTransferResult = transfer.Download(item.url, item.localPath);
+  context.lastHttpStatus = transfer.HttpStatus();
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;
   item.digests = transfer.WrittenDigest();
@@ -204,7 +253,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
   if (observer != nullptr && !context.items.empty())
     observer->SetRange(static_cast<uint32_t>(context.items.size()), 0);
 
-  const std::wstring downloadingText = TextOrDefault(IDS_DOWNLOADING);
+  const std::wstring downloadingText = TextOrDefault(list.downloadingText, IDS_DOWNLOADING);
   for (size_t k = 0; k < context.items.size(); ++k) {
     if (observer != nullptr && observer->IsCancelled()) {
       WriteLine(L"Download was canceled.");
@@ -219,7 +268,12 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     if (item.status != 0) {
       WriteLine(L"Download failed. Error:" + ErrorText(context.lastTransferResult));
       if (p.HasOption(L'm')) {
-        if (observer != nullptr) observer->ErrorReport(p.DisplayName, kErrorMandatoryFailed, nullptr);
+        if (observer != nullptr) {
+          const uint32_t code = context.lastTransferResult;
+          observer->ErrorReport(DownloadFailedText(StringTable(), p.DisplayName, code,
+                                                   context.lastHttpStatus, SystemMessageText(code)),
+                                kErrorMandatoryFailed, nullptr);
+        }
         return kInstallFailed;
       }
       continue;
@@ -233,7 +287,9 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       DeleteDownloadedFile(item.localPath);
       WriteLine(L"Downloaded file was rejected." +
                 RejectionText(accepted.verdict, ErrorText(accepted.error)));
-      if (observer != nullptr) observer->ErrorReport(L"", kErrorDownloadRejected, nullptr);
+      if (observer != nullptr)
+        observer->ErrorReport(DownloadRejectedText(StringTable(), p.DisplayName, accepted.verdict),
+                              kErrorDownloadRejected, nullptr);
       return kInstallFailed;
     }
     WriteLine(L"Downloaded file was accepted.");
@@ -270,7 +326,7 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
   for (size_t i = 0; i < list.Count(); ++i)
     if (Action(i) == PrerequisiteAction::OpenSite) ++count;
   if (observer != nullptr && count >= 1) observer->SetRange(count, 0);
-  const std::wstring openingText = TextOrDefault(IDS_OPENING_SITE);
+  const std::wstring openingText = TextOrDefault(list.openingSiteText, IDS_OPENING_SITE);
   for (size_t i = 0; i < list.Count(); ++i) {
     if (Action(i) != PrerequisiteAction::OpenSite) continue;
     if (observer != nullptr && observer->IsCancelled()) return;
@@ -280,8 +336,10 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
     WriteLine(L"Launching URL:" + p.Location);
     OpenInternetShortcut(p.Location);
     if (observer != nullptr && !list.Quiet()) {
-      // The list carries no manual-download text of its own: the box is empty.
-      ::MessageBoxW(::GetForegroundWindow(), L"", caption.c_str(), MB_OK | MB_ICONINFORMATION);
+      const std::wstring message =
+          ManualDownloadText(StringTable(), list.manualDownloadText, p.DisplayName);
+      ::MessageBoxW(::GetForegroundWindow(), message.c_str(), caption.c_str(),
+                    MB_OK | MB_ICONINFORMATION);
     }
   }
 }
@@ -329,7 +387,7 @@ void PrerequisiteRunner::BuildLaunchList() {
 uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
   BuildLaunchList();
   const std::vector<LaunchItem>& items = launcher.launchList;
-  const std::wstring installingText = TextOrDefault(IDS_INSTALLING);
+  const std::wstring installingText = LoadResourceString(IDS_INSTALLING);
   if (observer != nullptr) observer->SetRange(static_cast<uint32_t>(items.size()), 0);
   for (size_t k = 0; k < items.size(); ++k) {
     if (rebootInProgress) return 0;
@@ -342,10 +400,14 @@ uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
     const Prerequisite& p = list.At(items[k].prereqIndex);
     if (!p.HasOption(L'm')) continue;
     if (observer != nullptr) {
-      observer->ErrorReport(items[k].displayName,
-                            outcome == PackageLauncher::Outcome::Failed ? kErrorMandatoryFailed
-                                                                        : kErrorMandatoryReboot,
-                            nullptr);
+      const LaunchItem& item = items[k];
+      const bool failed = outcome == PackageLauncher::Outcome::Failed;
+      const PackageFailure failure = !failed      ? PackageFailure::NeedsRestart
+                                     : item.started ? PackageFailure::EndedWithCode
+                                                    : PackageFailure::NotStarted;
+      observer->ErrorReport(PackageFailedText(StringTable(), item.displayName, failure,
+                                              item.returnCode, SystemMessageText(item.returnCode)),
+                            failed ? kErrorMandatoryFailed : kErrorMandatoryReboot, nullptr);
     }
     return kInstallFailed;
   }

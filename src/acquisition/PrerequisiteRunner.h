@@ -53,6 +53,7 @@ struct DownloadContext {
   ProgressObserver* observer = nullptr;
   CredentialsProvider* credentials = nullptr;
   uint32_t lastTransferResult = 0;
+  uint32_t lastHttpStatus = 0;  // of the last transfer's last answer; 0 when none
   std::vector<std::wstring> foldersCreated;  // outermost first
   std::vector<std::wstring> deletionList;
 };

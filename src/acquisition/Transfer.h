@@ -70,6 +70,9 @@ class Transfer {
   // when they were asked for and every byte of the target went through them
   // (never for a file URL's copy).
   const WrittenDigests& WrittenDigest() const { return written_; }
+  // The HTTP status of the server's last answer in the last download; 0
+  // when none came.
+  uint32_t HttpStatus() const { return httpStatus_; }
 
   // Shared with WinINet's status callback; defined in Transfer.cpp.
   struct AsyncState;

@@ -7,6 +7,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/StreamDigest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TransferRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AcceptanceRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FailureTextRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/PrerequisiteRunner.cpp

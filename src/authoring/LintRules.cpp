@@ -11,6 +11,7 @@
 #include "authoring/TextCodec.h"
 #include "chainer/CleanupRules.h"
 #include "chainer/ConfigSchema.h"
+#include "chainer/ConfigText.h"
 #include "chainer/Configuration.h"
 #include "chainer/IniFile.h"
 #include "evaluation/FolderProperties.h"
@@ -201,94 +202,65 @@ bool IsAbsolutePath(std::wstring_view path) {
 // Decoding the file as a run does
 
 struct DecodedFile {
-  std::wstring text;           // what the parser is given
+  std::wstring text;           // what the parser is given (CR LF line ends)
+  std::wstring chars;          // the characters as stored, line ends untouched
+  ConfigLineEnds lineEnds = ConfigLineEnds::None;
   std::vector<Finding> notes;  // findings about the encoding and line ends (editor lines)
 };
-
-bool HasZeroByte(std::span<const uint8_t> bytes) {
-  return std::find(bytes.begin(), bytes.end(), uint8_t{0}) != bytes.end();
-}
-
-// Zero bytes mostly at odd offsets: little-endian UTF-16 of Latin text.
-bool LooksLittleEndian(std::span<const uint8_t> bytes) {
-  size_t odd = 0, even = 0;
-  for (size_t i = 0; i < bytes.size(); ++i)
-    if (bytes[i] == 0) (i % 2 ? odd : even)++;
-  return odd >= even;
-}
-
-// Replaces every lone LF and lone CR by CR LF.
-std::wstring WithCrLf(std::wstring_view text) {
-  std::wstring out;
-  out.reserve(text.size() + text.size() / 16);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const wchar_t c = text[i];
-    if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
-      out += L"\r\n";
-      ++i;
-    } else if (c == L'\r' || c == L'\n') {
-      out += L"\r\n";
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
 
 DecodedFile Decode(std::span<const uint8_t> bytes) {
   DecodedFile out;
   auto note = [&out](Severity s, std::wstring text) { out.notes.push_back({1, s, std::move(text)}); };
-  if (bytes.size() < 2) {
-    note(Severity::Error, L"the file is empty: a run finds no configuration in it");
-    return out;
+  const std::wstring_view everyVersion =
+      L"; every version reads UTF-16 LE with the byte-order mark FF FE and CR LF line ends";
+  const ConfigEncoding encoding = DetectConfigEncoding(bytes);
+  switch (encoding) {
+    case ConfigEncoding::Empty:
+      note(Severity::Error, L"the file is empty: a run finds no configuration in it");
+      return out;
+    case ConfigEncoding::Utf16Le:
+      break;
+    case ConfigEncoding::Utf16LeBare:
+      note(Severity::Warning,
+           L"no byte-order mark: a run recognises UTF-16 LE by its zero bytes and reads it" +
+               std::wstring(everyVersion));
+      break;
+    case ConfigEncoding::Utf8Bom:
+    case ConfigEncoding::Utf8:
+      note(Severity::Warning, L"UTF-8 text: a run reads it as UTF-8 and logs that it did" +
+                                  std::wstring(everyVersion));
+      break;
+    case ConfigEncoding::Utf16Be:
+      note(Severity::Error,
+           L"UTF-16 big-endian text: a run does not read it and finds nothing in it; save the "
+           L"file as UTF-16 LE with a byte-order mark; the findings below read it as big-endian");
+      break;
+    case ConfigEncoding::Unknown:
+      note(Severity::Error,
+           L"neither UTF-16 nor valid UTF-8 (ANSI text?): a run does not read it and finds "
+           L"nothing in it; save the file as UTF-16 LE with a byte-order mark; the findings "
+           L"below read it as UTF-8");
+      break;
   }
-  const bool le = bytes[0] == 0xFF && bytes[1] == 0xFE;
-  const bool be = bytes[0] == 0xFE && bytes[1] == 0xFF;
-  const bool utf8Bom = bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
-  bool runView = true;
-  if (le) {
-    out.text = RunViewOfBytes(bytes);
-  } else if (be || (!utf8Bom && HasZeroByte(bytes) && !LooksLittleEndian(bytes))) {
-    note(Severity::Error,
-         L"UTF-16 big-endian text: a run reads it as little-endian and finds nothing in it; "
-         L"save the file as UTF-16 LE with a byte-order mark; the findings below read it as "
-         L"big-endian");
-    out.text = DecodeUtf16(be ? bytes.subspan(2) : bytes, true);
-    runView = false;
-  } else if (utf8Bom || !HasZeroByte(bytes)) {
-    note(Severity::Error,
-         L"UTF-8 or ANSI text: a run needs UTF-16 LE with the byte-order mark FF FE and finds "
-         L"nothing in this file; the findings below read it as UTF-8");
-    out.text = DecodeUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())
-                            .substr(utf8Bom ? 3 : 0));
-    runView = false;
+  if (IsReadConfigEncoding(encoding)) {
+    out.chars = DecodeConfigChars(bytes, encoding);
+  } else if (encoding == ConfigEncoding::Utf16Be) {
+    const bool marked = bytes[0] == 0xFE && bytes[1] == 0xFF;
+    out.chars = DecodeUtf16(marked ? bytes.subspan(2) : bytes, true);
   } else {
-    out.text = RunViewOfBytes(bytes);
-    std::wstring lost = DecodeUtf16(bytes.subspan(0, 2), false);
-    note(Severity::Error, L"no byte-order mark: a run skips the first two bytes unread, so " +
-                              Q(lost) + L" at the start is lost; save the file as UTF-16 LE "
-                              L"with a byte-order mark");
+    out.chars = DecodeUtf8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
-  if ((le || runView) && bytes.size() % 2 != 0)
+  if ((encoding == ConfigEncoding::Utf16Le || encoding == ConfigEncoding::Utf16LeBare) &&
+      bytes.size() % 2 != 0)
     note(Severity::Warning, L"odd number of bytes: a run drops the last byte");
 
-  size_t crlf = 0, lone = 0;
-  for (size_t i = 0; i < out.text.size(); ++i) {
-    if (out.text[i] == L'\r' && i + 1 < out.text.size() && out.text[i + 1] == L'\n') {
-      ++crlf;
-      ++i;
-    } else if (out.text[i] == L'\r' || out.text[i] == L'\n') {
-      ++lone;
-    }
-  }
-  if (!runView) {
-    out.text = WithCrLf(out.text);
-  } else if (crlf == 0 && lone > 0) {
-    note(Severity::Error,
-         L"the lines end with LF (or CR) alone: a run ends lines only at CR LF and reads the "
-         L"whole file as one line; the findings below read it with CR LF line ends");
-    out.text = WithCrLf(out.text);
-  }
+  out.lineEnds = LineEndsOf(out.chars);
+  if (IsReadConfigEncoding(encoding) &&
+      (out.lineEnds == ConfigLineEnds::Lf || out.lineEnds == ConfigLineEnds::Cr))
+    note(Severity::Warning, L"the lines end with " + ConfigLineEndsName(out.lineEnds) +
+                                L" alone: a run reads them as line ends" +
+                                std::wstring(everyVersion));
+  out.text = WithCrLfLineEnds(out.chars);
   return out;
 }
 
@@ -1327,22 +1299,19 @@ void Linter::Run(const IniFile& ini, const std::vector<IgnoredLine>& ignored) {
 
 }  // namespace
 
-std::wstring RunViewOfBytes(std::span<const uint8_t> fileBytes) {
-  if (fileBytes.size() < 2) return {};
-  return DecodeUtf16(fileBytes.subspan(2), false);
-}
-
 std::vector<Finding> LintConfiguration(std::span<const uint8_t> fileBytes,
                                        const LintEnvironment& environment) {
   DecodedFile decoded = Decode(fileBytes);
   std::vector<Finding> findings = std::move(decoded.notes);
   const LineMap lines = MapLines(decoded.text);
-  for (const auto& [line, c] : lines.joins)
-    findings.push_back({line, Severity::Warning,
-                        std::wstring(L"the line before ends with a lone ") +
-                            (c == L'\n' ? L"LF" : L"CR") +
-                            L": a run ends lines only at CR LF and reads this line as part of "
-                            L"the one before"});
+  // Lines of mixed ends: each line end that differs from CR LF.
+  if (decoded.lineEnds == ConfigLineEnds::Mixed)
+    for (const auto& [line, c] : MapLines(decoded.chars).joins)
+      findings.push_back({line, Severity::Warning,
+                          std::wstring(L"the line before ends with a lone ") +
+                              (c == L'\n' ? L"LF" : L"CR") +
+                              L", others with CR LF: a run ends the line there all the same; "
+                              L"every version ends lines at CR LF only"});
   std::vector<IgnoredLine> ignored;
   const IniFile ini = ParseIni(decoded.text, &ignored);
   Linter linter(environment, lines);

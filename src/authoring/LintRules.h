@@ -32,11 +32,6 @@ struct LintEnvironment {
 std::vector<Finding> LintConfiguration(std::span<const uint8_t> fileBytes,
                                        const LintEnvironment& environment);
 
-// The configuration text a run parses from the file's bytes: the first two
-// bytes skipped unread, the rest as UTF-16 LE (an odd last byte dropped);
-// empty for files shorter than two bytes.
-std::wstring RunViewOfBytes(std::span<const uint8_t> fileBytes);
-
 // Counts of a list of findings.
 struct FindingCounts {
   size_t errors = 0;

@@ -118,9 +118,11 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
     error = L"the configuration file does not exist: " + plan.configPath;
     return false;
   }
-  std::wstring text;
+  ConfigText config;
   IniFile ini;
-  if (ReadConfigurationText(plan.configPath, found.nFileSizeLow, text)) ini = ParseIni(text);
+  if (ReadConfigurationText(plan.configPath, found.nFileSizeLow, config)) ini = ParseIni(config.text);
+  plan.encoding = config.encoding;
+  plan.lineEnds = config.lineEnds;
 
   PrereqList list;
   PackagedFiles packagedFiles;

@@ -91,6 +91,7 @@ std::wstring FormatPlanText(const Plan& plan) {
   t += L"Plan for " + plan.configPath + L"\n";
   t += L"  as read by " + plan.setupPath + L" (nothing is downloaded or installed; detection "
                                            L"programs run as in a run)\n";
+  t += L"  file: " + DescribeConfigForm({plan.encoding, plan.lineEnds, false, {}}) + L"\n";
   t += L"This machine:\n";
   t += L"  Windows " + Format(L"%u.%u build %u", {m.majorVersion, m.minorVersion, m.buildNumber}) +
        (m.servicePack ? Format(L" SP%u", {m.servicePack}) : std::wstring()) +
@@ -146,6 +147,8 @@ std::string FormatPlanJson(const Plan& plan) {
   j.BeginObject();
   j.Key("config").String(plan.configPath);
   j.Key("setup").String(plan.setupPath);
+  j.Key("encoding").String(ConfigEncodingKey(plan.encoding));
+  j.Key("lineEnds").String(ConfigLineEndsKey(plan.lineEnds));
   j.Key("machine").BeginObject()
       .Key("majorVersion").Number(m.majorVersion)
       .Key("minorVersion").Number(m.minorVersion)

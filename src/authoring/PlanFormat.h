@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "chainer/ConfigText.h"
+
 namespace prereq {
 
 struct PlanSearch {
@@ -67,6 +69,9 @@ struct PlanMachine {
 struct Plan {
   std::wstring configPath;
   std::wstring setupPath;
+  // How the configuration file was read.
+  ConfigEncoding encoding = ConfigEncoding::Empty;
+  ConfigLineEnds lineEnds = ConfigLineEnds::None;
   PlanMachine machine;
   std::wstring options;  // the general Options letters
   std::wstring mode;     // "quiet", "basic-ui" or "search-only"

@@ -55,7 +55,8 @@ std::string EncodeUtf8(std::wstring_view text) {
   return out;
 }
 
-std::wstring DecodeUtf8(std::string_view bytes) {
+std::wstring DecodeUtf8(std::string_view bytes, bool* malformed) {
+  if (malformed != nullptr) *malformed = false;
   std::wstring out;
   out.reserve(bytes.size());
   size_t i = 0;
@@ -75,6 +76,7 @@ std::wstring DecodeUtf8(std::string_view bytes) {
     } else if ((b & 0xF8) == 0xF0) {
       length = 4, c = b & 0x07, minimum = 0x10000;
     } else {
+      if (malformed != nullptr) *malformed = true;
       AppendUtf16(out, kReplacement);
       ++i;
       continue;
@@ -86,6 +88,7 @@ std::wstring DecodeUtf8(std::string_view bytes) {
       else c = (c << 6) | (next & 0x3F);
     }
     if (!ok || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      if (malformed != nullptr) *malformed = true;
       AppendUtf16(out, kReplacement);
       ++i;
       continue;

@@ -12,8 +12,9 @@ namespace prereq {
 // becomes U+FFFD.
 std::string EncodeUtf8(std::wstring_view text);
 
-// UTF-16 code units of UTF-8 bytes; malformed sequences become U+FFFD.
-std::wstring DecodeUtf8(std::string_view bytes);
+// UTF-16 code units of UTF-8 bytes; malformed sequences become U+FFFD, and
+// `malformed`, when given, tells whether there were any.
+std::wstring DecodeUtf8(std::string_view bytes, bool* malformed = nullptr);
 
 // The code units of UTF-16 bytes, little- or big-endian; an odd last byte is
 // dropped.

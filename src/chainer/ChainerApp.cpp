@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <new>
+#include <vector>
 
 #include "chainer/ChainingRun.h"
 #include "chainer/Cleanup.h"
@@ -45,23 +46,18 @@ void ChainerApp::RunCleanup() noexcept {
   }
 }
 
-bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring& text) {
-  text.clear();
+bool ReadConfigurationText(const std::wstring& path, uint32_t size, ConfigText& config) {
+  config = ConfigText{};
   // A file without room for the byte-order mark holds no configuration.
   if (size < 2) return false;
   FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  if (::SetFilePointer(file.get(), 2, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-      ::GetLastError() != NO_ERROR)
-    return false;
-  DWORD bytes = size - 2;
-  // Room for an odd last byte too; it is dropped below.
-  std::wstring buffer((bytes + 1) / 2, L'\0');
+  std::vector<uint8_t> bytes(size);
   DWORD read = 0;
-  if (!::ReadFile(file.get(), buffer.data(), bytes, &read, nullptr) || read == 0) return false;
-  buffer.resize(read / 2);
-  text = std::move(buffer);
+  if (!::ReadFile(file.get(), bytes.data(), size, &read, nullptr) || read == 0) return false;
+  bytes.resize(read);
+  config = DecodeConfigText(bytes);
   return true;
 }
 
@@ -94,21 +90,28 @@ void ChainerApp::Run() {
   FindHandle find(::FindFirstFileW(iniPath.c_str(), &found));
   if (!find) return;  // no configuration: nothing to do, exit code 0
 
-  std::wstring text;
+  ConfigText config;
   IniFile ini;
-  if (ReadConfigurationText(iniPath, found.nFileSizeLow, text)) ini = ParseIni(text);
+  if (ReadConfigurationText(iniPath, found.nFileSizeLow, config)) ini = ParseIni(config.text);
 
   PrereqList list;
   list.packagedFiles = &packagedFiles;
   list.tempFolder = [] { return ProgramTempFolder(); };
   list.expander = [](std::wstring_view text, bool) { return ExpandProperties(text, false); };
-  LoadConfiguration(ini, list);
+  LoadOutcome outcome;
+  LoadConfiguration(ini, list, &outcome);
 
   LoadCleanup(ini, modulePath, iniPath, cleanup);
   ChainerSettings settings;
   if (LoadChainerSettings(ini, settings) && !settings.LogFile.empty()) {
     loggingEnabled = true;
     TheLogger().SetLogFile(settings.LogFile);
+    // The first lines after the header: how the file was read when it is not
+    // the form every version reads, and a list that cannot start.
+    if (!IsDesignedConfigForm(config))
+      WriteLine(L"Configuration file read as:" + DescribeConfigForm(config));
+    if (outcome.stop == LoadStop::NoIndexSection)
+      WriteLine(L"The configuration has no [PREREQUISITES] section: no prerequisite is read.");
   }
 
   quiet = list.Quiet();

@@ -7,6 +7,7 @@
 
 #include "acquisition/PackagedFiles.h"
 #include "chainer/CleanupRules.h"
+#include "chainer/ConfigText.h"
 #include "chainer/Configuration.h"
 #include "chainer/InstallerWaitRules.h"
 #include "ui/StatusWindow.h"
@@ -47,12 +48,10 @@ class ChainerApp {
   bool cleanupDone_ = false;
 };
 
-// Reads the configuration file: the two byte-order-mark bytes are skipped
-// unread and the rest taken as UTF-16 LE (an odd last byte is ignored).
-// `size` is the file size as found. Answers false (and an empty text) when the
-// file cannot be opened, positioned or read, reads nothing, or is shorter
-// than two bytes.
-bool ReadConfigurationText(const std::wstring& path, uint32_t size, std::wstring& text);
+// Reads the configuration file (`size` bytes, the size as found) and decodes
+// it (DecodeConfigText). Answers false (and an empty ConfigText) when the file
+// cannot be opened or read, reads nothing, or is shorter than two bytes.
+bool ReadConfigurationText(const std::wstring& path, uint32_t size, ConfigText& config);
 
 struct InstallerWaitResult {
   InstallerWait outcome = InstallerWait::NotRunning;

@@ -125,6 +125,12 @@ class PrereqList {
   GeneralOptions general;
   // The packaged-file table, when one is attached.
   const PackagedFiles* packagedFiles = nullptr;
+  // Texts the passes show in place of the string table's: the downloading
+  // text, the opening-site text (both with "%s" for the DisplayName) and the
+  // message of the open-site box. Empty: the string table's.
+  std::wstring downloadingText;
+  std::wstring openingSiteText;
+  std::wstring manualDownloadText;
 
   // The path of the file a search entry's SearchString names, as the
   // packaged-file table locates it for a search; empty without a table.

@@ -2,6 +2,7 @@
 # natively; WIN ones use the platform.
 list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/IniFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ConfigText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Configuration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ConfigSchema.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ModulePaths.cpp

@@ -9,4 +9,8 @@ namespace prereq {
 // the system has none.
 std::wstring ErrorText(uint32_t code);
 
+// The system's message text for an error code as ErrorText reads it; empty
+// when the system has none.
+std::wstring SystemMessageText(uint32_t code);
+
 }  // namespace prereq

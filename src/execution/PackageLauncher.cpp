@@ -96,6 +96,7 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
     done = ProcessUtil::ShellExecuteAndWait(path, item.commandLine, L"", quiet, code);
   }
   item.returnCode = code;
+  item.started = done;
   if (!done) {
     lastLaunchError = code;
     WriteLine(L"Launch failed. Error:" + ErrorText(code));

@@ -26,6 +26,9 @@ struct LaunchItem {
   // The exit code, the packaged-app result (0 or 1627), or the system error
   // of a launch that did not start.
   uint32_t returnCode = 0;
+  // The package ran (an MSIX/AppX package: its deployment succeeded);
+  // false: returnCode is why it could not be started or deployed.
+  bool started = false;
   std::wstring resultPropertyName;
   size_t prereqIndex = 0;
 };

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -118,6 +119,9 @@ bool ProgressWindow::OnInit(HWND dialog) {
   ::SetWindowTextW(dialog, title_.c_str());
   ::SetDlgItemTextW(dialog, IDC_PROGRESS_STATUS, LoadResourceString(IDS_PREPARING).c_str());
   SetProgramIcon(dialog);
+  HWND line = ::GetDlgItem(dialog, IDC_PROGRESS_STATUS);
+  ::GetWindowRect(line, &statusLine_);
+  ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&statusLine_), 2);
   CentreWindow(dialog);
   taskbar_.Attach(dialog, std::exchange(taskbarList_, nullptr));
   // A worker that fails (its report is in the log) closes the window as
@@ -157,7 +161,7 @@ void ProgressWindow::ShowError() {
   classicBar_ = ::SendMessageW(bar, PBM_GETSTATE, 0, 0) != PBST_ERROR;
   if (classicBar_) UseClassicLook(bar, true);
   ::SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorColour);
-  ::InvalidateRect(::GetDlgItem(window_, IDC_PROGRESS_STATUS), nullptr, TRUE);
+  LayOutStatusLine(true);
   taskbar_.SetError(static_cast<uint64_t>(whole), static_cast<uint64_t>(whole));
 }
 
@@ -168,6 +172,42 @@ void ProgressWindow::ClearError() {
   ::SendMessageW(bar, PBM_SETBARCOLOR, 0, CLR_DEFAULT);
   if (classicBar_) UseClassicLook(bar, false);
   classicBar_ = false;
+  LayOutStatusLine(false);
+}
+
+void ProgressWindow::LayOutStatusLine(bool error) {
+  HWND line = ::GetDlgItem(window_, IDC_PROGRESS_STATUS);
+  LONG style = ::GetWindowLongW(line, GWL_STYLE) & ~SS_ELLIPSISMASK;
+  RECT box = statusLine_;
+  if (error) {
+    // Room from 4 dialog units below the top to 2 above the bar.
+    RECT margin{0, 4, 0, 2};
+    ::MapDialogRect(window_, &margin);
+    RECT bar{};
+    ::GetWindowRect(::GetDlgItem(window_, IDC_PROGRESS_BAR), &bar);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&bar), 2);
+    const LONG top = margin.top;
+    const LONG bottom = std::max(statusLine_.bottom, bar.top - margin.bottom);
+    // The height the sentence needs when it wraps at the line's width.
+    const int length = ::GetWindowTextLengthW(line);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(line, text.data(), length + 1)));
+    RECT need{0, 0, statusLine_.right - statusLine_.left, 0};
+    if (HDC dc = ::GetDC(line)) {
+      HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(line, WM_GETFONT, 0, 0)));
+      ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_CALCRECT | DT_WORDBREAK);
+      ::SelectObject(dc, old);
+      ::ReleaseDC(line, dc);
+    }
+    // One line stays where the status line is; more grow upwards.
+    box.top = std::max(top, std::min(statusLine_.top, statusLine_.bottom - (need.bottom - need.top)));
+    box.bottom = box.top == top ? bottom : statusLine_.bottom;
+  } else {
+    style |= SS_PATHELLIPSIS;
+  }
+  ::SetWindowLongW(line, GWL_STYLE, style);
+  ::MoveWindow(line, box.left, box.top, box.right - box.left, box.bottom - box.top, TRUE);
+  ::InvalidateRect(line, nullptr, TRUE);
 }
 
 INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wParam,

@@ -80,6 +80,10 @@ class ProgressWindow final : public ProgressObserver {
   void ShowBar();
   void ShowError();
   void ClearError();
+  // The status line of an error wraps over the room above the bar, ending
+  // where the one-line status ends; otherwise it is the template's one line
+  // with a path ellipsis.
+  void LayOutStatusLine(bool error);
   // Sends a message to the window when it still exists.
   LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -108,6 +112,7 @@ class ProgressWindow final : public ProgressObserver {
   int barRange_ = -1;  // the range the bar was last given
   bool errorShown_ = false;
   bool classicBar_ = false;  // drawn classically while the error shows
+  RECT statusLine_{};        // the template's status line, in client coordinates
 };
 
 }  // namespace prereq

@@ -173,6 +173,7 @@ def test_plan_decides_as_a_run_decides(prefix, make_setup, display, regkey):
     assert by_plan == ran, (by_plan, lines)
     # Neither q nor b: a run obtains nothing, and the plan says so.
     assert planned["mode"] == "search-only"
+    assert (planned["encoding"], planned["lineEnds"]) == ("utf-16-le", "crlf")
     # The machine as the plan names it is the one the exclusion lists name.
     machine = planned["machine"]
     assert machine["generalName"] == ("Windows 7 x64" if prefix.is64 else "Windows 7 x86")
@@ -266,8 +267,18 @@ def test_plan_text_names_the_machine_and_each_step(prefix32, make_setup):
                  "1. SearchType 5 RegistryKeyExists \"HKLM\\Software\\NoSuchVendor\" -> not found",
                  "decision: No acceptable version found. It must be downloaded.",
                  "action: download, then run: download \"https://example.com/r.exe\" to \"",
-                 "the list ends at App2: it has none of SetupFile, OpenSite, Url"):
+                 "the list ends at App2: it has none of SetupFile, OpenSite, Url",
+                 "file: UTF-16 LE with byte-order mark, CR LF line ends"):
         assert part in text, text
+    # The same configuration as an author keeps it in a repository: the same
+    # plan, read from UTF-8 with LF line ends.
+    utf16 = setup.ini.read_bytes()[2:].decode("utf-16-le")
+    setup.ini.write_bytes(utf16.replace("\r\n", "\n").encode("utf-8"))
+    status = prefix32.popen([PLAN_EXE, setup.win(setup.ini)], output=out).wait(120)
+    again = out.read_text(encoding="utf-8")
+    assert status == 0, again
+    assert again == text.replace("file: UTF-16 LE with byte-order mark, CR LF line ends",
+                                 "file: UTF-8 without byte-order mark, LF line ends"), again
     # A missing configuration is an error, not an empty plan.
     status = prefix32.popen([PLAN_EXE, setup.win(setup.folder / "none.ini")], output=out).wait(60)
     assert status == 2

@@ -133,7 +133,7 @@ def normalised(lines: list[str], setup) -> list[str]:
 
 
 def runtime_prereq(setup, url, data, marker) -> dict:
-    return {"DisplayName": "Contoso Runtime", "Url": url, "ExactSize": len(data),
+    return {"DisplayName": "Example Runtime", "Url": url, "ExactSize": len(data),
             "MD5": hashlib.md5(data).hexdigest(), "Options": "m",
             "BasicUiCommandLine": f"0 {setup.win(marker)} basic",
             "NoUiCommandLine": f"0 {setup.win(marker)} quiet",
@@ -159,12 +159,12 @@ def test_basic_ui_downloads_and_installs_what_a_quiet_run_does(prefix, make_setu
     proc = setup.start()
     samples = []
     try:
-        window = tool.wait_for(lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Contoso Runtime",
+        window = tool.wait_for(lambda w: text_of(w, PROGRESS_STATUS) == "Downloading Example Runtime",
                                title=progress_title(setup), child=PROGRESS_BAR, proc=proc,
                                what="download in the progress window")
         while True:
             found = progress_windows(tool, setup)
-            if not found or text_of(found[0], PROGRESS_STATUS) != "Downloading Contoso Runtime":
+            if not found or text_of(found[0], PROGRESS_STATUS) != "Downloading Example Runtime":
                 break
             samples.append(control(found[0], PROGRESS_BAR))
         result = finish(setup, proc)
@@ -237,25 +237,51 @@ def test_cancel_during_a_download_stops_within_a_few_blocks_and_launches_nothing
     assert len(server.answers(path)) == 1
 
 
-def test_failed_mandatory_download_keeps_the_window_with_the_error_until_cancel(
-        prefix32, make_setup, tool, server):
+# What failed, the error line the window keeps showing, and the log line
+# that says the same.
+FAILURES = {
+    "download-404": (
+        lambda setup, server: {"DisplayName": "Missing Runtime", "Url": server.base + "/missing.exe"},
+        "The download of Missing Runtime failed: the server answered 404 (not found).",
+        "Download failed. Error:-536870888"),
+    "download-rejected": (
+        lambda setup, server: {"DisplayName": "Example Runtime 4.8",
+                               "Url": served_package(server, delay=0)[0], "MD5": "0" * 32},
+        "The download of Example Runtime 4.8 was rejected: its size or digest did not match.",
+        "Downloaded file was rejected.(Invalid size or MD5)."),
+    "package-1603": (
+        lambda setup, server: {"DisplayName": "Failing Package", "SetupFile": "failing.exe",
+                               "BasicUiCommandLine": f"1603 {setup.win(setup.folder / 'failed.txt')}"},
+        "The installation of Failing Package ended with code 1603.",
+        "Return code of launched file:1603"),
+}
+
+
+@pytest.mark.parametrize("failure", list(FAILURES))
+def test_failed_mandatory_step_keeps_the_window_with_what_failed_and_why_until_cancel(
+        prefix32, make_setup, tool, server, failure):
+    prereq, error_line, log_line = FAILURES[failure]
     setup = make_setup(prefix32)
     ship(setup, "package.exe")
+    ship(setup, "package.exe", "failing.exe")
     marker = setup.folder / "marker.txt"
     log = ui_config(setup, [
-        {"DisplayName": "Missing Runtime", "Url": server.base + "/missing.exe", "Options": "m"},
+        {**prereq(setup, server), "Options": "m"},
         {"DisplayName": "Shipped", "SetupFile": "package.exe",
          "BasicUiCommandLine": f"0 {setup.win(marker)}"},
     ])
     proc = setup.start()
     try:
-        window = tool.wait_for(lambda w: text_of(w, PROGRESS_STATUS) == "Missing Runtime",
+        window = tool.wait_for(lambda w: text_of(w, PROGRESS_STATUS) == error_line,
                                title=progress_title(setup), proc=proc, what="error")
         time.sleep(2)
         again = progress_windows(tool, setup)
-        assert again and text_of(again[0], PROGRESS_STATUS) == "Missing Runtime", again
+        assert again and text_of(again[0], PROGRESS_STATUS) == error_line, again
         bar = control(again[0], PROGRESS_BAR)
         assert bar["visible"] and bar["pos"] == bar["max"] > 0, bar  # a whole bar, in error
+        # The sentence wraps above the bar (never over it) instead of being cut.
+        line = control(again[0], PROGRESS_STATUS)["rect"]
+        assert line[1] >= again[0]["rect"][1] and line[3] <= bar["rect"][1], (line, bar["rect"])
         assert proc.running
         assert tool.click(IDCANCEL, title=progress_title(setup))
         result = finish(setup, proc, timeout=60)
@@ -263,8 +289,7 @@ def test_failed_mandatory_download_keeps_the_window_with_the_error_until_cancel(
         if proc.running:
             proc.kill()
     assert result.code == 1, result
-    lines = read_log(log).lines
-    assert "Download failed. Error:-536870888" in lines  # HTTP 404
+    assert log_line in read_log(log).lines
     assert not marker.exists()  # a failed pass stops the run
     assert window["process"] == setup.name
 
@@ -327,7 +352,13 @@ def test_open_site_pass_shows_its_message_box(prefix32, make_setup, tool):
         behind = progress_windows(tool, setup)
         assert behind and text_of(behind[0], PROGRESS_STATUS) == "Opening site of Manual Tool"
         assert box["process"] == setup.name
-        assert text_of(box, MESSAGE_TEXT) == ""  # the list sets no manual-download text
+        assert box["title"] == "Opening site of Manual Tool"
+        assert text_of(box, MESSAGE_TEXT) == (
+            "The page for downloading Manual Tool has been opened in your browser. Download and "
+            "install it from there, then click OK to continue.")
+        # Wide enough for its whole caption.
+        left, _, right, _ = box["rect"]
+        assert right - left >= 300, box["rect"]
         ok = control(box, IDOK)
         assert ok is not None and ok["visible"] and ok["text"].replace("&", "") == "OK", box
         assert tool.click(IDOK, title="Opening site of Manual Tool")

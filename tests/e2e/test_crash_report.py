@@ -79,7 +79,7 @@ def windows10(prefix32, registry):
 
 
 PACKAGE_PREREQ = {"DisplayName": "Pkg", "Url": "http://127.0.0.1:9/pkg.exe",
-                  "SearchType1": 13, "SearchString1": "Contoso.App"}
+                  "SearchType1": 13, "SearchString1": "Quillfeather.App"}
 
 
 def report_at(lines: list[str], first: str, count: int = 1) -> list[str]:

@@ -88,18 +88,18 @@ def msix_search(text, **bounds):
 def test_package_search_detects_installed_packages(prefix, make_setup, display, windows10,
                                                    msix_stub):
     msix_stub.set_packages([
-        "Contoso.Tools|CN=Contoso|0|1.0.0.0",
-        "Contoso.App|CN=Contoso|9|2.5.3.0",
-        "Contoso.App|CN=Other|11|8.0.0.0",
+        "Quillfeather.Tools|CN=Quillfeather|0|1.0.0.0",
+        "Quillfeather.App|CN=Quillfeather|9|2.5.3.0",
+        "Quillfeather.App|CN=Other|11|8.0.0.0",
     ])
     cases = {
-        "NameOnly": (msix_search("Contoso.App", VerMin="2.5.3", VerMax="2.5.3"), True),
-        "AllFields": (msix_search("Contoso.App?x64?CN=Contoso", VerMin="2.0"), True),
-        "SecondPublisher": (msix_search("Contoso.App?neutral?CN=Other", VerMin="8"), True),
-        "TooOld": (msix_search("Contoso.App", VerMin="3"), False),
-        "UpperCaseArch": (msix_search("Contoso.App?X64"), False),
-        "ToolsOnePointZero": (msix_search("Contoso.Tools", VerMin="1.0", VerMax="1.0"), True),
-        "Missing": (msix_search("Contoso.Gone"), False),
+        "NameOnly": (msix_search("Quillfeather.App", VerMin="2.5.3", VerMax="2.5.3"), True),
+        "AllFields": (msix_search("Quillfeather.App?x64?CN=Quillfeather", VerMin="2.0"), True),
+        "SecondPublisher": (msix_search("Quillfeather.App?neutral?CN=Other", VerMin="8"), True),
+        "TooOld": (msix_search("Quillfeather.App", VerMin="3"), False),
+        "UpperCaseArch": (msix_search("Quillfeather.App?X64"), False),
+        "ToolsOnePointZero": (msix_search("Quillfeather.Tools", VerMin="1.0", VerMax="1.0"), True),
+        "Missing": (msix_search("Quillfeather.Gone"), False),
     }
     setup = make_setup(prefix)
     lines = run_lines(setup, [{"DisplayName": n, **e} for n, (e, _) in cases.items()])
@@ -114,9 +114,9 @@ def test_package_search_detects_installed_packages(prefix, make_setup, display, 
 
 def test_package_search_before_windows10_asks_nothing(prefix, make_setup, display, windows7,
                                                       msix_stub):
-    msix_stub.set_packages(["Contoso.App|CN=Contoso|9|2.5.3.0"])
+    msix_stub.set_packages(["Quillfeather.App|CN=Quillfeather|9|2.5.3.0"])
     setup = make_setup(prefix)
-    lines = run_lines(setup, [{"DisplayName": "App", **msix_search("Contoso.App")}])
+    lines = run_lines(setup, [{"DisplayName": "App", **msix_search("Quillfeather.App")}])
     assert result_of(lines, "App") == DOWNLOAD
     assert msix_stub.requests() == []
 

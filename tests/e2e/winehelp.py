@@ -382,10 +382,16 @@ def read_log(path: Path) -> Log:
 # Configuration files
 
 
-def encode_config(text: str, *, bom: bool = True, eol: str = "\r\n") -> bytes:
-    """UTF-16 LE configuration; "\n" in `text` becomes `eol`."""
-    data = text.replace("\r\n", "\n").replace("\n", eol).encode("utf-16-le")
-    return (BOM if bom else b"") + data
+MARKS = {"utf-16-le": BOM, "utf-16-be": b"\xfe\xff", "utf-8": b"\xef\xbb\xbf"}
+
+
+def encode_config(text: str, *, bom: bool = True, eol: str = "\r\n",
+                  encoding: str = "utf-16-le") -> bytes:
+    """A configuration file, UTF-16 LE unless another encoding is named (with
+    its byte-order mark, if it has one, when `bom`); "\n" in `text` becomes
+    `eol`."""
+    data = text.replace("\r\n", "\n").replace("\n", eol).encode(encoding)
+    return (MARKS.get(encoding, b"") if bom else b"") + data
 
 
 def chainer_config(log: str | None = None, options: str | None = "q", extra: str = "") -> str:
@@ -440,8 +446,9 @@ class Setup:
         return self.prefix.program_data / LOG_FOLDER / (base_name(self.name) + ".LOG")
 
     def write_config(self, text: str, *, bom: bool = True, eol: str = "\r\n",
-                     name: str | None = None) -> Path:
-        return self.write_config_bytes(encode_config(text, bom=bom, eol=eol), name=name)
+                     name: str | None = None, encoding: str = "utf-16-le") -> Path:
+        return self.write_config_bytes(encode_config(text, bom=bom, eol=eol, encoding=encoding),
+                                       name=name)
 
     def write_config_bytes(self, raw: bytes, *, name: str | None = None) -> Path:
         path = self.folder / name if name else self.ini

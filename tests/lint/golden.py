@@ -12,7 +12,7 @@ and exit status are compared with NAME.expected beside the source:
   finding; the cases named clean* hold none and must give none.
 
 A case may begin with directive lines that are not part of the file:
-    ;lint: encoding=utf-8|utf-16-be|utf-16-le  eol=lf|crlf  bom=no
+    ;lint: encoding=utf-8|utf-16-be|utf-16-le|cp1252  eol=lf|crlf  bom=no
     ;lint: files=redist\\tool.exe,detect.exe     (shipped files beside it)
     ;lint: args=--json                          (further arguments)
 
@@ -68,8 +68,8 @@ def encode(text: str, encoding: str = "utf-16-le", eol: str = "crlf", bom: bool 
     text = text.replace("\r\n", "\n")
     if eol == "crlf":
         text = text.replace("\n", "\r\n")
-    marks = {"utf-16-le": b"\xff\xfe", "utf-16-be": b"\xfe\xff", "utf-8": b""}
-    return (marks[encoding] if bom else b"") + text.encode(encoding)
+    marks = {"utf-16-le": b"\xff\xfe", "utf-16-be": b"\xfe\xff"}
+    return (marks.get(encoding, b"") if bom else b"") + text.encode(encoding)
 
 
 def load_case(source: Path, golden: Path, example: bool = False) -> Case:

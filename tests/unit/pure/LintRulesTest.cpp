@@ -49,24 +49,12 @@ TEST(Lint, TheCleanConfigurationHasNoFindings) {
   EXPECT_TRUE(Lint(kClean).empty()) << Dump(Lint(kClean));
 }
 
-TEST(Lint, RunViewSkipsTwoBytesAndAnOddLastByte) {
-  const std::pair<std::vector<uint8_t>, std::wstring> cases[] = {
-      {{}, L""},
-      {{0xFF}, L""},
-      {{0xFF, 0xFE}, L""},
-      {{0xFF, 0xFE, 0x41}, L""},
-      {{0xFF, 0xFE, 0x41, 0x00}, L"A"},
-      {{0xFF, 0xFE, 0x41, 0x00, 0x42}, L"A"},
-      {{0x41, 0x00, 0x42, 0x00}, L"B"},
-  };
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(RunViewOfBytes(bytes), text) << bytes.size();
-}
-
-TEST(Lint, EncodingsThatARunCannotRead) {
+TEST(Lint, EncodingsAreWarningsWhenARunReadsThemAndErrorsWhenNot) {
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
     std::wstring finding;  // empty: no encoding finding
+    Severity severity = Severity::Warning;
   };
   std::vector<uint8_t> utf8(kClean.begin(), kClean.end());
   std::vector<uint8_t> utf8Bom{0xEF, 0xBB, 0xBF};
@@ -78,14 +66,21 @@ TEST(Lint, EncodingsThatARunCannotRead) {
   }
   std::vector<uint8_t> odd = Utf16(kClean);
   odd.push_back(0x20);
+  std::vector<uint8_t> ansi = utf8;
+  ansi.insert(ansi.end(), {'K', '=', 0xE9, '\r', '\n'});
+  std::wstring lf = kClean;
+  for (size_t at = lf.find(L"\r\n"); at != std::wstring::npos; at = lf.find(L"\r\n", at))
+    lf.erase(at, 1);
   const Case cases[] = {
       {"utf16le", Utf16(kClean), L""},
-      {"utf8", utf8, L"UTF-8 or ANSI"},
-      {"utf8_bom", utf8Bom, L"UTF-8 or ANSI"},
-      {"utf16be_no_mark", be, L"big-endian"},
-      {"utf16le_no_mark", Utf16(kClean, false), L"no byte-order mark"},
+      {"utf8", utf8, L"UTF-8 text: a run reads it"},
+      {"utf8_bom", utf8Bom, L"UTF-8 text: a run reads it"},
+      {"ansi", ansi, L"neither UTF-16 nor valid UTF-8", Severity::Error},
+      {"utf16be_no_mark", be, L"big-endian", Severity::Error},
+      {"utf16le_no_mark", Utf16(kClean, false), L"no byte-order mark: a run recognises"},
+      {"lf", Utf16(lf), L"the lines end with LF alone: a run reads them"},
       {"odd", odd, L"odd number of bytes"},
-      {"one_byte", {0xFF}, L"empty"},
+      {"one_byte", {0xFF}, L"empty", Severity::Error},
   };
   for (const Case& c : cases) {
     const std::vector<Finding> findings = LintConfiguration(c.bytes, {});
@@ -94,7 +89,12 @@ TEST(Lint, EncodingsThatARunCannotRead) {
     } else {
       ASSERT_FALSE(findings.empty()) << c.name;
       EXPECT_NE(findings[0].text.find(c.finding), std::wstring::npos) << c.name;
+      EXPECT_EQ(findings[0].severity, c.severity) << c.name;
       EXPECT_EQ(findings[0].line, 1u) << c.name;
+      // What a run reads has no error beyond the configuration's own.
+      if (c.severity == Severity::Warning) {
+        EXPECT_EQ(CountFindings(findings).errors, 0u) << c.name;
+      }
     }
   }
   // The UTF-8 file's other findings are those of the same text in UTF-16.
@@ -108,11 +108,11 @@ TEST(Lint, EncodingsThatARunCannotRead) {
 }
 
 TEST(Lint, LinesAreCountedAsAnEditorCountsThem) {
-  // A lone LF ends line 3 for an editor; a run joins line 4 to it.
+  // A lone LF among CR LF ends line 3, for an editor and for a run.
   const std::wstring text =
       L"[GeneralOptions]\r\nOptions=q\r\nMainAppURL=x\nProductCode=y\r\nNoSuchKey=1\r\n";
   const std::vector<Finding> f = Lint(text);
-  ASSERT_TRUE(Has(f, Severity::Warning, L"lone LF")) << Dump(f).size();
+  ASSERT_TRUE(Has(f, Severity::Warning, L"lone LF, others with CR LF")) << Dump(f).size();
   for (const Finding& finding : f) {
     if (finding.text.find(L"lone LF") != std::wstring::npos) { EXPECT_EQ(finding.line, 4u); }
     if (finding.text.find(L"NoSuchKey") != std::wstring::npos) { EXPECT_EQ(finding.line, 5u); }

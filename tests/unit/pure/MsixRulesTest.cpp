@@ -30,9 +30,9 @@ TEST(ArchitectureText, CompleteTable) {
 }
 
 TEST(MsixPackageMatches, Table) {
-  const MsixIdentity app{L"Contoso.App", L"CN=Contoso", 9};
-  const MsixIdentity unknownArch{L"Contoso.App", L"CN=Contoso", 14};
-  const MsixIdentity unnamed{L"", L"CN=Contoso", 9};
+  const MsixIdentity app{L"Quillfeather.App", L"CN=Quillfeather", 9};
+  const MsixIdentity unknownArch{L"Quillfeather.App", L"CN=Quillfeather", 14};
+  const MsixIdentity unnamed{L"", L"CN=Quillfeather", 9};
   struct Case {
     MsixQuery query;  // name, architecture, publisher
     MsixIdentity package;
@@ -41,13 +41,13 @@ TEST(MsixPackageMatches, Table) {
   // Case, publishers and architecture texts are covered by the lookup under
   // Wine; these are the edges of the rule.
   const Case cases[] = {
-      {{L"Contoso.App", L"x64", L"CN=Contoso"}, app, true},
-      {{L"Contoso.Ap", L"", L""}, app, false},  // whole names only
+      {{L"Quillfeather.App", L"x64", L"CN=Quillfeather"}, app, true},
+      {{L"Quillfeather.Ap", L"", L""}, app, false},  // whole names only
       {{L"", L"", L""}, app, false},            // an empty name is compared too
       {{L"", L"", L""}, unnamed, true},
-      {{L"Contoso.App", L"", L""}, unknownArch, true},
-      {{L"Contoso.App", L"x64", L""}, unknownArch, false},  // no text never matches one
-      {{L"Contoso.App", L"", L""}, app, true},
+      {{L"Quillfeather.App", L"", L""}, unknownArch, true},
+      {{L"Quillfeather.App", L"x64", L""}, unknownArch, false},  // no text never matches one
+      {{L"Quillfeather.App", L"", L""}, app, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(MsixPackageMatches(c.query, c.package), c.matches)
@@ -79,14 +79,14 @@ TEST(SplitMsixSearchString, Table) {
   };
   const Case cases[] = {
       {L"", L"", L"", L""},
-      {L"Contoso.App", L"Contoso.App", L"", L""},
-      {L"Contoso.App?x64", L"Contoso.App", L"x64", L""},
-      {L"Contoso.App?x64?CN=Contoso, O=Contoso, C=US", L"Contoso.App", L"x64",
-       L"CN=Contoso, O=Contoso, C=US"},
+      {L"Quillfeather.App", L"Quillfeather.App", L"", L""},
+      {L"Quillfeather.App?x64", L"Quillfeather.App", L"x64", L""},
+      {L"Quillfeather.App?x64?CN=Quillfeather, O=Quillfeather, C=US", L"Quillfeather.App", L"x64",
+       L"CN=Quillfeather, O=Quillfeather, C=US"},
       // Runs of "?" are one separator and leading ones are skipped, so an
       // empty field never stands between two others.
-      {L"??Contoso.App???x64?CN=C", L"Contoso.App", L"x64", L"CN=C"},
-      {L"Contoso.App??CN=C", L"Contoso.App", L"CN=C", L""},
+      {L"??Quillfeather.App???x64?CN=C", L"Quillfeather.App", L"x64", L"CN=C"},
+      {L"Quillfeather.App??CN=C", L"Quillfeather.App", L"CN=C", L""},
       {L"???", L"", L"", L""},
       {L"a?b?c?d", L"a", L"b", L"c"},  // a fourth token is not read
       {L"a?b?c?", L"a", L"b", L"c"},

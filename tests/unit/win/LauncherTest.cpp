@@ -365,11 +365,16 @@ TEST(InstallLoop, MandatoryFailuresEndTheLoop) {
     uint32_t result;
     size_t runs;
     uint32_t error;  // 0: none reported
+    const wchar_t* text;  // what the error report says
   } cases[] = {
-      {{L"0", L"1", L"0"}, {L"", L"", L""}, 0, 3, 0},
-      {{L"0", L"1", L"0"}, {L"", L"m", L""}, kInstallFailed, 2, 0xE0000024},
-      {{L"3010", L"0", L"0"}, {L"m", L"", L""}, kInstallFailed, 1, 0xE0000025},
-      {{L"3010", L"0", L"0"}, {L"", L"", L""}, 0, 3, 0},
+      {{L"0", L"1", L"0"}, {L"", L"", L""}, 0, 3, 0, L""},
+      {{L"0", L"1", L"0"}, {L"", L"m", L""}, kInstallFailed, 2, 0xE0000024,
+       L"The installation of P1 ended with code 1."},
+      {{L"0", L"0x80000000", L"0"}, {L"", L"m", L""}, kInstallFailed, 2, 0xE0000024,
+       L"The installation of P1 ended with code 0x80000000."},
+      {{L"3010", L"0", L"0"}, {L"m", L"", L""}, kInstallFailed, 1, 0xE0000025,
+       L"The installation of P0 needs a restart of the computer before setup can go on."},
+      {{L"3010", L"0", L"0"}, {L"", L"", L""}, 0, 3, 0, L""},
   };
   for (const auto& c : cases) {
     LoopFixture f;
@@ -381,8 +386,23 @@ TEST(InstallLoop, MandatoryFailuresEndTheLoop) {
     EXPECT_EQ(observer.ranges, std::vector<uint32_t>{3});
     ASSERT_EQ(observer.errors.size(), c.error ? 1u : 0u);
     if (c.error) EXPECT_EQ(observer.errors[0].second, c.error);
+    if (c.error) {
+      EXPECT_EQ(ToUtf8(observer.errors[0].first), ToUtf8(c.text));
+    }
     EXPECT_EQ(observer.statuses.size(), c.runs);
   }
+  // A package that cannot be started: why, in the system's words.
+  LoopFixture f;
+  f.Add(L"0", L"m");
+  f.list.prereqs[0].Location = L"missing.exe";
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  Observer observer;
+  EXPECT_EQ(runner.RunInstallLoop(&observer), kInstallFailed);
+  ASSERT_EQ(observer.errors.size(), 1u);
+  const std::wstring& text = observer.errors[0].first;
+  EXPECT_EQ(text.rfind(L"The installation of P0 could not be started: ", 0), 0u) << ToUtf8(text);
+  EXPECT_GT(text.size(), std::wstring(L"The installation of P0 could not be started: .").size());
+  EXPECT_EQ(text.back(), L'.');
 }
 
 TEST(InstallLoop, CancelAndShutdownStopBeforeTheNextPackage) {

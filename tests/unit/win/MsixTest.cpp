@@ -178,22 +178,22 @@ TEST(MsixDeployment, CallersApartmentIsNotTouched) {
 
 TEST(MsixDeployment, WithoutAPackageManagerFailsAndFindsNothing) {
   MsixStub stub(false);
-  stub.SetPackages({L"Contoso.App|CN=Contoso|9|1.2.3.4"});
+  stub.SetPackages({L"Quillfeather.App|CN=Quillfeather|9|1.2.3.4"});
   EXPECT_EQ(DeployMsixPackage(L"C:\\pkgs\\app.msix"), kMsixDeploymentFailed);
-  EXPECT_EQ(ToUtf8(MsixFinder::Find(L"Contoso.App", L"", L"")), "");
+  EXPECT_EQ(ToUtf8(MsixFinder::Find(L"Quillfeather.App", L"", L"")), "");
   EXPECT_TRUE(stub.TakeRequests().empty());
 }
 
 TEST(MsixLookup, FirstMatchingPackageOfTheCurrentUser) {
   MsixStub stub;
   stub.SetPackages({
-      L"Contoso.Tools|CN=Contoso|0|1.0.0.0",
-      L"Contoso.App|CN=Other|9|7.0.0.0",
-      L"Contoso.App|CN=Contoso|5|2.5.3.0",
-      L"Contoso.App|CN=Contoso|9|3.1.0.9",
-      L"Contoso.Odd|CN=Contoso|14|4.0.0.0",
-      L"Contoso.Zero|CN=Contoso|11|0.0.0.0",
-      L"Contoso.Max|CN=Contoso|12|65535.65535.65535.65535",
+      L"Quillfeather.Tools|CN=Quillfeather|0|1.0.0.0",
+      L"Quillfeather.App|CN=Other|9|7.0.0.0",
+      L"Quillfeather.App|CN=Quillfeather|5|2.5.3.0",
+      L"Quillfeather.App|CN=Quillfeather|9|3.1.0.9",
+      L"Quillfeather.Odd|CN=Quillfeather|14|4.0.0.0",
+      L"Quillfeather.Zero|CN=Quillfeather|11|0.0.0.0",
+      L"Quillfeather.Max|CN=Quillfeather|12|65535.65535.65535.65535",
   });
   struct Case {
     const wchar_t* name;
@@ -202,19 +202,19 @@ TEST(MsixLookup, FirstMatchingPackageOfTheCurrentUser) {
     const char* version;
   };
   const Case cases[] = {
-      {L"Contoso.Tools", L"", L"", "1.0"},
-      {L"Contoso.App", L"", L"", "7.0"},  // the first of that name, whatever else
-      {L"Contoso.App", L"CN=Contoso", L"", "2.5.3"},
-      {L"Contoso.App", L"CN=Contoso", L"x64", "3.1.0.9"},
-      {L"Contoso.App", L"", L"arm", "2.5.3"},
-      {L"Contoso.App", L"", L"X64", ""},  // texts are lower case, compared with case
-      {L"Contoso.App", L"cn=contoso", L"", ""},
-      {L"contoso.app", L"", L"", ""},
+      {L"Quillfeather.Tools", L"", L"", "1.0"},
+      {L"Quillfeather.App", L"", L"", "7.0"},  // the first of that name, whatever else
+      {L"Quillfeather.App", L"CN=Quillfeather", L"", "2.5.3"},
+      {L"Quillfeather.App", L"CN=Quillfeather", L"x64", "3.1.0.9"},
+      {L"Quillfeather.App", L"", L"arm", "2.5.3"},
+      {L"Quillfeather.App", L"", L"X64", ""},  // texts are lower case, compared with case
+      {L"Quillfeather.App", L"cn=quillfeather", L"", ""},
+      {L"quillfeather.app", L"", L"", ""},
       {L"", L"", L"", ""},
-      {L"Contoso.Odd", L"", L"", "4.0"},
-      {L"Contoso.Odd", L"", L"x86", ""},  // an architecture without a text
-      {L"Contoso.Zero", L"", L"neutral", "0.0.0.0"},
-      {L"Contoso.Max", L"", L"arm64", "0.0.0.0"},
+      {L"Quillfeather.Odd", L"", L"", "4.0"},
+      {L"Quillfeather.Odd", L"", L"x86", ""},  // an architecture without a text
+      {L"Quillfeather.Zero", L"", L"neutral", "0.0.0.0"},
+      {L"Quillfeather.Max", L"", L"arm64", "0.0.0.0"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(ToUtf8(std::wstring(c.name) + L"?" + c.architecture + L"?" + c.publisher));
@@ -232,10 +232,10 @@ TEST(MsixLookup, FirstMatchingPackageOfTheCurrentUser) {
 
 TEST(MsixLookup, FailingManagerAndEmptyListFindNothing) {
   MsixStub stub;
-  EXPECT_EQ(ToUtf8(MsixFinder::Find(L"Contoso.App", L"", L"")), "");  // no packages
-  stub.SetPackages({L"Contoso.App|CN=Contoso|9|1.2.3.4"});
+  EXPECT_EQ(ToUtf8(MsixFinder::Find(L"Quillfeather.App", L"", L"")), "");  // no packages
+  stub.SetPackages({L"Quillfeather.App|CN=Quillfeather|9|1.2.3.4"});
   stub.Set(L"FindFails", 1);
-  EXPECT_EQ(ToUtf8(MsixFinder::Find(L"Contoso.App", L"", L"")), "");
+  EXPECT_EQ(ToUtf8(MsixFinder::Find(L"Quillfeather.App", L"", L"")), "");
   EXPECT_EQ(stub.TakeRequests().size(), 2u);
 }
 
@@ -245,11 +245,11 @@ TEST(MsixLookup, FailingManagerAndEmptyListFindNothing) {
 TEST(MsixSearch, BeforeWindows10CollectsNothing) {
   if (IsWindows10OrLater()) GTEST_SKIP() << "prefix reports Windows 10 or later";
   MsixStub stub;
-  stub.SetPackages({L"Contoso.App|CN=Contoso|9|1.2.3.4"});
+  stub.SetPackages({L"Quillfeather.App|CN=Quillfeather|9|1.2.3.4"});
   PrereqList list;
   SearchEntry entry;
   entry.SearchType = 13;
-  entry.SearchString = L"Contoso.App";
+  entry.SearchString = L"Quillfeather.App";
   const SearchResult result = RunSearch(list, entry, false);
   EXPECT_FALSE(result.found);
   EXPECT_TRUE(result.values.empty());

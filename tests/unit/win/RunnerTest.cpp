@@ -355,6 +355,64 @@ TEST(PrerequisiteRunner, WrittenDigestOnlyForTheFileAsWritten) {
   EXPECT_EQ(VerifyFile(path, {0, L"", kAbcSha256}, sha).verdict, Acceptance::WrongSha256);
 }
 
+// Records the error reports of the passes.
+struct ReportRecorder : ProgressObserver {
+  uint32_t ErrorReport(const std::wstring& text, uint32_t code, const void*) override {
+    reports.emplace_back(text, code);
+    return code;
+  }
+  std::vector<std::pair<std::wstring, uint32_t>> reports;
+};
+
+TEST(PrerequisiteRunner, DownloadReportsSayWhatFailedAndWhy) {
+  const std::wstring failed = L"The download of P0 failed: ";
+  struct Case {
+    const char* name;
+    const wchar_t* file;  // what the file URL names
+    const wchar_t* md5;
+    const wchar_t* options;
+    uint32_t result;
+    std::vector<uint32_t> codes;  // of the reports, in order
+    std::wstring text;            // of every report; ending "..." : its beginning
+  };
+  const Case cases[] = {
+      // The engine's report, then (mandatory only) the pass's with its own code.
+      {"missing, optional", L"missing.bin", L"", L"", 0, {2}, failed + L"..."},
+      {"missing, mandatory", L"missing.bin", L"", L"m", kInstallFailed, {2, kErrorMandatoryFailed},
+       failed + L"..."},
+      {"rejected", L"abc.bin", L"00000000000000000000000000000000", L"", kInstallFailed,
+       {kErrorDownloadRejected},
+       L"The download of P0 was rejected: its size or digest did not match."},
+      {"accepted", L"abc.bin", L"900150983cd24fb0d6963f7d28e17f72", L"m", 0, {}, L""},
+  };
+  for (const Case& c : cases) {
+    RunnerFixture f;
+    WriteBytes(f.dir / L"abc.bin", "abc");
+    Prerequisite& p = f.Add(PrereqState::Download, true, LocationKind::Url, c.options);
+    p.Location = L"file:///" + f.dir / c.file;
+    p.MD5 = c.md5;
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    ReportRecorder observer;
+    EXPECT_EQ(runner.DownloadPass(&observer), c.result) << c.name;
+    ASSERT_EQ(observer.reports.size(), c.codes.size()) << c.name;
+    for (size_t i = 0; i < c.codes.size(); ++i) {
+      const auto& [text, code] = observer.reports[i];
+      if (c.codes[i] == 2) {
+        EXPECT_NE(code, 0u) << c.name;  // the transfer's own result
+      } else {
+        EXPECT_EQ(code, c.codes[i]) << c.name;
+      }
+      if (c.text.ends_with(L"...")) {
+        EXPECT_EQ(text.rfind(c.text.substr(0, c.text.size() - 3), 0), 0u) << c.name;
+        EXPECT_GT(text.size(), c.text.size()) << c.name;  // and says why
+        EXPECT_EQ(text.back(), L'.') << c.name;
+      } else {
+        EXPECT_EQ(text, c.text) << c.name;
+      }
+    }
+  }
+}
+
 TEST(PrerequisiteRunner, DestructionRemovesDownloadsAndCreatedFolders) {
   RunnerFixture f;
   std::wstring folder = f.dir / L"made";

@@ -24,27 +24,29 @@ struct ReadCase {
   std::wstring text;
 };
 
-TEST(ReadConfigurationText, SkipsTheMarkAndIgnoresAnOddByte) {
+TEST(ReadConfigurationText, ReadsTheWholeFileAndDecodesIt) {
   TestFolder dir;
   const ReadCase cases[] = {
       {"empty_file", "", false, L""},
       {"one_byte", "\xFF", false, L""},
-      {"mark_only", "\xFF\xFE", false, L""},
+      {"mark_only", "\xFF\xFE", true, L""},
       {"mark_and_text", std::string("\xFF\xFE[\0A\0]\0", 8), true, L"[A]"},
       {"odd_byte_dropped", std::string("\xFF\xFE" "a\0b\0c", 7), true, L"ab"},
-      {"no_mark_loses_first_char", std::string("[\0A\0]\0", 6), true, L"A]"},
+      {"no_mark_read_whole", std::string("[\0A\0]\0", 6), true, L"[A]"},
       {"mark_then_one_byte", "\xFF\xFEz", true, L""},
+      {"utf8_lf", "[A]\nk=\xC3\xA9", true, L"[A]\r\nk=\u00e9"},
   };
   for (const ReadCase& c : cases) {
     std::wstring path = dir / L"c.ini";
     WriteBytes(path, c.bytes);
-    std::wstring text = L"stale";
-    EXPECT_EQ(ReadConfigurationText(path, static_cast<uint32_t>(c.bytes.size()), text), c.ok)
+    ConfigText config;
+    config.text = L"stale";
+    EXPECT_EQ(ReadConfigurationText(path, static_cast<uint32_t>(c.bytes.size()), config), c.ok)
         << c.name;
-    EXPECT_EQ(text, c.text) << c.name;
+    EXPECT_EQ(config.text, c.text) << c.name;
   }
-  std::wstring text;
-  EXPECT_FALSE(ReadConfigurationText(dir / L"missing.ini", 10, text));
+  ConfigText config;
+  EXPECT_FALSE(ReadConfigurationText(dir / L"missing.ini", 10, config));
 }
 
 DWORD WINAPI HoldInstallerMutex(void* param) {
