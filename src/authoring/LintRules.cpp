@@ -8,7 +8,7 @@
 
 #include "acquisition/DownloadRules.h"
 #include "authoring/Languages.h"
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "chainer/CleanupRules.h"
 #include "chainer/ConfigSchema.h"
 #include "chainer/Configuration.h"

@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "authoring/DocTables.h"
-#include "authoring/Json.h"
+#include "platform/core/Json.h"
 #include "authoring/LintRules.h"
 #include "authoring/PeResources.h"
 #include "authoring/Stamp.h"
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "authoring/ToolIo.h"
 #include "authoring/VersionInfo.h"
 #include "platform/core/TextFormat.h"

@@ -1,6 +1,6 @@
 #include "authoring/PlanFormat.h"
 
-#include "authoring/Json.h"
+#include "platform/core/Json.h"
 #include "platform/core/TextFormat.h"
 
 namespace prereq {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "authoring/ToolIo.h"
 
 namespace prereq::toolio {

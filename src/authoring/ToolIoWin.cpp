@@ -1,7 +1,7 @@
 // The tools' platform services on Windows.
 #include <windows.h>
 
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "authoring/ToolIo.h"
 #include "platform/core/Handles.h"
 

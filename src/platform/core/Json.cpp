@@ -1,6 +1,6 @@
-#include "authoring/Json.h"
+#include "platform/core/Json.h"
 
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 namespace prereq {
 

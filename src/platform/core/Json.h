@@ -1,5 +1,6 @@
 #pragma once
-// A small writer of JSON text (UTF-8) for the tools' --json output.
+// A small writer of JSON text (UTF-8): the tools' --json output and the
+// program's result file.
 #include <cstdint>
 #include <string>
 #include <string_view>

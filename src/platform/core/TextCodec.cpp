@@ -1,4 +1,4 @@
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 namespace prereq {
 
