@@ -97,6 +97,22 @@ JsonWriter& JsonWriter::Number(int64_t value) {
   return *this;
 }
 
+JsonWriter& JsonWriter::Decimal(int64_t scaled, int decimals) {
+  BeforeValue();
+  // In unsigned arithmetic: the lowest value has no positive counterpart.
+  uint64_t magnitude = scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  std::string digits = std::to_string(magnitude);
+  const size_t places = decimals > 0 ? static_cast<size_t>(decimals) : 0;
+  if (digits.size() <= places) digits.insert(0, places + 1 - digits.size(), '0');
+  if (scaled < 0) out_.push_back('-');
+  out_.append(digits, 0, digits.size() - places);
+  if (places > 0) {
+    out_.push_back('.');
+    out_.append(digits, digits.size() - places, places);
+  }
+  return *this;
+}
+
 JsonWriter& JsonWriter::Bool(bool value) {
   BeforeValue();
   out_ += value ? "true" : "false";

@@ -19,6 +19,9 @@ class JsonWriter {
   JsonWriter& String(std::wstring_view text);
   JsonWriter& String(std::string_view utf8);
   JsonWriter& Number(int64_t value);
+  // A decimal fraction: `scaled` / 10^`decimals`, written with exactly
+  // `decimals` digits after the point (Decimal(1250, 3) is 1.250).
+  JsonWriter& Decimal(int64_t scaled, int decimals);
   JsonWriter& Bool(bool value);
   JsonWriter& Null();
 
