@@ -36,6 +36,21 @@ void RecordDecisions(const PrereqList& list, RunRecorder* recorder) {
   recorder->Changed();
 }
 
+// Whether each applicable prerequisite is installed by its last evaluation,
+// where no package of it ran (the install loop records those).
+void RecordLastEvaluations(const PrereqList& list, RunRecorder* recorder) {
+  if (recorder == nullptr) return;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    PrereqReport* report = recorder->Prereq(i);
+    const PrereqState state = list.At(i).state;
+    if (report == nullptr || report->launch || report->installedAfter ||
+        state == PrereqState::Unset || state == PrereqState::OsNotSupported)
+      continue;
+    report->installedAfter = state == PrereqState::Installed;
+  }
+  recorder->Changed();
+}
+
 const wchar_t* TrueFalse(bool value) { return value ? L"true" : L"false"; }
 
 // Evaluates every prerequisite; outside quiet mode on a worker thread while
@@ -148,6 +163,7 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
   if (recorder != nullptr) recorder->report.anyToObtain = anyToObtain;
   if (!anyToObtain) {
     WriteLine(L"No prerequisite must be installed.");
+    RecordLastEvaluations(list, recorder);
     return 0;
   }
 
@@ -199,6 +215,7 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
       r.rebootInProgress = runner.rebootInProgress;
     }
   }  // the runner deletes its downloads and created folders here
+  RecordLastEvaluations(list, recorder);
   return result;
 }
 

@@ -65,7 +65,8 @@ uint32_t ResultFile::Prepare(const std::wstring& path, std::wstring& refusal) {
   refusal.clear();
   if (state_.load() != State::Idle) return ERROR_INVALID_FUNCTION;
   path_ = FullPathOf(path);
-  if (path_.empty()) return ERROR_INVALID_NAME;
+  // A folder's name is no file's.
+  if (path_.empty() || path_.back() == L'\\' || path_.back() == L'/') return ERROR_INVALID_NAME;
   const std::wstring temp = path_ + Format(L".%x.tmp", {static_cast<uint32_t>(::GetCurrentProcessId())});
   if (ExceedsPathLimit(temp)) return ERROR_FILENAME_EXCED_RANGE;
   uint32_t error = 0;

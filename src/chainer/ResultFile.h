@@ -31,8 +31,9 @@ class ResultFile {
   // Opens the temporary file "<path>.<process id in hex>.tmp" in the folder
   // of `path` (a relative path is taken from the current folder). 0, or why
   // nothing will be written: a system error, or ERROR_CANT_ACCESS_FILE when
-  // the folder or the temporary file is a link (`refusal` says which). The
-  // folder is not created. Call once.
+  // the folder or the temporary file is a link (`refusal` says which), or
+  // ERROR_INVALID_NAME for a path that ends with a backslash. The folder is
+  // not created. Call once.
   uint32_t Prepare(const std::wstring& path, std::wstring& refusal);
   bool Prepared() const { return state_.load() == State::Prepared; }
   // The full path of the result file.

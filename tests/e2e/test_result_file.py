@@ -231,13 +231,20 @@ def test_result_file_of_a_failed_mandatory_download(prefix32, make_setup, server
         {"DisplayName": "Missing Runtime", "Url": server.base + f"/{unique('gone')}.exe", "Options": "m"},
         {"DisplayName": "Shipped", "SetupFile": "package.exe",
          "NoUiCommandLine": f"0 {setup.win(marker)}", "searches": [installed_when_exists(setup, marker)]},
+        # No searches with Operator 0: found at once.
+        {"DisplayName": "Present", "SetupFile": "package.exe", "Operator": 0},
+        {"DisplayName": "Excluded", "SetupFile": "package.exe", "LanguageList": "1"},
     ], options="qe", chainer={"ResultFile": setup.win(result_path)})
     result = setup.run(timeout=120)
     lines = read_log(log).lines
     assert result.code == 1603, (result, lines)
     out = read_result(result_path)
     assert out["exitCode"] == 1603 and out["reason"] == "mandatory-missing"
-    gone, shipped = out["prerequisites"]
+    gone, shipped, present, excluded = out["prerequisites"]
+    assert (present["outcome"], present["selected"], present["installedAfter"]) == \
+        ("already-present", False, True), present
+    assert (excluded["outcome"], excluded["applies"], excluded["installedAfter"]) == \
+        ("not-applicable", False, None), excluded
     assert gone["outcome"] == "download-failed" and gone["launch"] is None, gone
     assert gone["download"]["resultCode"] == 0xE0000018 and not gone["download"]["accepted"]
     assert gone["installedAfter"] is False
@@ -307,16 +314,18 @@ def test_result_file_of_a_run_that_crashes(prefix32, make_setup, monkeypatch, fa
 @pytest.mark.parametrize("target", [
     "missing\\result.json",  # the folder is not created
     "taken",                  # a folder there: the rename fails
+    "taken\\",                # a folder's name: refused at once
 ])
 def test_result_file_that_cannot_be_written(prefix32, make_setup, target):
     setup = make_setup(prefix32)
-    (setup.folder / "taken").mkdir()
-    result_path = setup.folder / target.replace("\\", "/")
-    log = ui_config(setup, [], options="q", chainer={"ResultFile": setup.win(result_path)})
+    taken = setup.folder / "taken"
+    taken.mkdir()
+    log = ui_config(setup, [], options="q",
+                    chainer={"ResultFile": setup.win(setup.folder) + "\\" + target})
     result = setup.run()
     lines = read_log(log).lines
     assert result.code == 0, (result, lines)
     assert any(line.startswith("The result file cannot be written:") or
                line.startswith("The result file could not be written:") for line in lines), lines
-    assert result_path.is_dir() if target == "taken" else not result_path.exists()
+    assert not (setup.folder / "missing").exists() and list(taken.iterdir()) == []
     assert leftovers(setup.folder) == []
