@@ -15,7 +15,7 @@
 #include "acquisition/DownloadRules.h"
 #include "acquisition/Md5.h"
 #include "acquisition/TransferRules.h"
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "chainer/ConfigText.h"
 #include "chainer/Configuration.h"
 #include "chainer/IniFile.h"

@@ -29,7 +29,7 @@ DEMO_PKGS=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
            wine wine64 xvfb xauth wixl)
 ALL_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest
           wine wine64 xvfb xauth wixl msitools
-          python3-pytest python3-pyftpdlib imagemagick
+          python3-pytest python3-pyftpdlib python3-jsonschema imagemagick
           clang libclang-rt-dev libssl-dev)
 
 case "${1:-}" in

@@ -33,4 +33,9 @@ AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expect
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
                             const WrittenDigests& written);
 
+// The size of the file at `path` (any length; read through the long-path
+// form) from its directory entry; false when there is no such file (a
+// folder is none).
+bool SizeOfFileAt(const std::wstring& path, uint64_t& size);
+
 }  // namespace prereq

@@ -1,17 +1,11 @@
 #include "acquisition/AcceptanceRules.h"
 
 #include "acquisition/Md5.h"
+#include "platform/core/TextFormat.h"
 
 namespace prereq {
 
 namespace {
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
 
 constexpr size_t kSha256Digits = 64;
 
@@ -30,7 +24,7 @@ std::optional<std::string> ParseSha256Text(std::wstring_view text) {
   std::string hex;
   hex.reserve(kSha256Digits);
   for (wchar_t c : text) {
-    const int digit = HexDigit(c);
+    const int digit = HexDigitValue(c);
     if (digit < 0) return std::nullopt;
     hex.push_back("0123456789abcdef"[digit]);
   }

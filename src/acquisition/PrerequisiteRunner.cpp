@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <optional>
+#include <algorithm>
 #include <vector>
 
 #include "acquisition/Acceptance.h"
@@ -11,9 +12,11 @@
 #include "acquisition/FailureTextRules.h"
 #include "acquisition/Transfer.h"
 #include "acquisition/WinInet.h"
+#include "chainer/ChainerApp.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FolderProperties.h"
 #include "evaluation/Search.h"
+#include "evaluation/SearchRules.h"
 #include "execution/ErrorText.h"
 #include "logging/Logger.h"
 #include "platform/core/Handles.h"
@@ -115,6 +118,10 @@ class DownloadReports final : public ProgressObserver {
   const std::wstring& displayName_;
   const Transfer* transfer_ = nullptr;
 };
+
+uint32_t MillisecondsSince(ULONGLONG start) {
+  return static_cast<uint32_t>(std::min<ULONGLONG>(::GetTickCount64() - start, UINT32_MAX));
+}
 
 }  // namespace
 
@@ -257,15 +264,20 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
   for (size_t k = 0; k < context.items.size(); ++k) {
     if (observer != nullptr && observer->IsCancelled()) {
       WriteLine(L"Download was canceled.");
+      cancelled = true;
       return 0;
     }
     Prerequisite& p = list.At(context.items[k].index);
     if (observer != nullptr)
       observer->StatusText(Format(downloadingText, {p.DisplayName}), kStatusKindAcquisition);
     WriteLine(L"Starting download of:" + p.DisplayName);
+    const ULONGLONG began = ::GetTickCount64();
     TransferOne(k);
+    const uint32_t milliseconds = MillisecondsSince(began);
     const DownloadItem& item = context.items[k];
     if (item.status != 0) {
+      if (context.lastTransferResult == kTransferCancelled) cancelled = true;
+      RecordDownload(item, milliseconds, nullptr);
       WriteLine(L"Download failed. Error:" + ErrorText(context.lastTransferResult));
       if (p.HasOption(L'm')) {
         if (observer != nullptr) {
@@ -283,6 +295,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     // The digests the transfer engine computed over the bytes it wrote stand
     // in for reading the file again; what they lack is read from the file.
     const AcceptanceResult accepted = VerifyFile(item.localPath, ExpectedFileOf(p), item.digests);
+    RecordDownload(item, milliseconds, &accepted);
     if (accepted.verdict != Acceptance::Accepted) {
       DeleteDownloadedFile(item.localPath);
       WriteLine(L"Downloaded file was rejected." +
@@ -329,12 +342,19 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
   const std::wstring openingText = TextOrDefault(list.openingSiteText, IDS_OPENING_SITE);
   for (size_t i = 0; i < list.Count(); ++i) {
     if (Action(i) != PrerequisiteAction::OpenSite) continue;
-    if (observer != nullptr && observer->IsCancelled()) return;
+    if (observer != nullptr && observer->IsCancelled()) {
+      cancelled = true;
+      return;
+    }
     const Prerequisite& p = list.At(i);
     std::wstring caption = Format(openingText, {p.DisplayName});
     if (observer != nullptr) observer->StatusText(caption, kStatusKindAcquisition);
     WriteLine(L"Launching URL:" + p.Location);
     OpenInternetShortcut(p.Location);
+    if (PrereqReport* report = recorder != nullptr ? recorder->Prereq(i) : nullptr) {
+      report->siteOpened = p.Location;
+      recorder->Changed();
+    }
     if (observer != nullptr && !list.Quiet()) {
       const std::wstring message =
           ManualDownloadText(StringTable(), list.manualDownloadText, p.DisplayName);
@@ -380,6 +400,7 @@ void PrerequisiteRunner::BuildLaunchList() {
     item.rebootMode = RebootModeFor(p.Options);
     item.resultPropertyName = p.RetValPropName;
     item.prereqIndex = i;
+    item.exitCodes = ParseExitCodes(p.ExitCodes).table;
     items.push_back(std::move(item));
   }
 }
@@ -388,17 +409,44 @@ uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
   BuildLaunchList();
   const std::vector<LaunchItem>& items = launcher.launchList;
   const std::wstring installingText = LoadResourceString(IDS_INSTALLING);
+  // A package that found another installation running runs again once the
+  // Windows Installer is free, as the start-up waits for it; a cancel ends
+  // the wait.
+  launcher.waitForInstaller = [this, observer] {
+    std::function<bool()> isCancelled;
+    if (observer != nullptr) isCancelled = [observer] { return observer->IsCancelled(); };
+    const InstallerWaitResult wait = WaitForInstaller(isCancelled);
+    if (wait.cancelled) {
+      cancelled = true;
+      return false;
+    }
+    if (wait.outcome == InstallerWait::Failed) {
+      WriteLine(L"Waiting for the Windows Installer failed. Error:" + ErrorText(wait.error));
+      return false;
+    }
+    if (wait.releaseError != 0)
+      WriteLine(L"Releasing the Windows Installer mutex failed. Error:" + ErrorText(wait.releaseError));
+    return true;
+  };
   if (observer != nullptr) observer->SetRange(static_cast<uint32_t>(items.size()), 0);
   for (size_t k = 0; k < items.size(); ++k) {
     if (rebootInProgress) return 0;
     if (observer != nullptr) {
-      if (observer->IsCancelled()) return kInstallCancelled;
+      if (observer->IsCancelled()) {
+        cancelled = true;
+        return kInstallCancelled;
+      }
       observer->StatusText(Format(installingText, {items[k].displayName}), kStatusKindAcquisition);
     }
     const PackageLauncher::Outcome outcome = launcher.InstallPackage(k, observer == nullptr);
+    RecordLaunch(items[k]);
     if (outcome == PackageLauncher::Outcome::Done) continue;
+    // Windows is restarting on the package's request: nothing more starts.
+    if (outcome == PackageLauncher::Outcome::Restarted) return 0;
     const Prerequisite& p = list.At(items[k].prereqIndex);
     if (!p.HasOption(L'm')) continue;
+    if (outcome == PackageLauncher::Outcome::Failed && items[k].meaning == ExitMeaning::Retry)
+      installerBusy = true;
     if (observer != nullptr) {
       const LaunchItem& item = items[k];
       const bool failed = outcome == PackageLauncher::Outcome::Failed;
@@ -414,9 +462,55 @@ uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
   return 0;
 }
 
+void PrerequisiteRunner::RecordDownload(const DownloadItem& item, uint32_t milliseconds,
+                                        const AcceptanceResult* verdict) {
+  PrereqReport* report = recorder != nullptr ? recorder->Prereq(item.index) : nullptr;
+  if (report == nullptr) return;
+  DownloadReport d;
+  d.url = item.url;
+  d.file = item.localPath;
+  if (!SizeOfFileAt(item.localPath, d.bytes)) d.bytes = 0;
+  d.milliseconds = milliseconds;
+  d.resultCode = item.status == 0 ? 0 : context.lastTransferResult;
+  d.resultText = ErrorText(d.resultCode);
+  const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
+  if (expected.ChecksSize()) d.checks.push_back("size");
+  if (expected.ChecksMd5()) d.checks.push_back("md5");
+  if (expected.ChecksSha256()) d.checks.push_back("sha256");
+  d.accepted = verdict != nullptr && verdict->verdict == Acceptance::Accepted;
+  if (verdict != nullptr && !d.accepted)
+    d.rejection = RejectionText(verdict->verdict, ErrorText(verdict->error));
+  report->download = std::move(d);
+  recorder->Changed();
+}
+
+void PrerequisiteRunner::RecordLaunch(const LaunchItem& item) {
+  PrereqReport* report = recorder != nullptr ? recorder->Prereq(item.prereqIndex) : nullptr;
+  if (report == nullptr) return;
+  LaunchReport l;
+  l.file = item.path;
+  l.commandLine = item.commandLine;
+  l.started = item.started;
+  l.returnCode = item.returnCode;
+  l.meaning = item.meaning;
+  l.errorText = item.errorText;
+  l.returnCodes = item.returnCodes;
+  l.milliseconds = item.milliseconds;
+  report->launch = std::move(l);
+  recorder->Changed();
+}
+
+void PrerequisiteRunner::RecordEvaluation(size_t prereqIndex) {
+  PrereqReport* report = recorder != nullptr ? recorder->Prereq(prereqIndex) : nullptr;
+  if (report == nullptr) return;
+  report->installedAfter = list.At(prereqIndex).state == PrereqState::Installed;
+  recorder->Changed();
+}
+
 bool PrerequisiteRunner::IsInstalledNow(size_t prereqIndex) {
   EvaluatePrereq(list, prereqIndex, true);
   if (list.At(prereqIndex).state == PrereqState::Download) RefreshPresent(prereqIndex);
+  RecordEvaluation(prereqIndex);
   return list.At(prereqIndex).state == PrereqState::Installed;
 }
 

@@ -12,6 +12,7 @@
 #include "acquisition/StreamDigest.h"
 #include "chainer/Configuration.h"
 #include "chainer/ResultStore.h"
+#include "chainer/RunReportRules.h"
 #include "execution/PackageLauncher.h"
 #include "ui/ProgressObserver.h"
 #include "ui/StatusWindow.h"
@@ -97,6 +98,9 @@ class PrerequisiteRunner : public RebootDecider {
   // Evaluates the prerequisite again: true when it is now detected as
   // installed.
   bool IsInstalledNow(size_t prereqIndex) override;
+  // Records whether the prerequisite's evaluation that just ran (after its
+  // package) finds it installed.
+  void RecordEvaluation(size_t prereqIndex);
 
   // 0 done, 5 failed. A target path longer than Windows accepts fails with
   // ERROR_FILENAME_EXCED_RANGE before anything is created.
@@ -122,7 +126,15 @@ class PrerequisiteRunner : public RebootDecider {
   // no further package is started.
   std::atomic<bool> rebootInProgress{false};
 
+  // The account of the run that the passes fill (nothing is recorded
+  // without one), and what ended them early.
+  RunRecorder* recorder = nullptr;
+  bool cancelled = false;      // a pass stopped because the user cancelled
+  bool installerBusy = false;  // a mandatory package still found another installation running
+
  private:
+  void RecordDownload(const DownloadItem& item, uint32_t milliseconds, const AcceptanceResult* verdict);
+  void RecordLaunch(const LaunchItem& item);
   PrerequisiteAction ActionByRule(size_t index) const;
 };
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/core/TextFormat.h"
+
 namespace prereq {
 
 namespace {
@@ -37,13 +39,6 @@ bool ParseDigits(std::wstring_view text, uint64_t& value) {
   }
   value = v;
   return true;
-}
-
-int HexValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
 }
 
 void AppendCodePoint(std::wstring& out, uint32_t cp) {
@@ -490,8 +485,8 @@ std::wstring PercentDecode(std::wstring_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
     const wchar_t c = text[i];
     int hi, lo;
-    if (c == L'%' && i + 2 < text.size() && (hi = HexValue(text[i + 1])) >= 0 &&
-        (lo = HexValue(text[i + 2])) >= 0) {
+    if (c == L'%' && i + 2 < text.size() && (hi = HexDigitValue(text[i + 1])) >= 0 &&
+        (lo = HexDigitValue(text[i + 2])) >= 0) {
       bytes.push_back(static_cast<char>(hi * 16 + lo));
       i += 2;
     } else if (c < 0x80) {

@@ -4,9 +4,12 @@
 
 #include "authoring/Languages.h"
 #include "chainer/ConfigSchema.h"
+#include "chainer/RunReportRules.h"
 #include "evaluation/FolderPropertyNames.h"
 #include "evaluation/OsConditions.h"
 #include "evaluation/SearchRules.h"
+#include "execution/ExitCodeRules.h"
+#include "platform/core/TextCodec.h"
 #include "platform/core/TextFormat.h"
 
 namespace prereq {
@@ -108,6 +111,36 @@ std::wstring KeepFilesTable() {
   return md;
 }
 
+std::wstring ExitMeaningsTable() {
+  std::wstring md = L"| Meaning | What a run does after the package returned such a code |\n| --- | --- |\n";
+  for (const ExitMeaningInfo& m : ExitMeanings())
+    md += L"| " + Code(m.word) + L" | " + Cell(m.effect) + L" |\n";
+  return md;
+}
+
+std::wstring ExitCodesTable() {
+  std::wstring md = L"| Return code | Meaning without `ExitCodes` |\n| --- | --- |\n";
+  for (const ExitCodeEntry& e : DefaultExitCodes())
+    md += L"| " + Format(L"%u", {e.code}) + L" | " + Code(ExitMeaningWord(e.meaning)) + L" |\n";
+  md += L"| any other | " + Code(ExitMeaningWord(ExitMeaning::Failure)) + L" |\n";
+  return md;
+}
+
+std::wstring RunReasonsTable() {
+  std::wstring md = L"| `reason` | When | Exit code with `e` |\n| --- | --- | --- |\n";
+  for (const RunReasonInfo& r : RunReasons())
+    md += L"| " + Code(DecodeUtf8(r.word)) + L" | " + Cell(r.when) + L" | " +
+          Format(L"%d", {InstallerExitCode(r.reason)}) + L" |\n";
+  return md;
+}
+
+std::wstring OutcomesTable() {
+  std::wstring md = L"| `outcome` | What became of the prerequisite |\n| --- | --- |\n";
+  for (const PrereqOutcomeInfo& o : PrereqOutcomes())
+    md += L"| " + Code(DecodeUtf8(o.word)) + L" | " + Cell(o.what) + L" |\n";
+  return md;
+}
+
 template <typename Record>
 std::wstring KeyLines(std::span<const KeySpec<Record>> table) {
   std::wstring out;
@@ -135,7 +168,7 @@ std::wstring_view ValueTypeName(int type) {
 
 std::vector<std::wstring> DocTableNames() {
   return {L"system-names", L"all-systems", L"languages", L"folder-properties", L"search-kinds",
-          L"keepfiles"};
+          L"keepfiles", L"exit-meanings", L"exit-codes", L"run-reasons", L"outcomes"};
 }
 
 bool DocTable(std::wstring_view name, std::wstring& markdown) {
@@ -145,6 +178,10 @@ bool DocTable(std::wstring_view name, std::wstring& markdown) {
   else if (name == L"folder-properties") markdown = FolderPropertiesTable();
   else if (name == L"search-kinds") markdown = SearchKindsTable();
   else if (name == L"keepfiles") markdown = KeepFilesTable();
+  else if (name == L"exit-meanings") markdown = ExitMeaningsTable();
+  else if (name == L"exit-codes") markdown = ExitCodesTable();
+  else if (name == L"run-reasons") markdown = RunReasonsTable();
+  else if (name == L"outcomes") markdown = OutcomesTable();
   else return false;
   return true;
 }

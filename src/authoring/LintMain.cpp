@@ -10,7 +10,7 @@ int wmain(int argc, wchar_t** argv) {
   return prereq::RunLintTool(args);
 }
 #else
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 int main(int argc, char** argv) {
   std::vector<std::wstring> args;

@@ -8,7 +8,6 @@
 
 #include "acquisition/DownloadRules.h"
 #include "authoring/Languages.h"
-#include "authoring/TextCodec.h"
 #include "chainer/CleanupRules.h"
 #include "chainer/ConfigSchema.h"
 #include "chainer/ConfigText.h"
@@ -19,6 +18,9 @@
 #include "evaluation/OsConditions.h"
 #include "evaluation/SearchRules.h"
 #include "evaluation/Versions.h"
+#include "execution/ExitCodeRules.h"
+#include "platform/core/PathForms.h"
+#include "platform/core/TextCodec.h"
 #include "platform/core/TextFormat.h"
 
 namespace prereq {
@@ -348,6 +350,8 @@ class Linter {
   void CheckList(const IniFile& ini);
   void CheckGeneral(const IniFile& ini);
   void CheckChainer(const IniFile& ini);
+  void CheckResultFile(const IniSection& section, const ChainerSettings& settings);
+  void CheckExitCodes(const IniSection& section, const Prerequisite& p);
   void CheckPrerequisite(const Listed& item);
   void CheckSearches(const Listed& item);
   void CheckSystems(const IniSection& section, std::wstring_view key, bool for64);
@@ -680,13 +684,18 @@ void Linter::CheckGeneral(const IniFile& ini) {
   const size_t optionsLine = LineOf(generalSection_, L"Options");
   const std::wstring& options = general_.Options;
   std::wstring unknown;
+  constexpr std::wstring_view kRunLetters = L"qbe";
   for (wchar_t c : options)
-    if (c != L'q' && c != L'b' && unknown.find(c) == std::wstring::npos) unknown.push_back(c);
+    if (kRunLetters.find(c) == std::wstring_view::npos && unknown.find(c) == std::wstring::npos)
+      unknown.push_back(c);
   if (!unknown.empty()) {
     std::wstring text = L"Options letters " + Q(unknown) + L" mean nothing in [GeneralOptions] "
-                        L"(\"q\" quiet, \"b\" basic user interface)";
-    if (unknown.find(L'Q') != std::wstring::npos || unknown.find(L'B') != std::wstring::npos)
-      text += L"; letters are case-sensitive";
+                        L"(\"q\" quiet, \"b\" basic user interface, \"e\" installer exit codes)";
+    for (wchar_t c : unknown)
+      if (c >= L'A' && c <= L'Z' && kRunLetters.find(LowerAscii(c)) != std::wstring_view::npos) {
+        text += L"; letters are case-sensitive";
+        break;
+      }
     Warn(optionsLine, text);
   }
   const bool q = options.find(L'q') != std::wstring::npos;
@@ -709,8 +718,10 @@ void Linter::CheckChainer(const IniFile& ini) {
   if (section == nullptr) return;
   ChainerSettings s;
   LoadChainerSettings(ini, s);
-  for (std::wstring_view key : {L"LogFile", L"CleanupFiles", L"CleanupFolders", L"CleanupScript"})
+  for (std::wstring_view key :
+       {L"LogFile", L"CleanupFiles", L"CleanupFolders", L"CleanupScript", L"ResultFile"})
     if (const IniEntry* e = FindEntry(*section, key)) CheckReferences(e->line, key, e->value, false);
+  CheckResultFile(*section, s);
   if (!s.CleanupFiles.empty()) {
     const size_t line = LineOf(section, L"CleanupFiles");
     if (s.CleanupFolders.empty()) {
@@ -730,7 +741,68 @@ void Linter::CheckChainer(const IniFile& ini) {
          L"(its own folder among them) stay, as no clean-up script is started");
 }
 
+void Linter::CheckResultFile(const IniSection& section, const ChainerSettings& s) {
+  const std::wstring& path = s.ResultFile;
+  if (path.empty()) return;
+  const size_t line = LineOf(&section, L"ResultFile");
+  if (path.back() == L'\\' || path.back() == L'/') {
+    Error(line, L"ResultFile " + Q(path) + L" names a folder: name the file (result.json)");
+    return;
+  }
+  if (!IsAbsolutePath(path))
+    Warn(line, L"ResultFile " + Q(path) + L" is not a full path: a run writes it into the "
+                                          L"program's own folder");
+  if (EqualsNoCase(path, s.LogFile))
+    Error(line, L"ResultFile and LogFile name the same file: the result file replaces the log "
+                L"at the end of the run");
+  if (!s.CleanupFolders.empty() && IsAbsolutePath(path) &&
+      StartsWithNoCase(path, WithTrailingBackslash(s.CleanupFolders)))
+    Warn(line, L"ResultFile lies inside CleanupFolders " + Q(s.CleanupFolders) +
+                   L": the clean-up script may remove it after the run");
+}
+
 // --- one prerequisite ----------------------------------------------------------------------
+
+void Linter::CheckExitCodes(const IniSection& section, const Prerequisite& p) {
+  const IniEntry* entry = FindEntry(section, L"ExitCodes");
+  if (entry == nullptr) return;
+  if (p.locationKind == LocationKind::OpenSite) {
+    Warn(entry->line, L"ExitCodes has no effect: an OpenSite prerequisite runs no package");
+    return;
+  }
+  std::wstring words;
+  for (const ExitMeaningInfo& m : ExitMeanings()) words += (words.empty() ? L"" : L", ") + std::wstring(m.word);
+  const ParsedExitCodes parsed = ParseExitCodes(entry->value);
+  for (const ExitCodeIssue& issue : parsed.issues) {
+    const std::wstring item = Q(issue.text);
+    switch (issue.kind) {
+      case ExitCodeIssue::Kind::EmptyItem:
+        Warn(entry->line, L"ExitCodes has an empty item (two commas, or one at the end)");
+        break;
+      case ExitCodeIssue::Kind::NoColon:
+        Error(entry->line, L"ExitCodes item " + item +
+                               L" has no \":\" between code and meaning: a run passes it over");
+        break;
+      case ExitCodeIssue::Kind::BadCode:
+        Error(entry->line, L"ExitCodes item " + item +
+                               L" has no return code a run reads (decimal, negative down to "
+                               L"-2147483648, or hexadecimal with 0x up to 0xFFFFFFFF): a run "
+                               L"passes it over");
+        break;
+      case ExitCodeIssue::Kind::UnknownMeaning: {
+        std::wstring text = L"ExitCodes item " + item + L" has no meaning a run knows (" + words +
+                            L"): a run passes it over";
+        const std::wstring meaning(TrimWideSpace(issue.text.substr(issue.text.find(L':') + 1)));
+        if (ExitMeaningByWord(Lower(meaning))) text += L"; the words are lower case";
+        Error(entry->line, text);
+        break;
+      }
+      case ExitCodeIssue::Kind::Duplicate:
+        Warn(entry->line, L"ExitCodes item " + item + L" gives its code again: the first one counts");
+        break;
+    }
+  }
+}
 
 void Linter::CheckReferences(size_t line, std::wstring_view key, std::wstring_view value,
                              bool expanded, bool url) {
@@ -1140,6 +1212,7 @@ void Linter::CheckPrerequisite(const Listed& item) {
   }
 
   CheckOptions(section, p);
+  CheckExitCodes(section, p);
   CheckSystems(section, L"WinNTVersions", false);
   CheckSystems(section, L"WinNT64Versions", true);
   CheckLanguages(section, L"LanguageList", p.LanguageList);

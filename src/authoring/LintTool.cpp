@@ -6,13 +6,13 @@
 #include <optional>
 
 #include "authoring/DocTables.h"
-#include "authoring/Json.h"
 #include "authoring/LintRules.h"
 #include "authoring/PeResources.h"
 #include "authoring/Stamp.h"
-#include "authoring/TextCodec.h"
 #include "authoring/ToolIo.h"
 #include "authoring/VersionInfo.h"
+#include "platform/core/Json.h"
+#include "platform/core/TextCodec.h"
 #include "platform/core/TextFormat.h"
 #include "resources/version.h"
 

@@ -20,6 +20,7 @@
 #include "evaluation/OsInfo.h"
 #include "evaluation/Search.h"
 #include "evaluation/SearchRules.h"
+#include "execution/ExitCodeRules.h"
 #include "execution/LaunchRules.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
@@ -146,19 +147,7 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
   // The machine.
   const OsInfo& os = GetOsInfo();
   PlanMachine& m = plan.machine;
-  m.majorVersion = os.majorVersion;
-  m.minorVersion = os.minorVersion;
-  m.buildNumber = os.buildNumber;
-  m.servicePack = os.servicePackMajor;
-  m.server = os.isServer;
-  m.is64BitWindows = os.is64BitWindows;
-  m.detailedName = DetailedSystemName(os);
-  m.generalName = GeneralSystemName(os);
-  m.languageId = ::GetSystemDefaultLangID();
-  m.languageName = LanguageDisplayName(static_cast<uint16_t>(m.languageId));
-  const NativeMachine native = QueryNativeMachine();
-  m.nativeMachineKnown = native.haveFunction && native.callSucceeded;
-  m.nativeMachine = native.machine;
+  static_cast<MachineFacts&>(m) = CollectMachineFacts();
   m.localSystem = IsLocalSystem();
 
   // The evaluation of a run, with what every search found.
@@ -256,6 +245,11 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
       out.runPath = item.path;
       out.commandLine = item.commandLine;
       out.commandLineKey = fieldKey;
+    }
+    if (p.locationKind != LocationKind::OpenSite) {
+      const ExitCodeTable table = ParseExitCodes(p.ExitCodes).table;
+      for (const ExitCodeEntry& e : table.Effective())
+        out.exitCodes.push_back({e.code, std::wstring(ExitMeaningWord(e.meaning)), table.Configured(e.code)});
     }
     plan.anyToObtain = plan.anyToObtain || MustBeObtained(p.state);
     plan.prereqs.push_back(std::move(out));

@@ -1,6 +1,7 @@
 #include "authoring/PlanFormat.h"
 
-#include "authoring/Json.h"
+#include "chainer/RunReportRules.h"
+#include "platform/core/Json.h"
 #include "platform/core/TextFormat.h"
 
 namespace prereq {
@@ -60,6 +61,15 @@ std::wstring ActionLine(const PlanPrerequisite& p) {
   return line;
 }
 
+std::wstring ExitCodesLine(const PlanPrerequisite& p) {
+  std::wstring line;
+  for (const PlanPrerequisite::ExitCode& e : p.exitCodes) {
+    if (!line.empty()) line += L", ";
+    line += Format(L"%u ", {e.code}) + e.meaning + (e.configured ? L" (ExitCodes)" : L"");
+  }
+  return line + L"; any other code: failure";
+}
+
 }  // namespace
 
 std::wstring ActionName(int action) {
@@ -72,16 +82,6 @@ std::wstring ActionName(int action) {
     case 5: return L"run the file already downloaded";
     case 7: return L"not selected: nothing happens";
     default: return L"undefined";
-  }
-}
-
-std::wstring MachineName(uint32_t machine) {
-  switch (machine) {
-    case 0x14C: return L"x86";
-    case 0x8664: return L"x64";
-    case 0xAA64: return L"ARM64";
-    case 0x1C4: return L"ARM";
-    default: return Format(L"0x%X", {machine});
   }
 }
 
@@ -134,6 +134,7 @@ std::wstring FormatPlanText(const Plan& plan) {
     t += std::wstring(L"  selected: ") + (p.selected ? L"yes" : L"no") +
          (p.parentPrereq.empty() ? L"" : L" (parent " + Q(p.parentPrereq) + L")") + L"\n";
     t += L"  action: " + ActionLine(p) + L"\n";
+    if (!p.exitCodes.empty()) t += L"  exit codes: " + ExitCodesLine(p) + L"\n";
   }
   t += L"\n";
   t += plan.anyToObtain ? L"A run would obtain and install the selected prerequisites.\n"
@@ -149,19 +150,7 @@ std::string FormatPlanJson(const Plan& plan) {
   j.Key("setup").String(plan.setupPath);
   j.Key("encoding").String(ConfigEncodingKey(plan.encoding));
   j.Key("lineEnds").String(ConfigLineEndsKey(plan.lineEnds));
-  j.Key("machine").BeginObject()
-      .Key("majorVersion").Number(m.majorVersion)
-      .Key("minorVersion").Number(m.minorVersion)
-      .Key("buildNumber").Number(m.buildNumber)
-      .Key("servicePack").Number(m.servicePack)
-      .Key("server").Bool(m.server)
-      .Key("is64BitWindows").Bool(m.is64BitWindows)
-      .Key("detailedName").String(m.detailedName)
-      .Key("generalName").String(m.generalName)
-      .Key("languageId").Number(m.languageId)
-      .Key("languageName").String(m.languageName);
-  if (m.nativeMachineKnown) j.Key("nativeMachine").String(MachineName(m.nativeMachine));
-  else j.Key("nativeMachine").Null();
+  WriteMachineMembers(j.Key("machine").BeginObject(), m);
   j.Key("localSystem").Bool(m.localSystem).EndObject();
   j.Key("options").String(plan.options);
   j.Key("mode").String(plan.mode);
@@ -220,6 +209,14 @@ std::string FormatPlanJson(const Plan& plan) {
         .Key("commandLineKey").String(p.commandLineKey)
         .Key("commandLine").String(p.commandLine)
         .EndObject();
+    j.Key("exitCodes").BeginArray();
+    for (const PlanPrerequisite::ExitCode& e : p.exitCodes)
+      j.BeginObject()
+          .Key("code").Number(e.code)
+          .Key("meaning").String(e.meaning)
+          .Key("configured").Bool(e.configured)
+          .EndObject();
+    j.EndArray();
     j.EndObject();
   }
   j.EndArray();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chainer/ConfigText.h"
+#include "evaluation/OsConditions.h"
 
 namespace prereq {
 
@@ -53,16 +54,17 @@ struct PlanPrerequisite {
   std::wstring runPath;      // the file the install loop starts
   std::wstring commandLine;  // its command line as passed
   std::wstring commandLineKey;
+  // What its package's return codes mean (ExitCodes over the built-in
+  // table; any other code is a failure); empty for an OpenSite prerequisite.
+  struct ExitCode {
+    uint32_t code = 0;
+    std::wstring meaning;
+    bool configured = false;  // from its ExitCodes
+  };
+  std::vector<ExitCode> exitCodes;
 };
 
-struct PlanMachine {
-  uint32_t majorVersion = 0, minorVersion = 0, buildNumber = 0, servicePack = 0;
-  bool server = false, is64BitWindows = false;
-  std::wstring detailedName, generalName;
-  uint32_t languageId = 0;
-  std::wstring languageName;
-  bool nativeMachineKnown = false;
-  uint32_t nativeMachine = 0;
+struct PlanMachine : MachineFacts {
   bool localSystem = false;
 };
 
@@ -84,8 +86,6 @@ struct Plan {
 
 // The name of an action (the numbering of PrereqState).
 std::wstring ActionName(int action);
-// The kind name of a processor code (0x14c x86, 0x8664 x64, 0xAA64 ARM64).
-std::wstring MachineName(uint32_t machine);
 
 std::wstring FormatPlanText(const Plan& plan);
 std::string FormatPlanJson(const Plan& plan);

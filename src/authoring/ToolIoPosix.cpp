@@ -4,8 +4,8 @@
 #include <fstream>
 #include <system_error>
 
-#include "authoring/TextCodec.h"
 #include "authoring/ToolIo.h"
+#include "platform/core/TextCodec.h"
 
 namespace prereq::toolio {
 

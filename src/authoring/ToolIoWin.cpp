@@ -1,9 +1,9 @@
 // The tools' platform services on Windows.
 #include <windows.h>
 
-#include "authoring/TextCodec.h"
 #include "authoring/ToolIo.h"
 #include "platform/core/Handles.h"
+#include "platform/core/TextCodec.h"
 
 namespace prereq::toolio {
 

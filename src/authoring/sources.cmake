@@ -3,8 +3,6 @@
 # POSIX ones serve the native Linux command only. The entry points
 # (LintMain.cpp, PlanMain.cpp) are added by the executables.
 list(APPEND PREREQ_PURE_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/TextCodec.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Json.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Languages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LintRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LintTool.cpp

@@ -6,13 +6,16 @@
 #include <vector>
 
 #include "chainer/ChainingRun.h"
+#include "chainer/ConfigSchema.h"
 #include "chainer/Cleanup.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/FileVersion.h"
 #include "evaluation/FolderProperties.h"
+#include "evaluation/OsConditions.h"
 #include "execution/ErrorText.h"
 #include "logging/Logger.h"
 #include "platform/core/Exception.h"
+#include "platform/core/ExceptionHandling.h"
 #include "platform/core/FailurePoints.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
@@ -34,7 +37,78 @@ ChainerApp::ChainerApp(std::wstring path) {
   }
 }
 
-ChainerApp::~ChainerApp() { RunCleanup(); }
+ChainerApp::~ChainerApp() {
+  RunCleanup();
+  FinishReport(false);
+}
+
+void ChainerApp::StartReport(const PrereqList& list, const ChainerSettings& settings,
+                             const UtcTime& start) {
+  reportStarted_ = true;
+  RunReport& r = recorder.report;
+  r.start = start;
+  r.programPath = modulePath;
+  r.configPath = iniPath;
+  r.mode = list.Quiet() ? RunMode::Quiet : list.BasicUi() ? RunMode::BasicUi : RunMode::None;
+  r.installerExitCodes = list.InstallerExitCodes();
+  // A failure that ends the process ends it by the same convention.
+  if (r.installerExitCodes) SetFailureExitCode(InstallerExitCode(RunReason::Crashed));
+  for (size_t i = 0; i < list.Count(); ++i) {
+    PrereqReport p;
+    p.key = NumberedKey(kAppKeyPrefix, static_cast<int>(i) + 1);
+    p.displayName = list.At(i).DisplayName;
+    p.mandatory = list.At(i).HasOption(L'm');
+    r.prereqs.push_back(std::move(p));
+  }
+  if (settings.ResultFile.empty()) return;
+  const FileVersionResult version = GetFileVersion(modulePath);
+  if (version.error == 0 && (version.versionMS | version.versionLS) != 0)
+    r.programVersion = Format(L"%u.%u.%u.%u", {version.versionMS >> 16, version.versionMS & 0xFFFF,
+                                               version.versionLS >> 16, version.versionLS & 0xFFFF});
+  r.machine = CollectMachineFacts();
+  r.machineKnown = true;
+  std::wstring refusal;
+  const uint32_t error = resultFile.Prepare(settings.ResultFile, refusal);
+  if (error != 0) {
+    WriteLine(L"The result file cannot be written:" + settings.ResultFile + L" Error:" +
+              (refusal.empty() ? ErrorText(error) : refusal));
+    return;
+  }
+  recorder.changed = [this] { PublishCrashText(); };
+  SetFailureEndHook(&ResultFile::CommitCrashTextOfProcess);
+  PublishCrashText();
+}
+
+void ChainerApp::PublishCrashText() {
+  RunReport crashed = recorder.report;
+  crashed.crashed = true;
+  crashed.end = UtcTime{};  // filled in by the crash handling
+  resultFile.SetCrashText(ComposeResultJson(crashed));
+}
+
+void ChainerApp::FinishReport(bool crashed) noexcept {
+  if (!reportStarted_ || reportFinished_) return;
+  reportFinished_ = true;
+  try {
+    recorder.changed = nullptr;
+    RunReport& r = recorder.report;
+    r.crashed = crashed;
+    r.end = CurrentUtcTime();
+    if (resultFile.Prepared()) {
+      const uint32_t error = resultFile.Commit(ComposeResultJson(r));
+      if (error != 0)
+        WriteLine(L"The result file could not be written:" + resultFile.Path() + L" Error:" +
+                  ErrorText(error));
+      else
+        WriteLine(L"Result file written:" + resultFile.Path());
+    }
+    // What became of each prerequisite, just before the closing line.
+    if (loggingEnabled && !r.prereqs.empty())
+      for (const std::wstring& line : SummaryLines(r)) WriteLine(line);
+  } catch (...) {
+    // The account stays incomplete; the exit code is not changed.
+  }
+}
 
 void ChainerApp::RunCleanup() noexcept {
   if (cleanupDone_) return;
@@ -61,7 +135,8 @@ bool ReadConfigurationText(const std::wstring& path, uint32_t size, ConfigText& 
   return true;
 }
 
-InstallerWaitResult WaitForInstaller() {
+InstallerWaitResult WaitForInstaller(const std::function<bool()>& cancelled) {
+  constexpr DWORD kCancelPollMs = 100;
   InstallerWaitResult result;
   KernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute"));
   if (!mutex) {
@@ -69,7 +144,16 @@ InstallerWaitResult WaitForInstaller() {
     result.outcome = JudgeInstallerWait(false, result.error, 0);
     return result;
   }
-  const DWORD wait = ::WaitForSingleObject(mutex.get(), INFINITE);
+  DWORD wait = ::WaitForSingleObject(mutex.get(), cancelled ? kCancelPollMs : INFINITE);
+  while (wait == WAIT_TIMEOUT && cancelled) {
+    if (cancelled()) {
+      result.cancelled = true;
+      result.error = ERROR_CANCELLED;
+      result.outcome = InstallerWait::Failed;
+      return result;
+    }
+    wait = ::WaitForSingleObject(mutex.get(), kCancelPollMs);
+  }
   if (wait == WAIT_FAILED) result.error = ::GetLastError();
   result.outcome = JudgeInstallerWait(true, 0, wait);
   // A successful wait makes this thread the owner, and closing the handle
@@ -82,6 +166,7 @@ InstallerWaitResult WaitForInstaller() {
 }
 
 void ChainerApp::Run() {
+  const UtcTime started = CurrentUtcTime();
   if (modulePath.empty()) modulePath = GetModulePath();
   appFolder = FolderOf(modulePath);
   iniPath = ConfigPathFor(modulePath);
@@ -128,20 +213,24 @@ void ChainerApp::Run() {
   statusWindow.Show(title_, LoadResourceString(IDS_PREPARING), false);
 
   ::SetCurrentDirectoryW(appFolder.c_str());
+  // A relative ResultFile lies in the program's folder.
+  StartReport(list, settings, started);
 
   ReachFailurePoint(FailurePoint::Run);
   const InstallerWaitResult wait = WaitForInstaller();
   if (wait.outcome == InstallerWait::Failed) {
     // Nothing was done: that is no success.
     WriteLine(L"Waiting for the Windows Installer failed. Error:" + ErrorText(wait.error));
-    exitCode = 1;
+    recorder.report.waitFailed = true;
+    exitCode = ProcessExitCode(recorder.report);
     return;
   }
   if (wait.outcome == InstallerWait::Abandoned)
     WriteLine(L"The Windows Installer mutex was abandoned by its owner; the run goes on.");
   if (wait.releaseError != 0)
     WriteLine(L"Releasing the Windows Installer mutex failed. Error:" + ErrorText(wait.releaseError));
-  exitCode = ChainingRun(list, packagedFiles, statusWindow, quiet, title_);
+  recorder.report.runResult = ChainingRun(list, packagedFiles, statusWindow, quiet, title_, &recorder);
+  exitCode = ProcessExitCode(recorder.report);
 }
 
 }  // namespace prereq

@@ -2,6 +2,7 @@
 // The application object: one execution of the chainer from the
 // configuration file beside the executable to the exit code.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -10,6 +11,8 @@
 #include "chainer/ConfigText.h"
 #include "chainer/Configuration.h"
 #include "chainer/InstallerWaitRules.h"
+#include "chainer/ResultFile.h"
+#include "chainer/RunReportRules.h"
 #include "ui/StatusWindow.h"
 
 namespace prereq {
@@ -18,7 +21,7 @@ class ChainerApp {
  public:
   // `modulePath` overrides the executable's own path (tests); empty = own path.
   explicit ChainerApp(std::wstring modulePath = {});
-  // Runs the clean-up (RunCleanup) first.
+  // Runs the clean-up (RunCleanup) first, then FinishReport.
   ~ChainerApp();
   ChainerApp(const ChainerApp&) = delete;
   ChainerApp& operator=(const ChainerApp&) = delete;
@@ -30,8 +33,15 @@ class ChainerApp {
   // later calls (the destructor's after the top-level catch's) do nothing.
   // Never throws; failures are passed over silently.
   void RunCleanup() noexcept;
+  // The end of the run's account, once, after the clean-up: the result file
+  // (when configured) and, for a list with prerequisites, the summary lines
+  // of the log; with the reason "crashed" when `crashed`. Failures are
+  // logged and passed over.
+  void FinishReport(bool crashed) noexcept;
 
-  int32_t exitCode = 0;  // 0, 1 or -1
+  // 0, 1 or -1; with general option "e" the installer convention's 0,
+  // 3010, 1641, 1602 or 1603.
+  int32_t exitCode = 0;
   bool quiet = false;
   PackagedFiles packagedFiles;
   StatusWindow statusWindow;
@@ -39,13 +49,26 @@ class ChainerApp {
   std::wstring modulePath;
   std::wstring iniPath;
   std::wstring appFolder;  // without a trailing backslash
+  // The account of the run (from the moment the configuration was read) and
+  // the result file it goes to.
+  RunRecorder recorder;
+  ResultFile resultFile;
 
   // The run's title: string 161 with the product name (or the full path).
   const std::wstring& Title() const { return title_; }
 
  private:
+  // Starts the account: the program, the configuration, the machine and the
+  // prerequisites; prepares the result file and keeps what a crash would
+  // leave in it up to date.
+  void StartReport(const PrereqList& list, const ChainerSettings& settings, const UtcTime& start);
+  // Hands the account as a crash would leave it to the result file.
+  void PublishCrashText();
+
   std::wstring title_;
   bool cleanupDone_ = false;
+  bool reportStarted_ = false;
+  bool reportFinished_ = false;
 };
 
 // Reads the configuration file (`size` bytes, the size as found) and decodes
@@ -57,12 +80,14 @@ struct InstallerWaitResult {
   InstallerWait outcome = InstallerWait::NotRunning;
   uint32_t error = 0;         // the system error of a failed open or wait
   uint32_t releaseError = 0;  // the system error when the release failed
+  bool cancelled = false;     // `cancelled` answered true (outcome Failed, error ERROR_CANCELLED)
 };
 
 // Waits without time-out until no Windows Installer transaction runs, on the
 // mutex "Global\_MSIExecute". When the wait gave this thread the mutex
 // (released normally or abandoned by its owner), it is released before the
-// answer: the caller never keeps it.
-InstallerWaitResult WaitForInstaller();
+// answer: the caller never keeps it. `cancelled`, when given, is asked every
+// 100 ms while the wait lasts; true ends it.
+InstallerWaitResult WaitForInstaller(const std::function<bool()>& cancelled = {});
 
 }  // namespace prereq

@@ -4,7 +4,9 @@
 
 #include "acquisition/PrerequisiteRunner.h"
 #include "chainer/ResultStore.h"
+#include "chainer/RunReportRules.h"
 #include "evaluation/Search.h"
+#include "evaluation/SearchRules.h"
 #include "execution/ProcessUtil.h"
 #include "logging/Logger.h"
 #include "platform/core/ExceptionHandling.h"
@@ -19,9 +21,34 @@ namespace prereq {
 
 namespace {
 
-bool MustBeObtained(PrereqState state) {
-  return state == PrereqState::FromPackage || state == PrereqState::Download ||
-         state == PrereqState::OpenSite;
+// The decisions of the evaluation: whether each prerequisite applies, what
+// its searches decided and whether it was selected.
+void RecordDecisions(const PrereqList& list, RunRecorder* recorder) {
+  if (recorder == nullptr) return;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    PrereqReport* report = recorder->Prereq(i);
+    if (report == nullptr) continue;
+    const Prerequisite& p = list.At(i);
+    report->state = static_cast<int32_t>(p.state);
+    report->decision = StateText(p.state);
+    report->selected = p.selected;
+  }
+  recorder->Changed();
+}
+
+// Whether each applicable prerequisite is installed by its last evaluation,
+// where no package of it ran (the install loop records those).
+void RecordLastEvaluations(const PrereqList& list, RunRecorder* recorder) {
+  if (recorder == nullptr) return;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    PrereqReport* report = recorder->Prereq(i);
+    const PrereqState state = list.At(i).state;
+    if (report == nullptr || report->launch || report->installedAfter ||
+        state == PrereqState::Unset || state == PrereqState::OsNotSupported)
+      continue;
+    report->installedAfter = state == PrereqState::Installed;
+  }
+  recorder->Changed();
 }
 
 const wchar_t* TrueFalse(bool value) { return value ? L"true" : L"false"; }
@@ -53,12 +80,15 @@ class BasicUiRun final : public ProgressTask {
   explicit BasicUiRun(PrerequisiteRunner& runner) : runner_(runner) {}
 
   bool RunPasses(ProgressObserver& observer) override {
-    return RunBasicUiPasses({
+    const bool done = RunBasicUiPasses({
         [&] { return runner_.DownloadPass(&observer); },
         [&] { runner_.OpenSitePass(&observer); },
         [&] { return runner_.RunInstallLoop(&observer); },
         [&] { return observer.IsCancelled(); },
     });
+    // Also a cancel between two passes stops the later ones.
+    if (!done && observer.IsCancelled()) runner_.cancelled = true;
+    return done;
   }
   intptr_t Finish() override {
     return DoneResult(runner_.launcher.rebootRequired, [&] { return MandatoryPresent(); });
@@ -100,6 +130,7 @@ void ReevaluateAfterInstall(PrerequisiteRunner& runner) {
     if (action == PrerequisiteAction::Skip || action == PrerequisiteAction::NotApplicable) continue;
     EvaluatePrereq(list, i, true);
     if (list.At(i).state == PrereqState::Download) runner.RefreshPresent(i);
+    runner.RecordEvaluation(i);
     SetSelected(list, i, MustBeObtained(list.At(i).state));
   }
 }
@@ -115,7 +146,8 @@ bool CheckMandatory(PrerequisiteRunner& runner) {
 }
 
 int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
-                    StatusWindow& statusWindow, bool quiet, const std::wstring& title) {
+                    StatusWindow& statusWindow, bool quiet, const std::wstring& title,
+                    RunRecorder* recorder) {
   ResultStore store;
   bool deleteStore = true;
   ScopeGuard deleteKey([&] {
@@ -124,11 +156,14 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
   if (list.Count() == 0) return 0;
 
   Evaluate(list, statusWindow, quiet, title);
+  RecordDecisions(list, recorder);
 
   bool anyToObtain = false;
   for (const Prerequisite& p : list.prereqs) anyToObtain = anyToObtain || MustBeObtained(p.state);
+  if (recorder != nullptr) recorder->report.anyToObtain = anyToObtain;
   if (!anyToObtain) {
     WriteLine(L"No prerequisite must be installed.");
+    RecordLastEvaluations(list, recorder);
     return 0;
   }
 
@@ -136,6 +171,7 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
   int32_t result = 0;
   {
     PrerequisiteRunner runner(list, packagedFiles, statusWindow, store);
+    runner.recorder = recorder;
     if (list.Quiet()) {
       WriteLine(L"Starting installing prerequisites in silent mode.");
       runner.DownloadPass(nullptr);
@@ -170,7 +206,16 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
       result = -1;
       deleteStore = false;
     }
+    if (recorder != nullptr) {
+      RunReport& r = recorder->report;
+      r.cancelled = runner.cancelled;
+      r.installerBusy = runner.installerBusy;
+      r.rebootRequired = runner.launcher.rebootRequired;
+      r.rebootRefused = runner.launcher.rebootRefused;
+      r.rebootInProgress = runner.rebootInProgress;
+    }
   }  // the runner deletes its downloads and created folders here
+  RecordLastEvaluations(list, recorder);
   return result;
 }
 

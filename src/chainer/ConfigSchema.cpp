@@ -70,6 +70,9 @@ const KeySpec<P> kPrerequisiteKeys[] = {
     {L"Folder", ValueType::Text, kUsed, &P::Folder},
     {L"LanguageList", ValueType::Text, kUsed, &P::LanguageList},
     {L"InstallCond", ValueType::Text, kKept, &P::InstallCond},
+    // What the package's return codes mean ("1638:success, 1618:retry"),
+    // laid over the built-in table; the install loop reads it.
+    {L"ExitCodes", ValueType::Text, kUsed, &P::ExitCodes},
 };
 
 const KeySpec<S> kSearchEntryKeys[] = {
@@ -86,6 +89,8 @@ const KeySpec<C> kChainerSettingKeys[] = {
     {L"CleanupFolders", ValueType::Text, kUsed, &C::CleanupFolders},
     {L"LogFile", ValueType::Text, kUsed, &C::LogFile},
     {L"CleanupScript", ValueType::Text, kUsed, &C::CleanupScript},
+    // Where the JSON account of the run is written at its end.
+    {L"ResultFile", ValueType::Text, kUsed, &C::ResultFile},
 };
 
 constexpr ChoiceWord kKeepFilesWords[] = {

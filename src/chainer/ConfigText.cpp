@@ -1,6 +1,6 @@
 #include "chainer/ConfigText.h"
 
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 
 namespace prereq {
 

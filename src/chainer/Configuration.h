@@ -23,7 +23,8 @@ enum class KeepFilesMode : int32_t { None = 0, Minimum = 1, Complete = 2, Prereq
 
 struct GeneralOptions {
   std::wstring MainAppCmdLine;
-  std::wstring Options;  // run-level letters: "q" quiet, "b" basic UI
+  // Run-level letters: "q" quiet, "b" basic UI, "e" installer exit codes.
+  std::wstring Options;
   std::wstring UpdatesUrl;
   std::wstring ProductVersion;
   std::wstring MinWIVer;
@@ -99,6 +100,8 @@ struct Prerequisite {
   std::wstring WinNTVersions;
   std::wstring WinNT64Versions;
   std::wstring LanguageList;  // items each ended by ";"
+  // Meanings of the package's return codes as configured (ExitCodeRules.h).
+  std::wstring ExitCodes;
 
   // Run-time fields.
   PrereqState state = PrereqState::Unset;
@@ -114,6 +117,8 @@ struct ChainerSettings {
   std::wstring CleanupFolders;  // clean-up root folder
   std::wstring LogFile;
   std::wstring CleanupScript;
+  // The result file's path as configured; empty: none is written.
+  std::wstring ResultFile;
 };
 
 // The configuration model of one run.
@@ -145,6 +150,9 @@ class PrereqList {
 
   bool Quiet() const { return general.Options.find(L'q') != std::wstring::npos; }
   bool BasicUi() const { return general.Options.find(L'b') != std::wstring::npos; }
+  // The process exit code follows the Windows Installer's convention
+  // (0, 3010, 1641, 1602, 1603) instead of 0, 1 and -1.
+  bool InstallerExitCodes() const { return general.Options.find(L'e') != std::wstring::npos; }
 
   // The download folder, resolved on the first call (expansion, normalisation,
   // trailing backslash; or the temporary folder + DefaultProdCode + "\") and

@@ -25,7 +25,8 @@
 namespace {
 
 // The run ended with an exception nobody handled: log the report, show it
-// where somebody can answer, run the clean-up, write the log's closing line.
+// where somebody can answer, run the clean-up, write the result file with the
+// reason "crashed" and the summary, then the log's closing line.
 // Answers the exit code. Failures on the way make the report shorter, never
 // the end different.
 int32_t EndAfterFailure(prereq::ChainerApp& app, const std::exception_ptr& failure) {
@@ -42,8 +43,9 @@ int32_t EndAfterFailure(prereq::ChainerApp& app, const std::exception_ptr& failu
     const std::exception_ptr late = std::current_exception();
     prereq::RunReportStep([&] { prereq::LogFailureOnce(late); });
   }
+  app.FinishReport(true);
   prereq::RunReportStep([] { prereq::TheLogger().Finish(prereq::loggingEnabled); });
-  return prereq::kFailureExitCode;
+  return prereq::FailureExitCode();
 }
 
 // Without an application object (it could not be built) only the report
@@ -51,7 +53,7 @@ int32_t EndAfterFailure(prereq::ChainerApp& app, const std::exception_ptr& failu
 int32_t EndWithoutApp(const std::exception_ptr& failure) {
   prereq::RunReportStep([&] { prereq::LogFailureOnce(failure); });
   prereq::RunReportStep([] { prereq::TheLogger().Finish(prereq::loggingEnabled); });
-  return prereq::kFailureExitCode;
+  return prereq::FailureExitCode();
 }
 
 #ifdef PREREQ_TEST_HOOKS

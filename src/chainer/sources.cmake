@@ -8,10 +8,12 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ModulePaths.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CleanupRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/InstallerWaitRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RunReportRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ChainingRun.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ResultStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ChainerApp.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Cleanup.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ResultFile.cpp
 )

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "evaluation/Search.h"
 #include "logging/Logger.h"
 #include "platform/core/TextFormat.h"
 
@@ -49,6 +50,25 @@ bool LanguageAllowed(std::wstring_view languageList) {
     WriteLine(L"SystemDefault LangID=" +
               Format(L"%d-%s", {static_cast<int>(language), LanguageDisplayName(language)}));
   return LanguageListAllows(languageList, language);
+}
+
+MachineFacts CollectMachineFacts() {
+  const OsInfo& os = GetOsInfo();
+  MachineFacts m;
+  m.majorVersion = os.majorVersion;
+  m.minorVersion = os.minorVersion;
+  m.buildNumber = os.buildNumber;
+  m.servicePack = os.servicePackMajor;
+  m.server = os.isServer;
+  m.is64BitWindows = os.is64BitWindows;
+  m.detailedName = ProcessSystemNames().detailed;
+  m.generalName = ProcessSystemNames().general;
+  m.languageId = ::GetSystemDefaultLangID();
+  m.languageName = LanguageDisplayName(static_cast<uint16_t>(m.languageId));
+  const NativeMachine native = QueryNativeMachine();
+  m.nativeMachineKnown = native.haveFunction && native.callSucceeded;
+  m.nativeMachine = native.machine;
+  return m;
 }
 
 }  // namespace prereq

@@ -60,4 +60,22 @@ std::wstring LanguageDisplayName(uint16_t languageId);
 // The same for the system default language; logs "SystemDefault LangID=".
 bool LanguageAllowed(std::wstring_view languageList);
 
+// The machine as the conditions see it: the version and the system names of
+// the exclusion lists, the system default language of LanguageList, and the
+// processor of options "c" and "d".
+struct MachineFacts {
+  uint32_t majorVersion = 0, minorVersion = 0, buildNumber = 0, servicePack = 0;
+  bool server = false, is64BitWindows = false;
+  std::wstring detailedName, generalName;
+  uint32_t languageId = 0;
+  std::wstring languageName;
+  bool nativeMachineKnown = false;  // the platform reported the native machine
+  uint32_t nativeMachine = 0;       // 0x14C x86, 0x8664 x64, 0xAA64 ARM64
+};
+// The facts of this machine. (Windows only.)
+MachineFacts CollectMachineFacts();
+// The kind name of a processor code: "x86" (0x14C), "x64" (0x8664), "ARM64"
+// (0xAA64), "ARM" (0x1C4), otherwise "0x" and the code in hexadecimal.
+std::wstring MachineName(uint32_t machine);
+
 }  // namespace prereq

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "evaluation/OsConditions.h"
+#include "platform/core/TextFormat.h"
 
 namespace prereq {
 
@@ -246,6 +247,16 @@ bool LanguageListAllows(std::wstring_view languageList, uint16_t languageId) {
     if (static_cast<uint16_t>(value) == languageId) return true;
   }
   return false;
+}
+
+std::wstring MachineName(uint32_t machine) {
+  switch (machine) {
+    case 0x14C: return L"x86";
+    case 0x8664: return L"x64";
+    case 0xAA64: return L"ARM64";
+    case 0x1C4: return L"ARM";
+    default: return Format(L"0x%X", {machine});
+  }
 }
 
 }  // namespace prereq

@@ -1,5 +1,7 @@
 #include "execution/PackageLauncher.h"
 
+#include <algorithm>
+
 #include "evaluation/FolderProperties.h"
 #include "execution/ErrorText.h"
 #include "execution/Msix.h"
@@ -97,19 +99,55 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
   }
   item.returnCode = code;
   item.started = done;
+  item.returnCodes.push_back(code);
+  item.meaning = done ? item.exitCodes.MeaningOf(code) : ExitMeaning::Failure;
+  item.errorText.clear();
   if (!done) {
     lastLaunchError = code;
-    WriteLine(L"Launch failed. Error:" + ErrorText(code));
+    item.errorText = ErrorText(code);
+    WriteLine(L"Launch failed. Error:" + item.errorText);
   }
   WriteLine(Format(L"Return code of launched file:%lu", {static_cast<uint32_t>(code)}));
-  store.SetInt(ToThreadAnsi(item.resultPropertyName), static_cast<int32_t>(code));
+  if (done) WriteLine(L"Return code means:" + std::wstring(ExitMeaningWord(item.meaning)));
+  // A code that asks for another attempt is recorded once the attempts end.
+  if (item.meaning != ExitMeaning::Retry)
+    store.SetInt(ToThreadAnsi(item.resultPropertyName), static_cast<int32_t>(code));
   if (code == kRebootPending || (code & 0xC0000000u) == 0xC0000000u) ::Sleep(pauseAfterFailureMs);
-  return code == 0 || code == kRebootPending;
+  return item.meaning == ExitMeaning::Success || item.meaning == ExitMeaning::Reboot ||
+         item.meaning == ExitMeaning::Restarted;
 }
 
 PackageLauncher::Outcome PackageLauncher::InstallPackage(size_t itemIndex, bool silent) {
-  if (!LaunchPackage(itemIndex)) return Outcome::Failed;
-  const LaunchItem& item = launchList.at(itemIndex);
+  LaunchItem& item = launchList.at(itemIndex);
+  item.returnCodes.clear();
+  const ULONGLONG begin = ::GetTickCount64();
+  bool succeeded = LaunchPackage(itemIndex);
+  for (uint32_t retry = 1; item.meaning == ExitMeaning::Retry; ++retry) {
+    if (retry > kMaxPackageRetries) {
+      WriteLine(Format(L"Another installation was still running after %u attempts: the package "
+                       L"counts as failed.",
+                       {retry}));
+      break;
+    }
+    WriteLine(Format(L"Another installation is running: waiting for the Windows Installer before "
+                     L"attempt %u of %u.",
+                     {retry + 1, kMaxPackageRetries + 1}));
+    if (!waitForInstaller || !waitForInstaller()) {
+      WriteLine(L"The package is not run again: the wait for the Windows Installer did not end.");
+      break;
+    }
+    succeeded = LaunchPackage(itemIndex);
+  }
+  item.milliseconds = static_cast<uint32_t>(std::min<ULONGLONG>(::GetTickCount64() - begin, UINT32_MAX));
+  if (item.meaning == ExitMeaning::Retry)
+    store.SetInt(ToThreadAnsi(item.resultPropertyName), static_cast<int32_t>(item.returnCode));
+  if (!succeeded) return Outcome::Failed;
+  if (item.meaning == ExitMeaning::Restarted) {
+    // Windows is going down on the package's request: nothing may start now.
+    WriteLine(L"The package has started a restart: no further package is started.");
+    if (rebootInProgress != nullptr) *rebootInProgress = true;
+    return Outcome::Restarted;
+  }
   if (item.rebootMode == RebootMode::Always ||
       (item.rebootMode == RebootMode::WhenInstalled && decider.IsInstalledNow(item.prereqIndex))) {
     WriteLine(L"Rebooting machine...");
@@ -118,7 +156,7 @@ PackageLauncher::Outcome PackageLauncher::InstallPackage(size_t itemIndex, bool 
     if (RebootMachine(silent) && rebootInProgress != nullptr) *rebootInProgress = true;
     return Outcome::Reboot;
   }
-  if (item.returnCode == kRebootPending) {
+  if (item.meaning == ExitMeaning::Reboot) {
     rebootRefused = true;
     return Outcome::Reboot;
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "chainer/ResultStore.h"
+#include "execution/ExitCodeRules.h"
 #include "execution/LaunchRules.h"
 #include "platform/core/Security.h"
 
@@ -26,11 +27,20 @@ struct LaunchItem {
   // The exit code, the packaged-app result (0 or 1627), or the system error
   // of a launch that did not start.
   uint32_t returnCode = 0;
-  // The package ran (an MSIX/AppX package: its deployment succeeded);
-  // false: returnCode is why it could not be started or deployed.
-  bool started = false;
   std::wstring resultPropertyName;
   size_t prereqIndex = 0;
+  // What the package's return codes mean: the prerequisite's ExitCodes over
+  // the built-in table.
+  ExitCodeTable exitCodes;
+
+  // After the run (InstallPackage):
+  // The last attempt ran (an MSIX/AppX package: its deployment succeeded);
+  // false: returnCode is why it could not be started or deployed.
+  bool started = false;
+  ExitMeaning meaning = ExitMeaning::Failure;  // of the last attempt's code; failure when not started
+  std::vector<uint32_t> returnCodes;           // every attempt's code, in order
+  std::wstring errorText;                      // why the last attempt did not start
+  uint32_t milliseconds = 0;                   // all attempts together, waits included
 };
 
 // Answers whether a prerequisite is detected as installed now (reboot mode 2).
@@ -45,13 +55,20 @@ class PackageLauncher {
   PackageLauncher(ResultStore& store, RebootDecider& decider) : store(store), decider(decider) {}
   virtual ~PackageLauncher() = default;
 
-  enum class Outcome { Done = 0, Failed = 1, Reboot = 2 };
-  // Runs the item, then its reboot rule: Failed when the package did not run
-  // or returned anything but 0 or 3010, Reboot when a restart is due (started
-  // or not), Done otherwise. A restart that Windows accepted sets
-  // *rebootInProgress.
+  enum class Outcome { Done = 0, Failed = 1, Reboot = 2, Restarted = 3 };
+  // Runs the item; while its code means "retry", waits for the Windows
+  // Installer (waitForInstaller) and runs it again, at most
+  // kMaxPackageRetries times, logging each attempt. Then by the last code's
+  // meaning: Failed when the package did not start, failed, or still said
+  // "retry"; Restarted when it has started a restart (*rebootInProgress is
+  // set: nothing more may start); otherwise its reboot rule, and Reboot when
+  // a restart is due (started or not) or owed (meaning "reboot"), else Done.
+  // A restart that Windows accepted sets *rebootInProgress. The result store
+  // gets the last attempt's code.
   Outcome InstallPackage(size_t itemIndex, bool silent);
-  // Runs the item and records its return code; true for 0 and 3010.
+  // Runs the item once and records its return code, unless the code means
+  // "retry" (InstallPackage records the code it ends with). True when the
+  // package ran and its code means success, reboot or restarted.
   bool LaunchPackage(size_t itemIndex);
   // Unless silent, asks the user first: No, or a question that could not be
   // shown, sets rebootRefused and restarts nothing. True when Windows
@@ -78,6 +95,10 @@ class PackageLauncher {
   // The window that owns the restart question; replaceable so that an owner
   // that is gone by the time the question is asked can be exercised.
   std::function<HWND()> questionOwner = [] { return ::GetForegroundWindow(); };
+  // Before a package whose code meant "retry" runs again: waits until no
+  // Windows Installer transaction runs; false when the wait failed or was
+  // cancelled (the package then counts as failed). Empty: no retry.
+  std::function<bool()> waitForInstaller;
 
  protected:
   // Waits this long after 3010 and after codes of 0xC0000000 and above.

@@ -4,6 +4,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/LaunchRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MsixRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CleanupScriptRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ExitCodeRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/ProcessUtil.cpp

@@ -5,8 +5,6 @@
 
 namespace prereq {
 
-namespace {
-
 std::wstring FullPathOf(const std::wstring& path) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
@@ -20,6 +18,8 @@ std::wstring FullPathOf(const std::wstring& path) {
     buffer.assign(n, L'\0');
   }
 }
+
+namespace {
 
 // The final path of an open file or folder; empty when it cannot be read.
 std::wstring FinalPathOf(HANDLE handle) {

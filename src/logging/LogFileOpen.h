@@ -23,4 +23,8 @@ struct LogFileOpening {
 // not tried.
 LogFileOpening OpenLogFileSafely(const std::wstring& path);
 
+// The full path of `path` as GetFullPathNameW gives it (any length); empty
+// when it has none.
+std::wstring FullPathOf(const std::wstring& path);
+
 }  // namespace prereq

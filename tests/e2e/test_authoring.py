@@ -253,7 +253,8 @@ def test_plan_names_the_paths_and_command_lines_of_the_install_loop(prefix32, ma
 def test_plan_text_names_the_machine_and_each_step(prefix32, make_setup):
     setup = make_setup(prefix32)
     write_config(setup, [{"DisplayName": "Runtime", "Url": "https://example.com/r.exe",
-                          "NoUiCommandLine": "/quiet", "searches": [
+                          "NoUiCommandLine": "/quiet", "ExitCodes": "1638:failure, 0x5:retry",
+                          "searches": [
                               {"SearchType": 5, "SearchString": r"HKLM\Software\NoSuchVendor"}]},
                          {"DisplayName": "Dropped"}],
                  options="q")
@@ -268,7 +269,9 @@ def test_plan_text_names_the_machine_and_each_step(prefix32, make_setup):
                  "decision: No acceptable version found. It must be downloaded.",
                  "action: download, then run: download \"https://example.com/r.exe\" to \"",
                  "the list ends at App2: it has none of SetupFile, OpenSite, Url",
-                 "file: UTF-16 LE with byte-order mark, CR LF line ends"):
+                 "file: UTF-16 LE with byte-order mark, CR LF line ends",
+                 "exit codes: 1638 failure (ExitCodes), 5 retry (ExitCodes), 0 success, "
+                 "3010 reboot, 1641 restarted, 1618 retry; any other code: failure"):
         assert part in text, text
     # The same configuration as an author keeps it in a repository: the same
     # plan, read from UTF-8 with LF line ends.

@@ -141,7 +141,9 @@ def test_without_quiet_nothing_is_obtained(prefix, make_setup, display, payload,
     result, lines = run(setup, [{"DisplayName": "Pkg", "Url": url}], options=options)
     assert result.code == 0, result
     assert "Starting download of:Pkg" not in lines
-    assert lines[-2] == "After running prerequisites we have:  Reboot was required=false"
+    assert lines[-4:-1] == ["After running prerequisites we have:  Reboot was required=false",
+                            "Summary: exit code 0 (search-only)",
+                            "  App1 Pkg: missing; the run only searched"], lines
 
 
 def test_store_key_is_deleted_and_empty_list_logs_nothing(prefix, make_setup):

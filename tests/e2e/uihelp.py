@@ -189,11 +189,13 @@ class PacedServer:
 # Configurations
 
 
-def ui_config(setup, prereqs: list[dict], options: str = "b", general: dict | None = None) -> Path:
+def ui_config(setup, prereqs: list[dict], options: str = "b", general: dict | None = None,
+              chainer: dict | None = None) -> Path:
     """Writes the configuration of a run with these prerequisites (each a dict
     of keys; "searches" a list of search entries; without searches, Operator
     1 means "not installed") and returns the log path. Shipped files come from
-    the setup's own folder."""
+    the setup's own folder. `general` and `chainer` add keys to
+    [GeneralOptions] and [PREREQ_CHAINER]."""
     log = setup.folder / "run.log"
     lines = ["[GeneralOptions]", f"Options={options}",
              f"DownloadFolder={setup.win(setup.folder / 'dl')}",
@@ -202,6 +204,7 @@ def ui_config(setup, prereqs: list[dict], options: str = "b", general: dict | No
     lines.append("[PREREQUISITES]")
     lines += [f"App{i}=id{i}" for i in range(1, len(prereqs) + 1)]
     lines += ["[PREREQ_CHAINER]", f"LogFile={setup.win(log)}"]
+    lines += [f"{k}={v}" for k, v in (chainer or {}).items()]
     for i, p in enumerate(prereqs, 1):
         p = dict(p)
         lines.append(f"[App{i}]")

@@ -403,6 +403,8 @@ std::exception_ptr RunGuarded(const std::function<void()>& body) noexcept {
 
 std::atomic<DWORD> endingThread{0};
 int endingDepth = 0;  // entries of the ending thread
+std::atomic<int32_t> failureExitCode{kFailureExitCode};
+std::atomic<FailureEndHook> failureEndHook{nullptr};
 
 // 0 for the first report, 1 when something during it ended in a failure
 // nothing handled, 2 and more after that. Another thread that fails
@@ -416,8 +418,9 @@ int EnterProcessEnd() {
 }
 
 [[noreturn]] void TerminateWithFailure() {
-  ::TerminateProcess(::GetCurrentProcess(), kFailureExitCode);
-  ::ExitProcess(kFailureExitCode);
+  const UINT code = static_cast<UINT>(failureExitCode.load());
+  ::TerminateProcess(::GetCurrentProcess(), code);
+  ::ExitProcess(code);
 }
 
 // Logs the report, shows it where somebody can answer (only on the first
@@ -433,6 +436,7 @@ int EnterProcessEnd() {
       PresentError(nullptr, report.message, report.details, report.typeName, report.sourceFile);
     });
   }
+  if (const FailureEndHook hook = failureEndHook.load()) RunReportStep([hook] { hook(); });
   RunReportStep([] { TheLogger().Finish(loggingEnabled); });
   TerminateWithFailure();
 }
@@ -531,6 +535,10 @@ void ReserveStackForHandlers() {
   ::SetThreadStackGuarantee(&bytes);
 }
 }  // namespace
+
+int32_t FailureExitCode() { return failureExitCode.load(); }
+void SetFailureExitCode(int32_t code) { failureExitCode = code; }
+void SetFailureEndHook(FailureEndHook hook) { failureEndHook = hook; }
 
 void InstallProcessGuards() {
   static std::once_flag once;

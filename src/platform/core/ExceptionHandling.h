@@ -18,6 +18,17 @@ namespace prereq {
 // Exit code of the process after a failure that ended the run: the
 // installation then knows that its prerequisites are not in place.
 inline constexpr int32_t kFailureExitCode = 1;
+// The exit code after such a failure: kFailureExitCode unless the run chose
+// another convention (SetFailureExitCode, before its work begins).
+int32_t FailureExitCode();
+void SetFailureExitCode(int32_t code);
+
+// Runs when the process ends after a failure nothing handled, after the
+// report was logged and before the log's closing line (the result file is
+// written there). The heap may be damaged then: the hook allocates nothing
+// and waits only briefly. Set once at start.
+using FailureEndHook = void (*)() noexcept;
+void SetFailureEndHook(FailureEndHook hook);
 
 // Installs, once per process: the unhandled-exception filter (a fault or
 // other structured exception that nothing handles, on any thread but inside

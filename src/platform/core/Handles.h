@@ -125,6 +125,8 @@ class CriticalSection {
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
   void Enter() { ::EnterCriticalSection(&cs_); }
+  // Enters when no other thread holds it; false otherwise, at once.
+  bool TryEnter() { return ::TryEnterCriticalSection(&cs_) != FALSE; }
   void Leave() { ::LeaveCriticalSection(&cs_); }
 
  private:

@@ -142,4 +142,11 @@ std::wstring_view TrimWideSpace(std::wstring_view text) {
   return text.substr(b, e - b);
 }
 
+int HexDigitValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
 }  // namespace prereq

@@ -46,4 +46,8 @@ std::wstring Format(std::wstring_view format, std::initializer_list<FormatArg> a
 // either end.
 std::wstring_view TrimWideSpace(std::wstring_view text);
 
+// The value of a hexadecimal digit (0-9, a-f, A-F); -1 for any other
+// character.
+int HexDigitValue(wchar_t c);
+
 }  // namespace prereq

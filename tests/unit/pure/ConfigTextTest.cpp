@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "authoring/TextCodec.h"
+#include "platform/core/TextCodec.h"
 #include "chainer/ConfigText.h"
 #include "chainer/IniFile.h"
 

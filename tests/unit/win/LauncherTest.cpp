@@ -518,3 +518,81 @@ TEST(InstallLoop, LaunchListPathsAndCommandLines) {
   EXPECT_EQ(items[2].prereqIndex, 3u);
   EXPECT_EQ(items[2].path, f.list.DownloadFolder() + L"sub\\y.exe");
 }
+
+TEST(Launcher, ReturnCodeMeaningsRetriesAndRestarts) {
+  using O = PackageLauncher::Outcome;
+  constexpr RebootMode N = RebootMode::None, A = RebootMode::Always;
+  const struct {
+    const wchar_t* codes;      // package.exe's codes, one per run
+    const wchar_t* exitCodes;  // the prerequisite's ExitCodes
+    RebootMode mode;
+    bool waitSucceeds;
+    O outcome;
+    std::vector<uint32_t> attempts;
+    ExitMeaning meaning;
+    bool refused, inProgress;
+    int reboots;
+  } cases[] = {
+      {L"1638", L"", N, true, O::Done, {1638}, ExitMeaning::Success, false, false, 0},
+      {L"1638", L"", A, true, O::Reboot, {1638}, ExitMeaning::Success, false, false, 1},
+      {L"1638", L"1638:failure", A, true, O::Failed, {1638}, ExitMeaning::Failure, false, false, 0},
+      {L"5", L"5:reboot", N, true, O::Reboot, {5}, ExitMeaning::Reboot, true, false, 0},
+      // A restart started by the package: nothing more starts, not even the reboot rule.
+      {L"1641", L"", A, true, O::Restarted, {1641}, ExitMeaning::Restarted, false, true, 0},
+      {L"1641", L"1641:failure", N, true, O::Failed, {1641}, ExitMeaning::Failure, false, false, 0},
+      // Retries: at most 3 after the first run; the last code counts.
+      {L"1618,1618,1618,0", L"", N, true, O::Done, {1618, 1618, 1618, 0}, ExitMeaning::Success,
+       false, false, 0},
+      {L"1618", L"", N, true, O::Failed, {1618, 1618, 1618, 1618}, ExitMeaning::Retry, false, false, 0},
+      {L"1618", L"", N, false, O::Failed, {1618}, ExitMeaning::Retry, false, false, 0},
+      {L"1618", L"1618:failure", N, true, O::Failed, {1618}, ExitMeaning::Failure, false, false, 0},
+      {L"7,0", L"7:retry", N, true, O::Done, {7, 0}, ExitMeaning::Success, false, false, 0},
+  };
+  for (const auto& c : cases) {
+    TestFolder dir;
+    RecordingStore store;
+    FixedDecider decider;
+    TestLauncher launcher(store, decider);
+    launcher.NoPause();
+    launcher.isLocalSystem = [] { return false; };
+    std::atomic<bool> inProgress{false};
+    launcher.rebootInProgress = &inProgress;
+    int waits = 0;
+    launcher.waitForInstaller = [&] {
+      ++waits;
+      return c.waitSucceeds;
+    };
+    LaunchItem item = Item(ToolPath(L"package"), std::wstring(c.codes) + L" " + (dir / L"m.txt"), c.mode);
+    item.exitCodes = ParseExitCodes(c.exitCodes).table;
+    launcher.launchList = {item};
+    const std::wstring label = std::wstring(c.codes) + L" / " + c.exitCodes;
+    EXPECT_EQ(launcher.InstallPackage(0, true), c.outcome) << label;
+    const LaunchItem& ran = launcher.launchList[0];
+    EXPECT_EQ(ran.returnCodes, c.attempts) << label;
+    EXPECT_EQ(ran.meaning, c.meaning) << label;
+    EXPECT_EQ(waits, static_cast<int>(c.attempts.size()) - 1 + (c.waitSucceeds ? 0 : 1)) << label;
+    EXPECT_EQ(launcher.rebootRefused, c.refused) << label;
+    EXPECT_EQ(inProgress.load(), c.inProgress) << label;
+    EXPECT_EQ(launcher.reboots, c.reboots) << label;
+    // One code in the store: the last attempt's.
+    ASSERT_EQ(store.recorded.size(), 1u) << label;
+    EXPECT_EQ(static_cast<uint32_t>(store.recorded[0].second), c.attempts.back()) << label;
+  }
+}
+
+TEST(InstallLoop, PackageThatStartedARestartEndsTheLoop) {
+  LoopFixture f;
+  f.Add(L"1641", L"m");
+  f.Add(L"0", L"");
+  RunRecorder recorder;
+  recorder.report.prereqs.resize(2);
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  runner.recorder = &recorder;
+  EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u);  // no mandatory failure
+  EXPECT_EQ(f.Runs(), 1u);
+  EXPECT_TRUE(runner.rebootInProgress.load());
+  EXPECT_FALSE(runner.launcher.rebootRequired);
+  ASSERT_TRUE(recorder.report.prereqs[0].launch.has_value());
+  EXPECT_EQ(recorder.report.prereqs[0].launch->meaning, ExitMeaning::Restarted);
+  EXPECT_FALSE(recorder.report.prereqs[1].launch.has_value());
+}
