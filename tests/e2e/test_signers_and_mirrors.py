@@ -291,6 +291,33 @@ def test_part_is_continued_from_the_next_address_only_when_judged(prefix32, make
     assert len(ran(marker)) == 1 and result.code == 0, (result, lines)
 
 
+def test_file_pieced_from_two_versions_is_fetched_again_from_one(prefix32, make_setup, http, kit):
+    """The first address breaks off in the old version; the second serves
+    the publisher's new one. A Signer judges, so the part is continued, and
+    the result (two files in one) fails the signature: the second address
+    is asked once more from zero, and its file is accepted."""
+    kit.need_trusted_root()
+    old, new = (kit.files["exe", c].read_bytes() for c in ("good", "republished"))
+    cut = 50_000  # within both
+    base = f"/mirrors/pieced/{uuid.uuid4().hex[:6]}"
+    first = http.add(f"{base}/first/pkg.exe", Resource(body=old, ranges=False, cut={n: cut for n in range(40)}))
+    second_path = f"{base}/second/pkg.exe"
+    second = http.add(second_path, Resource(body=new))
+    setup = make_setup(prefix32)
+    marker = setup.folder / "marker.txt"
+
+    result, lines = run(setup, [{"DisplayName": "Pkg", "Url": first, "Url2": second, "Signer": f"CN={EXAMPLE}",
+                                 "NoUiCommandLine": f"0 {setup.win(marker)}"}])
+
+    assert [r.headers.get("range") for r in http.requests_for(second_path)] == [f"bytes={cut}-", None], lines
+    i = lines.index("The file was pieced together from two addresses: fetching it again from this address "
+                    "alone.")
+    assert lines[i - 1] == "Leaving download address. File rejected.(Signer not accepted).", lines
+    assert lines[i + 1:i + 3] == [f"Download address:{second}", "Download completed succesfully."], lines
+    assert "Downloaded file was accepted." in lines, lines
+    assert ran(marker) == ["ran"] and result.code == 0, (result, lines)
+
+
 def test_mandatory_fails_only_when_every_address_failed(prefix32, make_setup, http):
     base = f"/mirrors/all/{uuid.uuid4().hex[:6]}"
     urls = [http.url(f"{base}/{n}/pkg.exe") for n in range(3)]  # all 404

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 
 #include "authoring/LintRules.h"
 
@@ -126,6 +127,18 @@ struct RuleCase {
   std::wstring finding;  // empty: no finding at all
 };
 
+// Each line added to the clean configuration gives its finding, or none.
+void ExpectFindings(std::span<const RuleCase> cases) {
+  for (const RuleCase& c : cases) {
+    const std::vector<Finding> f = Lint(With(c.line));
+    const std::wstring dump = Dump(f);
+    if (c.finding.empty())
+      EXPECT_TRUE(f.empty()) << c.name << "\n" << std::string(dump.begin(), dump.end());
+    else
+      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name << "\n" << std::string(dump.begin(), dump.end());
+  }
+}
+
 TEST(Lint, DigestsAtTheirLengths) {
   const std::wstring md5 = L"0123456789abcdef0123456789ABCDEF";
   const std::wstring sha = std::wstring(64, L'a');
@@ -177,15 +190,7 @@ TEST(Lint, SignersAndFurtherAddresses) {
       {"mirror_no_address", L"Url2=m.example.com/a.exe", Severity::Error, L"no address"},
       {"mirror_repeat", L"Url2=https://example.com/a.exe", Severity::Warning, L"repeats an address"},
   };
-  for (const RuleCase& c : cases) {
-    const std::vector<Finding> f = Lint(With(c.line));
-    const std::wstring dump = Dump(f);
-    const std::string shown(dump.begin(), dump.end());
-    if (c.finding.empty())
-      EXPECT_TRUE(f.empty()) << c.name << "\n" << shown;
-    else
-      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name << "\n" << shown;
-  }
+  ExpectFindings(cases);
   // Without any check, the next address may serve anything; any check will do.
   std::wstring unchecked = With(L"Url2=https://m.example.com/a.exe");
   unchecked.replace(unchecked.find(L"ExactSize=10\r\n"), 14, L"");
@@ -214,13 +219,7 @@ TEST(Lint, NumbersAndWords) {
       {"options_all_known", L"Options=cmrRx", Severity::Warning, L""},
       {"options_c_and_d", L"Options=cd", Severity::Warning, L"applies on no processor"},
   };
-  for (const RuleCase& c : cases) {
-    const std::vector<Finding> f = Lint(With(c.line));
-    if (c.finding.empty())
-      EXPECT_TRUE(f.empty()) << c.name << " " << Dump(f).size();
-    else
-      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name;
-  }
+  ExpectFindings(cases);
   // The largest ExactSize that reads as written, and the first that wraps.
   std::wstring max = kClean;
   max.replace(max.find(L"ExactSize=10"), 12, L"ExactSize=2147483647");
