@@ -30,7 +30,8 @@ DEMO_PKGS=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix
 ALL_PKGS=(cmake make g++ g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix googletest
           wine wine64 xvfb xauth wixl msitools
           python3-pytest python3-pyftpdlib python3-jsonschema imagemagick
-          clang libclang-rt-dev libssl-dev)
+          clang libclang-rt-dev libssl-dev
+          osslsigncode)
 
 case "${1:-}" in
   # The x86-64 compiler builds the 64-bit test build (build/x64) for machines

@@ -3,8 +3,10 @@
 #include <memory>
 #include <optional>
 
+#include "acquisition/Authenticode.h"
 #include "acquisition/Md5.h"
 #include "acquisition/Sha256.h"
+#include "execution/ErrorText.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
 
@@ -94,10 +96,24 @@ AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expect
   const bool sha256Wanted = NeedsSha256(expected) && !facts.digests.sha256;
   if (md5Wanted || sha256Wanted) DigestFile(longPath, md5Wanted, sha256Wanted, facts);
 
+  if (NeedsSignature(expected) && JudgeFileBeforeSignature(expected, facts) == Acceptance::Accepted)
+    facts.signature = ReadSignature(path);
+
   AcceptanceResult result;
   result.verdict = JudgeFile(expected, facts);
   if (result.verdict == Acceptance::Sha256Unavailable) result.error = facts.sha256Error;
+  if (facts.signature) {
+    result.signature = facts.signature;
+    result.signatureVerdict = JudgeSignature(ParseSignerList(*expected.signer), *facts.signature);
+  }
   return result;
+}
+
+std::wstring SignatureLogLine(const AcceptanceResult& result) {
+  if (!result.signature) return {};
+  const uint32_t code = SignatureErrorCode(result.signatureVerdict, *result.signature);
+  return SignatureLogLine(result.signatureVerdict, *result.signature,
+                          code != 0 ? ErrorText(code) : std::wstring());
 }
 
 }  // namespace prereq

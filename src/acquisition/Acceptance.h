@@ -1,8 +1,10 @@
 #pragma once
-// The acceptance check of a file against the file system: the size, MD5 and
-// SHA-256 rules of AcceptanceRules.h applied to what is read from the file.
+// The acceptance check of a file against the file system: the size, MD5,
+// SHA-256 and publisher rules of AcceptanceRules.h applied to what is read
+// from the file.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "acquisition/AcceptanceRules.h"
@@ -13,7 +15,15 @@ namespace prereq {
 struct AcceptanceResult {
   Acceptance verdict = Acceptance::Accepted;
   uint32_t error = 0;  // with Sha256Unavailable: the system error
+  // The signature, when it was read (a usable Signer value, and the size and
+  // digests passed), and its verdict.
+  std::optional<SignatureFacts> signature;
+  SignatureVerdict signatureVerdict = SignatureVerdict::Unchecked;
 };
+
+// The log line of the signature check ("Signature check:..."); empty when no
+// signature was read.
+std::wstring SignatureLogLine(const AcceptanceResult& result);
 
 // Judges the file at `path` (any length: read through the long-path form).
 // The size is read as the download acceptance reads it (opened sharing read;
@@ -21,8 +31,9 @@ struct AcceptanceResult {
 // transfer engine's, computed over exactly the bytes it wrote) are taken as
 // they are; the missing ones are computed in one pass over the file, in
 // blocks of 65536 bytes over the size it had when it was opened (sharing read
-// and write); an empty or unreadable file has none. Nothing is read that the
-// configured checks do not need.
+// and write); an empty or unreadable file has none. The signature is read
+// last, and only when the Signer value is usable and everything before it
+// passed. Nothing is read that the configured checks do not need.
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
                             const FileDigests* known = nullptr);
 

@@ -16,6 +16,7 @@ ExpectedFile ExpectedFileOf(const Prerequisite& prereq) {
   expected.exactSize = static_cast<uint32_t>(prereq.ExactSize);
   expected.md5 = prereq.MD5;
   expected.sha256 = prereq.SHA256;
+  expected.signer = prereq.Signer;
   return expected;
 }
 
@@ -31,20 +32,48 @@ std::optional<std::string> ParseSha256Text(std::wstring_view text) {
   return hex;
 }
 
+namespace {
+
+// A malformed SHA256 or Signer value rejects every file: nothing is read.
+bool RejectedBeforeReading(const ExpectedFile& expected) {
+  return (expected.ChecksSha256() && !ParseSha256Text(*expected.sha256)) ||
+         (expected.ChecksSigner() && !SignerListUsable(ParseSignerList(*expected.signer)));
+}
+
+}  // namespace
+
 bool NeedsMd5(const ExpectedFile& expected) {
-  return expected.ChecksMd5() && !(expected.ChecksSha256() && !ParseSha256Text(*expected.sha256));
+  return expected.ChecksMd5() && !RejectedBeforeReading(expected);
 }
 
 bool NeedsSha256(const ExpectedFile& expected) {
-  return expected.ChecksSha256() && ParseSha256Text(*expected.sha256).has_value();
+  return expected.ChecksSha256() && !RejectedBeforeReading(expected);
+}
+
+bool NeedsSignature(const ExpectedFile& expected) {
+  return expected.ChecksSigner() && !RejectedBeforeReading(expected);
+}
+
+bool JudgesContent(const ExpectedFile& expected) {
+  return NeedsMd5(expected) || NeedsSha256(expected) || NeedsSignature(expected);
 }
 
 Acceptance JudgeFile(const ExpectedFile& expected, const FileFacts& facts) {
+  const Acceptance before = JudgeFileBeforeSignature(expected, facts);
+  if (before != Acceptance::Accepted || !expected.ChecksSigner()) return before;
+  if (!facts.signature) return Acceptance::SignerRejected;
+  const SignatureVerdict verdict = JudgeSignature(ParseSignerList(*expected.signer), *facts.signature);
+  return verdict == SignatureVerdict::Accepted ? Acceptance::Accepted : Acceptance::SignerRejected;
+}
+
+Acceptance JudgeFileBeforeSignature(const ExpectedFile& expected, const FileFacts& facts) {
   std::optional<std::string> sha256;
   if (expected.ChecksSha256()) {
     sha256 = ParseSha256Text(*expected.sha256);
     if (!sha256) return Acceptance::MalformedSha256;
   }
+  if (expected.ChecksSigner() && !SignerListUsable(ParseSignerList(*expected.signer)))
+    return Acceptance::MalformedSigner;
   if (expected.ChecksSize() && facts.size != expected.exactSize) return Acceptance::WrongSizeOrMd5;
   if (expected.ChecksMd5() &&
       (!facts.digests.md5 || !Md5TextMatches(expected.md5, *facts.digests.md5)))
@@ -69,6 +98,10 @@ std::wstring RejectionText(Acceptance verdict, std::wstring_view errorText) {
       return L"(Invalid SHA256).";
     case Acceptance::Sha256Unavailable:
       return L"(SHA256 could not be computed. Error:" + std::wstring(errorText) + L").";
+    case Acceptance::MalformedSigner:
+      return L"(Invalid Signer value: CN=name or sha256: and 64 hexadecimal digits expected).";
+    case Acceptance::SignerRejected:
+      return L"(Signer not accepted).";
   }
   return {};
 }

@@ -104,6 +104,8 @@ std::wstring DownloadRejectedText(const StringLookup& strings, std::wstring_view
     case Acceptance::WrongSha256: reason = IDS_REJECTED_SHA256; break;
     case Acceptance::MalformedSha256: reason = IDS_REJECTED_SHA256_MALFORMED; break;
     case Acceptance::Sha256Unavailable: reason = IDS_REJECTED_SHA256_UNAVAILABLE; break;
+    case Acceptance::MalformedSigner: reason = IDS_REJECTED_SIGNER_MALFORMED; break;
+    case Acceptance::SignerRejected: reason = IDS_REJECTED_SIGNER; break;
     default: break;
   }
   return Format(strings(IDS_DOWNLOAD_REJECTED), {name, strings(reason)});

@@ -56,6 +56,11 @@ bool IsFolder(const std::wstring& path) {
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsFile(const std::wstring& path) {
+  DWORD attrs = ::GetFileAttributesW(ToLongPathForm(path).c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 void DeleteDownloadedFile(const std::wstring& path) { ::DeleteFileW(ToLongPathForm(path).c_str()); }
 
 // Creates the missing parent folders of a file path, outermost first.
@@ -190,6 +195,7 @@ bool PrerequisiteRunner::CheckPresentFile(size_t index) {
   std::wstring urlPath;
   const bool fileUrl = FileUrlLocalPath(p.Location, urlPath);
   WriteLine(L"Checking present file:" + path);
+  if (result.signature) WriteLine(SignatureLogLine(result));
   CheckedFile& checked = checkedFiles[index];
   checked.path = path;
   checked.accepted = result.verdict == Acceptance::Accepted;
@@ -206,6 +212,32 @@ bool PrerequisiteRunner::CheckPresentFile(size_t index) {
   return false;
 }
 
+bool PrerequisiteRunner::ChecksShippedFile(size_t index) const {
+  return list.At(index).Signer.has_value();
+}
+
+AcceptanceResult PrerequisiteRunner::JudgeShippedFile(size_t index, std::wstring& path) const {
+  const Prerequisite& p = list.At(index);
+  path = packagedFiles.LocateForInstall(p.Location);
+  ExpectedFile expected;
+  expected.signer = p.Signer;
+  return VerifyFile(path, expected);
+}
+
+bool PrerequisiteRunner::CheckShippedFile(size_t index) {
+  std::wstring path;
+  const AcceptanceResult result = JudgeShippedFile(index, path);
+  WriteLine(L"Checking shipped file:" + path);
+  if (result.signature) WriteLine(SignatureLogLine(result));
+  CheckedFile& checked = checkedFiles[index];
+  checked.path = path;
+  checked.accepted = result.verdict == Acceptance::Accepted;
+  checked.verdict = result.verdict;
+  WriteLine(checked.accepted ? std::wstring(L"Shipped file was accepted.")
+                             : L"Shipped file was rejected." + RejectionText(result.verdict));
+  return checked.accepted;
+}
+
 uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   if (itemIndex >= context.items.size()) return 5;
   DownloadItem& item = context.items[itemIndex];
@@ -214,21 +246,22 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
     context.lastTransferResult = ERROR_FILENAME_EXCED_RANGE;
     return 5;
   }
+  const std::wstring& address = item.Address();
   std::optional<DownloadReports> reports;
   if (context.observer != nullptr) reports.emplace(*context.observer, list.At(item.index).DisplayName);
   Transfer transfer(reports ? &*reports : nullptr, context.credentials);
   if (reports) reports->Watch(&transfer);
   CreateParentFolders(item.localPath, context.foldersCreated);
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
-  if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
+  if (HostOf(address) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
   // With a digest to check, it is computed from the bytes as they are
-  // written, and a redirect from https to http may be followed: the digest
-  // decides about the file.
+  // written; with a digest or a Signer, a redirect from https to http may be
+  // followed: they decide about the file.
   const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
   transfer.ComputeDigestsWhileWriting(NeedsMd5(expected), NeedsSha256(expected));
-  transfer.AllowHttpsToHttpRedirects(NeedsMd5(expected) || NeedsSha256(expected));
+  transfer.AllowHttpsToHttpRedirects(JudgesContent(expected));
   transfer.SetLogLine(&WriteLine);
-  context.lastTransferResult = transfer.Download(item.url, item.localPath);
+  context.lastTransferResult = transfer.Download(address, item.localPath);
   context.lastHttpStatus = transfer.HttpStatus();
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;
@@ -247,6 +280,20 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     if (Action(i) == PrerequisiteAction::RunPresentFile && checkedFiles.count(i) == 0)
       CheckPresentFile(i);
   }
+  // A shipped file with a Signer is judged like a download, before anything
+  // is downloaded: a rejected one ends the pass as a rejected download does.
+  for (size_t i = 0; i < list.Count(); ++i) {
+    if (Action(i) != PrerequisiteAction::RunShippedFile || !ChecksShippedFile(i) ||
+        checkedFiles.count(i) != 0)
+      continue;
+    if (!CheckShippedFile(i)) {
+      if (observer != nullptr)
+        observer->ErrorReport(
+            DownloadRejectedText(StringTable(), list.At(i).DisplayName, checkedFiles[i].verdict),
+            kErrorDownloadRejected, nullptr);
+      return kInstallFailed;
+    }
+  }
   for (size_t i = 0; i < list.Count(); ++i) {
     if (Action(i) != PrerequisiteAction::Download) continue;
     const Prerequisite& p = list.At(i);
@@ -255,6 +302,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     item.expectedSize = static_cast<uint32_t>(p.ExactSize);
     item.folder = p.Folder;
     item.index = i;
+    if (p.locationKind == LocationKind::Url) item.mirrors = p.Mirrors;
     context.items.push_back(std::move(item));
   }
   if (observer != nullptr && !context.items.empty())
@@ -272,12 +320,21 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       observer->StatusText(Format(downloadingText, {p.DisplayName}), kStatusKindAcquisition);
     WriteLine(L"Starting download of:" + p.DisplayName);
     const ULONGLONG began = ::GetTickCount64();
-    TransferOne(k);
+    std::optional<AcceptanceResult> verdict;
+    const Fetched fetched = FetchItem(k, verdict);
     const uint32_t milliseconds = MillisecondsSince(began);
     const DownloadItem& item = context.items[k];
-    if (item.status != 0) {
+    RecordDownload(item, milliseconds, verdict ? &*verdict : nullptr);
+    if (fetched == Fetched::Rejected) {
+      WriteLine(L"Downloaded file was rejected." +
+                RejectionText(verdict->verdict, ErrorText(verdict->error)));
+      if (observer != nullptr)
+        observer->ErrorReport(DownloadRejectedText(StringTable(), p.DisplayName, verdict->verdict),
+                              kErrorDownloadRejected, nullptr);
+      return kInstallFailed;
+    }
+    if (fetched == Fetched::Failed) {
       if (context.lastTransferResult == kTransferCancelled) cancelled = true;
-      RecordDownload(item, milliseconds, nullptr);
       WriteLine(L"Download failed. Error:" + ErrorText(context.lastTransferResult));
       if (p.HasOption(L'm')) {
         if (observer != nullptr) {
@@ -290,26 +347,77 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       }
       continue;
     }
-    WriteLine(L"Download completed succesfully.");
-    if (!KeepsDownloads(list.general)) context.deletionList.push_back(item.localPath);
-    // The digests the transfer engine computed over the bytes it wrote stand
-    // in for reading the file again; what they lack is read from the file.
-    const AcceptanceResult accepted = VerifyFile(item.localPath, ExpectedFileOf(p), item.digests);
-    RecordDownload(item, milliseconds, &accepted);
-    if (accepted.verdict != Acceptance::Accepted) {
-      DeleteDownloadedFile(item.localPath);
-      WriteLine(L"Downloaded file was rejected." +
-                RejectionText(accepted.verdict, ErrorText(accepted.error)));
-      if (observer != nullptr)
-        observer->ErrorReport(DownloadRejectedText(StringTable(), p.DisplayName, accepted.verdict),
-                              kErrorDownloadRejected, nullptr);
-      return kInstallFailed;
-    }
     WriteLine(L"Downloaded file was accepted.");
     checkedFiles[item.index] = CheckedFile{true, item.localPath};
     p.present = true;
   }
   return 0;
+}
+
+PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(size_t itemIndex,
+                                                          std::optional<AcceptanceResult>& verdict) {
+  DownloadItem& item = context.items[itemIndex];
+  const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
+  // Bytes from two addresses make one file only when a digest or a Signer
+  // shows afterwards that they do.
+  const bool piecesJudged = JudgesContent(expected);
+  const bool mirrored = item.AddressCount() > 1;
+  const std::wstring partPath = TargetPath(context.downloadFolder, item.url, item.folder) + L".part";
+  size_t partFrom = 0;  // whose bytes the part file holds; one found at the start is the first address's
+  bool listedForDeletion = false;
+  bool rejected = false;
+  for (item.address = 0; item.address < item.AddressCount(); ++item.address) {
+    if (item.address > 0 && context.observer != nullptr && context.observer->IsCancelled()) {
+      context.lastTransferResult = kTransferCancelled;
+      break;
+    }
+    if (mirrored) WriteLine(L"Download address:" + item.Address());
+    bool pieced = false;
+    if (partFrom != item.address && IsFile(partPath)) {
+      if (piecesJudged) {
+        pieced = true;
+      } else {
+        DeleteDownloadedFile(partPath);
+        WriteLine(L"Partial download discarded: only a digest or a Signer allows continuing it from "
+                  L"another address.");
+      }
+    }
+    partFrom = item.address;
+    if (TransferOne(itemIndex) != 0) {
+      if (context.lastTransferResult == kTransferCancelled) break;
+      if (mirrored) WriteLine(L"Leaving download address. Error:" + ErrorText(context.lastTransferResult));
+      continue;
+    }
+    WriteLine(L"Download completed succesfully.");
+    if (!KeepsDownloads(list.general) && !listedForDeletion) {
+      context.deletionList.push_back(item.localPath);
+      listedForDeletion = true;
+    }
+    // The digests the transfer engine computed over the bytes it wrote stand
+    // in for reading the file again; what they lack is read from the file.
+    const AcceptanceResult accepted = VerifyFile(item.localPath, expected, item.digests);
+    if (accepted.signature) WriteLine(SignatureLogLine(accepted));
+    verdict = accepted;
+    if (accepted.verdict == Acceptance::Accepted) return Fetched::Accepted;
+    DeleteDownloadedFile(item.localPath);
+    item.status = 4;
+    const std::wstring reason = RejectionText(accepted.verdict, ErrorText(accepted.error));
+    if (mirrored) WriteLine(L"Leaving download address. File rejected." + reason);
+    if (pieced) {
+      // Parts of two different files, perhaps: this address once more, alone.
+      WriteLine(L"The file was pieced together from two addresses: fetching it again from this "
+                L"address alone.");
+      --item.address;
+      partFrom = item.address + 1;
+      continue;
+    }
+    rejected = true;
+  }
+  // A later run starts at the first address again: it may not continue the
+  // bytes of another one unless they are judged.
+  if (!piecesJudged && partFrom != 0 && IsFile(partPath)) DeleteDownloadedFile(partPath);
+  if (!rejected) verdict.reset();
+  return rejected ? Fetched::Rejected : Fetched::Failed;
 }
 
 void OpenInternetShortcut(const std::wstring& url) {
@@ -364,6 +472,16 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
   }
 }
 
+const PrerequisiteRunner::CheckedFile* PrerequisiteRunner::AcceptedFile(
+    size_t index, bool (PrerequisiteRunner::*check)(size_t)) {
+  auto checked = checkedFiles.find(index);
+  if (checked == checkedFiles.end()) {
+    (this->*check)(index);
+    checked = checkedFiles.find(index);
+  }
+  return checked != checkedFiles.end() && checked->second.accepted ? &checked->second : nullptr;
+}
+
 void PrerequisiteRunner::BuildLaunchList() {
   const CommandLineField field = ChooseCommandLineField(list.general.Options);
   std::vector<LaunchItem>& items = launcher.launchList;
@@ -378,18 +496,20 @@ void PrerequisiteRunner::BuildLaunchList() {
       case PrerequisiteAction::RunShippedFile:
         item.path = packagedFiles.LocateForInstall(p.Location);
         item.commandLine = commandLine;
+        // One with a Signer runs only once it passed its check.
+        if (ChecksShippedFile(i)) {
+          const CheckedFile* checked = AcceptedFile(i, &PrerequisiteRunner::CheckShippedFile);
+          if (checked == nullptr) continue;
+          item.path = checked->path;
+        }
         break;
       case PrerequisiteAction::RunPresentFile: {
         // Only a file that passed its check runs: the one accepted in this
         // run (for a file URL fetched again, the checked copy), or the
         // present file once it passes now.
-        auto checked = checkedFiles.find(i);
-        if (checked == checkedFiles.end()) {
-          if (!CheckPresentFile(i)) continue;
-          checked = checkedFiles.find(i);
-        }
-        if (!checked->second.accepted) continue;
-        item.path = checked->second.path;
+        const CheckedFile* checked = AcceptedFile(i, &PrerequisiteRunner::CheckPresentFile);
+        if (checked == nullptr) continue;
+        item.path = checked->path;
         item.commandLine = ExpandProperties(commandLine, false);
         break;
       }
@@ -467,7 +587,8 @@ void PrerequisiteRunner::RecordDownload(const DownloadItem& item, uint32_t milli
   PrereqReport* report = recorder != nullptr ? recorder->Prereq(item.index) : nullptr;
   if (report == nullptr) return;
   DownloadReport d;
-  d.url = item.url;
+  // The address whose file was judged; the first one when none gave a file.
+  d.url = item.address < item.AddressCount() ? item.Address() : item.url;
   d.file = item.localPath;
   if (!SizeOfFileAt(item.localPath, d.bytes)) d.bytes = 0;
   d.milliseconds = milliseconds;

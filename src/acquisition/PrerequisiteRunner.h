@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,18 @@ inline constexpr uint32_t kErrorMandatoryFailed = 0xE0000024;
 inline constexpr uint32_t kErrorMandatoryReboot = 0xE0000025;
 
 struct DownloadItem {
-  std::wstring url;
+  std::wstring url;           // the first address; it names the local file
   uint32_t expectedSize = 0;  // bytes; 0 = no size check
   std::wstring localPath;     // set by the transfer step
   int32_t status = 4;         // 4 queued, 0 transferred
   size_t index = 0;           // the prerequisite's position in the list
   std::wstring folder;        // the prerequisite's Folder value
   WrittenDigests digests;     // computed while the transfer wrote the file
+  std::vector<std::wstring> mirrors;  // further addresses (Url2, Url3, ...), in order
+  size_t address = 0;                 // the address to fetch: 0 url, k mirrors[k - 1]
+
+  size_t AddressCount() const { return 1 + mirrors.size(); }
+  const std::wstring& Address() const { return address == 0 ? url : mirrors.at(address - 1); }
 };
 
 struct DownloadContext {
@@ -82,10 +88,21 @@ class PrerequisiteRunner : public RebootDecider {
   // The check of CheckPresentFile alone: nothing is logged, recorded or
   // deleted. `path` is the file judged.
   AcceptanceResult JudgePresentFile(size_t index, std::wstring& path) const;
+  // Whether the shipped file of a prerequisite (action 1) is checked before
+  // it runs: when the prerequisite has a Signer. Size and digests concern
+  // downloads only.
+  bool ChecksShippedFile(size_t index) const;
+  // Checks the shipped file by its Signer, logs the verdict and records it.
+  // True when accepted.
+  bool CheckShippedFile(size_t index);
+  // The check of CheckShippedFile alone; `path` is the file judged.
+  AcceptanceResult JudgeShippedFile(size_t index, std::wstring& path) const;
   // Where a download of the prerequisite goes in the download folder.
   std::wstring DownloadTargetPath(size_t index) const;
 
-  // 0, or 1603 when a mandatory download failed or a file was rejected.
+  // 0, or 1603 when a mandatory download failed (at every address) or a
+  // file was rejected: a downloaded one (at any address, and no address gave
+  // an accepted one) or a shipped one.
   uint32_t DownloadPass(ProgressObserver* observer);
   void OpenSitePass(ProgressObserver* observer);
   // Rebuilds the launcher's list from the prerequisites to run now.
@@ -102,8 +119,10 @@ class PrerequisiteRunner : public RebootDecider {
   // package) finds it installed.
   void RecordEvaluation(size_t prereqIndex);
 
-  // 0 done, 5 failed. A target path longer than Windows accepts fails with
-  // ERROR_FILENAME_EXCED_RANGE before anything is created.
+  // Fetches the item's current address (item.address) into its local path,
+  // which the first address names. 0 done, 5 failed. A target path longer
+  // than Windows accepts fails with ERROR_FILENAME_EXCED_RANGE before
+  // anything is created.
   uint32_t TransferOne(size_t itemIndex);
 
   PrereqList& list;
@@ -117,6 +136,7 @@ class PrerequisiteRunner : public RebootDecider {
   struct CheckedFile {
     bool accepted = false;
     std::wstring path;
+    Acceptance verdict = Acceptance::Accepted;  // why it was rejected
   };
   std::map<size_t, CheckedFile> checkedFiles;
 
@@ -136,6 +156,16 @@ class PrerequisiteRunner : public RebootDecider {
   void RecordDownload(const DownloadItem& item, uint32_t milliseconds, const AcceptanceResult* verdict);
   void RecordLaunch(const LaunchItem& item);
   PrerequisiteAction ActionByRule(size_t index) const;
+  // The file of a prerequisite that passed its check in this run, checking
+  // it now with `check` when it was not checked yet; null when rejected.
+  const CheckedFile* AcceptedFile(size_t index, bool (PrerequisiteRunner::*check)(size_t));
+  // How the addresses of one item ended.
+  enum class Fetched { Accepted, Failed, Rejected };
+  // Tries the item's addresses in order until one gives an accepted file.
+  // `verdict` receives the acceptance check of the file accepted, or of the
+  // last file rejected when none was accepted; none when no address gave a
+  // file (Failed).
+  Fetched FetchItem(size_t itemIndex, std::optional<AcceptanceResult>& verdict);
 };
 
 // Writes an internet shortcut for the URL into the temporary folder and asks

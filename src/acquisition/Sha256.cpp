@@ -147,4 +147,13 @@ std::string Sha256::FinishHex() {
   return hex;
 }
 
+std::string Sha256Hex(const void* data, size_t size, uint32_t* error) {
+  Sha256 sha256;
+  sha256.Update(data, size);
+  std::string hex = sha256.FinishHex();
+  if (error != nullptr)
+    *error = !hex.empty() ? 0 : sha256.error() != 0 ? sha256.error() : ERROR_GEN_FAILURE;
+  return hex;
+}
+
 }  // namespace prereq

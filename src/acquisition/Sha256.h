@@ -36,4 +36,9 @@ class Sha256 {
   uint32_t error_ = 0;
 };
 
+// The SHA-256 of a block of bytes as 64 lower-case hexadecimal characters;
+// empty when the system could not compute it (`error`, when given, then
+// receives the system error code).
+std::string Sha256Hex(const void* data, size_t size, uint32_t* error = nullptr);
+
 }  // namespace prereq

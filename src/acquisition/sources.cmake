@@ -8,11 +8,13 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/TransferRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/AcceptanceRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FailureTextRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SignerRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/PrerequisiteRunner.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadPresence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Acceptance.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Authenticode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Transfer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WinInet.cpp

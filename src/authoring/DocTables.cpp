@@ -190,6 +190,7 @@ bool SectionKeyList(std::wstring_view section, std::wstring& lines) {
   if (section == kGeneralOptionsSection) lines = KeyLines(GeneralOptionKeys());
   else if (section == L"App") lines = KeyLines(PrerequisiteKeys());
   else if (section == L"SearchEntry") lines = KeyLines(SearchEntryKeys());
+  else if (section == L"Mirror") lines = KeyLines(MirrorKeys());
   else if (section == kChainerSection) lines = KeyLines(ChainerSettingKeys());
   else return false;
   return true;

@@ -16,7 +16,7 @@ std::vector<std::wstring> DocTableNames();
 bool DocTable(std::wstring_view name, std::wstring& markdown);
 
 // The keys a loader reads from one section ("GeneralOptions", "App",
-// "SearchEntry", "PREREQ_CHAINER"), one "Key<TAB>type<TAB>use" line each,
+// "SearchEntry", "Mirror", "PREREQ_CHAINER"), one "Key<TAB>type<TAB>use" line each,
 // in reading order; false for an unknown section.
 bool SectionKeyList(std::wstring_view section, std::wstring& lines);
 

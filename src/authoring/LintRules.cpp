@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "acquisition/DownloadRules.h"
+#include "acquisition/SignerRules.h"
 #include "authoring/Languages.h"
 #include "chainer/CleanupRules.h"
 #include "chainer/ConfigSchema.h"
@@ -354,6 +355,8 @@ class Linter {
   void CheckExitCodes(const IniSection& section, const Prerequisite& p);
   void CheckPrerequisite(const Listed& item);
   void CheckSearches(const Listed& item);
+  void CheckMirrors(const Listed& item);
+  void CheckSigner(const IniSection& section, const Prerequisite& p);
   void CheckSystems(const IniSection& section, std::wstring_view key, bool for64);
   void CheckLanguages(const IniSection& section, std::wstring_view key, std::wstring_view list);
   void CheckOptions(const IniSection& section, const Prerequisite& p);
@@ -460,6 +463,9 @@ void Linter::CheckKeys(const IniSection& section, const std::vector<KnownKey>& k
           for (const KnownKey& k : searchKnown)
             if (k.key == row.key) known = &k;
         }
+      static const std::vector<KnownKey> mirrorKnown = KeysOf(MirrorKeys());
+      for (const KnownKey& k : mirrorKnown)
+        if (KeyNumber(entry.key, k.key) >= kFirstMirrorNumber) known = &k;
     }
     if (known == nullptr) {
       CheckUnknownKey(section, entry, keys, searchKeys);
@@ -472,6 +478,10 @@ void Linter::CheckKeys(const IniSection& section, const std::vector<KnownKey>& k
 void Linter::CheckUnknownKey(const IniSection& section, const IniEntry& entry,
                              const std::vector<KnownKey>& keys, bool searchKeys) {
   std::wstring text = L"key " + Q(entry.key) + L" is read by nothing";
+  if (searchKeys && KeyNumber(entry.key, MirrorKeys()[0].key) == 1) {
+    Warn(entry.line, text + L": the first address is Url, further ones are Url2, Url3, ...");
+    return;
+  }
   if (!entry.key.empty() && (entry.key[0] == L';' || entry.key[0] == L'#')) {
     Warn(entry.line, text + L" (the file has no comments: a line with \"=\" is a key)");
     return;
@@ -1101,6 +1111,111 @@ void Linter::CheckSearches(const Listed& item) {
   }
 }
 
+void Linter::CheckMirrors(const Listed& item) {
+  const IniSection& section = *item.section;
+  const Prerequisite& p = *item.record;
+  const std::wstring_view name = MirrorKeys()[0].key;
+  // Numbered keys past the addresses that the loader reads.
+  const int last = kFirstMirrorNumber - 1 + static_cast<int>(p.Mirrors.size());
+  for (const IniEntry& e : section.entries) {
+    const int k = KeyNumber(e.key, name);
+    if (k > last)
+      Warn(e.line, e.key + L" is never read: the addresses end at the first missing number (" +
+                       NumberedKey(name, last + 1) + L")");
+  }
+  if (p.Mirrors.empty()) return;
+  const size_t firstLine = LineOf(&section, NumberedKey(name, kFirstMirrorNumber));
+  if (p.locationKind != LocationKind::Url) {
+    Warn(firstLine, NumberedKey(name, kFirstMirrorNumber) +
+                        L" has no effect: only a Url download tries further addresses");
+    return;
+  }
+  const bool judged = !p.MD5.empty() || p.SHA256 || p.Signer;
+  if (!judged && p.ExactSize == 0)
+    Warn(firstLine, L"further addresses without ExactSize, MD5, SHA256 or Signer: a run accepts "
+                    L"whatever file the next address serves");
+  std::vector<std::wstring> seen{p.Location};
+  for (size_t i = 0; i < p.Mirrors.size(); ++i) {
+    const std::wstring key = NumberedKey(name, kFirstMirrorNumber + static_cast<int>(i));
+    const std::wstring& url = p.Mirrors[i];
+    const size_t line = LineOf(&section, key);
+    const bool http = StartsWithNoCase(url, L"http://");
+    const bool ftp = StartsWithNoCase(url, L"ftp://");
+    if (url.empty()) {
+      Error(line, key + L" is empty: a run fails at this address and goes on with the next one");
+    } else if (!http && !ftp && !StartsWithNoCase(url, L"https://") &&
+               !StartsWithNoCase(url, L"file://")) {
+      Error(line, key + L" " + Q(url) +
+                      L" is no address a run downloads from (http://, https://, ftp:// or file://)");
+    } else if ((http || ftp) && !p.SHA256 && !p.Signer) {
+      Warn(line, key + L": " + (http ? L"plain http" : L"ftp") +
+                     L": nothing protects the file on its way; use https, or give SHA256 or "
+                     L"Signer so that a changed file is rejected");
+    }
+    if (std::find(seen.begin(), seen.end(), url) != seen.end() && !url.empty())
+      Warn(line, key + L" repeats an address given before: a run tries it again");
+    seen.push_back(url);
+    CheckReferences(line, key, url, true, true);
+  }
+}
+
+// A name that holds what looks like a further entry after a comma not
+// followed by exactly one blank ("CN=A,CN=B", "CN=A,  sha256:...").
+bool JoinsEntries(std::wstring_view name) {
+  for (size_t comma = name.find(L','); comma != std::wstring_view::npos;
+       comma = name.find(L',', comma + 1)) {
+    size_t next = comma + 1;
+    while (next < name.size() && name[next] == L' ') ++next;
+    const std::wstring_view rest = name.substr(next);
+    if (next != comma + 2 && (StartsWithNoCase(rest, L"CN=") || StartsWithNoCase(rest, L"sha256:")))
+      return true;
+  }
+  return false;
+}
+
+void Linter::CheckSigner(const IniSection& section, const Prerequisite& p) {
+  const IniEntry* entry = FindEntry(section, L"Signer");
+  if (entry == nullptr) return;
+  const std::vector<SignerEntry> entries = ParseSignerList(entry->value);
+  if (entries.empty())
+    Error(entry->line, L"Signer is empty: a run rejects every file");
+  for (const SignerEntry& e : entries) {
+    if (e.kind == SignerKind::CommonName) {
+      if (e.value.front() == L' ' || e.value.back() == L' ')
+        Warn(entry->line, L"Signer entry " + Q(e.text) +
+                              L": blanks around the name count; the name is compared exactly");
+      else if (JoinsEntries(e.value))
+        Warn(entry->line, L"Signer entry " + Q(e.text) + L" is one name: entries are separated by "
+                                                        L"\", \" (a comma and one blank)");
+      continue;
+    }
+    if (e.kind == SignerKind::Thumbprint) continue;
+    std::wstring text = L"Signer entry " + Q(e.text) + L" is malformed";
+    const std::wstring_view rest =
+        std::wstring_view(e.text).substr(std::min<size_t>(e.text.size(), 7));
+    if (StartsWithNoCase(e.text, L"sha256:")) {
+      const bool hex = std::all_of(rest.begin(), rest.end(), IsHexDigit);
+      text += hex && rest.size() == 40
+                  ? L": 40 hexadecimal digits is a SHA-1 thumbprint; Signer takes the SHA-256 "
+                    L"thumbprint (64 digits)"
+                  : L": a thumbprint is \"sha256:\" and 64 hexadecimal digits (" +
+                        Number(static_cast<long long>(rest.size())) + L" characters given)";
+    } else if (StartsWithNoCase(e.text, L"CN=")) {
+      text += L": the name after \"CN=\" is empty";
+    } else {
+      text += L": an entry is \"CN=\" and the signer's name, or \"sha256:\" and the thumbprint";
+    }
+    Error(entry->line, text + L"; a run rejects every file");
+  }
+  if (p.locationKind == LocationKind::OpenSite) {
+    Warn(entry->line, L"Signer has no effect: an OpenSite prerequisite downloads nothing");
+  } else if (p.locationKind == LocationKind::SetupFile) {
+    Warn(entry->line, L"Signer on a SetupFile: a run checks the shipped file's signature before any "
+                      L"download; a rejected file cannot be fetched again, and it ends the download "
+                      L"step");
+  }
+}
+
 void Linter::CheckPrerequisite(const Listed& item) {
   const IniSection& section = *item.section;
   const Prerequisite& p = *item.record;
@@ -1121,6 +1236,8 @@ void Linter::CheckPrerequisite(const Listed& item) {
   const size_t locationLine = LineOf(&section, locationKey);
   const bool hasSha = FindEntry(section, L"SHA256") != nullptr;
   const IniEntry* sha = FindEntry(section, L"SHA256");
+  const IniEntry* signer = FindEntry(section, L"Signer");
+  const bool hasSigner = signer != nullptr;
 
   if (p.DisplayName.empty())
     Warn(section.line, app + L" has no DisplayName: log lines and ParentPrereq references "
@@ -1141,13 +1258,13 @@ void Linter::CheckPrerequisite(const Listed& item) {
                               L"or file://)");
     }
     if (address && !file) {
-      if (p.ExactSize == 0 && p.MD5.empty() && !hasSha)
-        Warn(locationLine, L"Url without ExactSize, MD5 or SHA256: a run accepts any file that "
-                           L"arrives from this address");
-      if ((http || ftp) && !hasSha)
+      if (p.ExactSize == 0 && p.MD5.empty() && !hasSha && !hasSigner)
+        Warn(locationLine, L"Url without ExactSize, MD5, SHA256 or Signer: a run accepts any file "
+                           L"that arrives from this address");
+      if ((http || ftp) && !hasSha && !hasSigner)
         Warn(locationLine, std::wstring(http ? L"plain http" : L"ftp") +
                                L": nothing protects the file on its way; use https, or give "
-                               L"SHA256 so that a changed file is rejected");
+                               L"SHA256 or Signer so that a changed file is rejected");
       const size_t question = p.Folder.find(L'?');
       const std::wstring name =
           question != std::wstring::npos && question + 1 < p.Folder.size()
@@ -1175,6 +1292,8 @@ void Linter::CheckPrerequisite(const Listed& item) {
       if (FindEntry(section, key))
         Warn(LineOf(&section, key), std::wstring(key) + L" has no effect: only a Url download uses it");
   }
+  CheckMirrors(item);
+  CheckSigner(section, p);
 
   // Digests.
   if (!p.MD5.empty()) {

@@ -166,11 +166,23 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
   // A present file runs only once it passes the check a download gets; one
   // that fails is downloaded again. The plan judges it the same way, but
   // deletes and logs nothing.
-  for (size_t i = 0; i < list.Count(); ++i) {
-    if (runner.Action(i) != PrerequisiteAction::RunPresentFile) continue;
+  // A shipped file with a Signer is judged too.
+  struct Judged {
+    AcceptanceResult result;
     std::wstring path;
-    const bool accepted = runner.JudgePresentFile(i, path).verdict == Acceptance::Accepted;
-    runner.checkedFiles[i] = {accepted, path};
+  };
+  std::map<size_t, Judged> judged;
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const PrerequisiteAction action = runner.Action(i);
+    Judged j;
+    if (action == PrerequisiteAction::RunPresentFile)
+      j.result = runner.JudgePresentFile(i, j.path);
+    else if (action == PrerequisiteAction::RunShippedFile && runner.ChecksShippedFile(i))
+      j.result = runner.JudgeShippedFile(i, j.path);
+    else
+      continue;
+    runner.checkedFiles[i] = {j.result.verdict == Acceptance::Accepted, j.path};
+    judged[i] = std::move(j);
   }
   PrereqList afterDownloads = list;
   PrerequisiteRunner installer(afterDownloads, packagedFiles, statusWindow, store);
@@ -250,6 +262,20 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
       const ExitCodeTable table = ParseExitCodes(p.ExitCodes).table;
       for (const ExitCodeEntry& e : table.Effective())
         out.exitCodes.push_back({e.code, std::wstring(ExitMeaningWord(e.meaning)), table.Configured(e.code)});
+    }
+    if (p.locationKind == LocationKind::Url) {
+      out.addresses.push_back(p.Location);
+      out.addresses.insert(out.addresses.end(), p.Mirrors.begin(), p.Mirrors.end());
+    }
+    if (auto j = judged.find(i); j != judged.end() && j->second.result.signature) {
+      const AcceptanceResult& r = j->second.result;
+      constexpr std::wstring_view kPrefix = L"Signature check:";
+      out.signatureRead = true;
+      out.signatureFile = j->second.path;
+      out.signerName = r.signature->commonName;
+      out.signerThumbprint = r.signature->thumbprint;
+      out.signatureAccepted = r.signatureVerdict == SignatureVerdict::Accepted;
+      out.signatureText = SignatureLogLine(r).substr(kPrefix.size());
     }
     plan.anyToObtain = plan.anyToObtain || MustBeObtained(p.state);
     plan.prereqs.push_back(std::move(out));

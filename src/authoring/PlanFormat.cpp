@@ -135,6 +135,13 @@ std::wstring FormatPlanText(const Plan& plan) {
          (p.parentPrereq.empty() ? L"" : L" (parent " + Q(p.parentPrereq) + L")") + L"\n";
     t += L"  action: " + ActionLine(p) + L"\n";
     if (!p.exitCodes.empty()) t += L"  exit codes: " + ExitCodesLine(p) + L"\n";
+    if (p.addresses.size() > 1) {
+      t += L"  addresses, tried in this order:\n";
+      for (size_t k = 0; k < p.addresses.size(); ++k)
+        t += Format(L"    %d. ", {static_cast<int>(k) + 1}) + Q(p.addresses[k]) + L"\n";
+    }
+    if (p.signatureRead)
+      t += L"  signature of " + Q(p.signatureFile) + L": " + p.signatureText + L"\n";
   }
   t += L"\n";
   t += plan.anyToObtain ? L"A run would obtain and install the selected prerequisites.\n"
@@ -217,6 +224,20 @@ std::string FormatPlanJson(const Plan& plan) {
           .Key("configured").Bool(e.configured)
           .EndObject();
     j.EndArray();
+    j.Key("addresses").BeginArray();
+    for (const std::wstring& a : p.addresses) j.String(a);
+    j.EndArray();
+    if (p.signatureRead) {
+      j.Key("signature").BeginObject()
+          .Key("file").String(p.signatureFile)
+          .Key("signer").String(p.signerName)
+          .Key("thumbprint").String(p.signerThumbprint)
+          .Key("accepted").Bool(p.signatureAccepted)
+          .Key("text").String(p.signatureText)
+          .EndObject();
+    } else {
+      j.Key("signature").Null();
+    }
     j.EndObject();
   }
   j.EndArray();

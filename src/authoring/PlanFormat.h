@@ -62,6 +62,16 @@ struct PlanPrerequisite {
     bool configured = false;  // from its ExitCodes
   };
   std::vector<ExitCode> exitCodes;
+  // The addresses a download tries, in order: Url, then Url2, Url3, ...
+  std::vector<std::wstring> addresses;
+  // The signature of the present or shipped file, when its Signer was
+  // checked (a download's is checked once it arrived).
+  bool signatureRead = false;
+  std::wstring signatureFile;  // the file whose signature was read
+  std::wstring signerName;     // empty when no signer was found
+  std::wstring signerThumbprint;
+  bool signatureAccepted = false;
+  std::wstring signatureText;  // the verdict as the log's "Signature check:" line gives it
 };
 
 struct PlanMachine : MachineFacts {

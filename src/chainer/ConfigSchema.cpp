@@ -58,6 +58,9 @@ const KeySpec<P> kPrerequisiteKeys[] = {
     // The SHA-256 digest a downloaded or present file must have (64
     // hexadecimal digits); the acceptance check reads it.
     {L"SHA256", ValueType::Text, kUsed, &P::SHA256},
+    // The publishers whose signature a downloaded, present or shipped file
+    // must carry; the acceptance check reads it.
+    {L"Signer", ValueType::Text, kUsed, &P::Signer},
     {L"Operator", ValueType::Integer, kUsed, &P::Operator},
     // The install loop runs only in quiet and basic-UI runs, which pass the
     // other two command lines: this one is kept but never passed.
@@ -84,6 +87,10 @@ const KeySpec<S> kSearchEntryKeys[] = {
     {L"SearchCmdLine", ValueType::Text, kUsed, &S::SearchCmdLine},
 };
 
+const KeySpec<MirrorEntry> kMirrorKeys[] = {
+    {L"Url", ValueType::Text, kUsed, &MirrorEntry::Url},
+};
+
 const KeySpec<C> kChainerSettingKeys[] = {
     {L"CleanupFiles", ValueType::Text, kUsed, &C::CleanupFiles},
     {L"CleanupFolders", ValueType::Text, kUsed, &C::CleanupFolders},
@@ -104,6 +111,7 @@ constexpr ChoiceWord kKeepFilesWords[] = {
 std::span<const KeySpec<GeneralOptions>> GeneralOptionKeys() { return kGeneralOptionKeys; }
 std::span<const KeySpec<Prerequisite>> PrerequisiteKeys() { return kPrerequisiteKeys; }
 std::span<const KeySpec<SearchEntry>> SearchEntryKeys() { return kSearchEntryKeys; }
+std::span<const KeySpec<MirrorEntry>> MirrorKeys() { return kMirrorKeys; }
 std::span<const KeySpec<ChainerSettings>> ChainerSettingKeys() { return kChainerSettingKeys; }
 std::span<const ChoiceWord> KeepFilesWords() { return kKeepFilesWords; }
 

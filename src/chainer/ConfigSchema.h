@@ -62,6 +62,14 @@ std::span<const KeySpec<Prerequisite>> PrerequisiteKeys();
 // SearchString1, ...). SearchType opens an entry; SearchString must go with
 // it.
 std::span<const KeySpec<SearchEntry>> SearchEntryKeys();
+// The further download addresses of a prerequisite section: the key
+// followed by its number, from kFirstMirrorNumber on without gaps (Url2,
+// Url3, ...); Url itself is the first address.
+struct MirrorEntry {
+  std::wstring Url;
+};
+inline constexpr int kFirstMirrorNumber = 2;
+std::span<const KeySpec<MirrorEntry>> MirrorKeys();
 // [PREREQ_CHAINER].
 std::span<const KeySpec<ChainerSettings>> ChainerSettingKeys();
 

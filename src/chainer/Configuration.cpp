@@ -64,6 +64,15 @@ bool LoadSearches(const IniSection& section, std::vector<SearchEntry>& searches,
   }
 }
 
+// The further addresses Url2, Url3, ...: they end at the first missing number.
+void LoadMirrors(const IniSection& section, std::vector<std::wstring>& mirrors) {
+  for (int k = kFirstMirrorNumber;; ++k) {
+    const IniEntry* e = FindEntry(section, NumberedKey(MirrorKeys()[0].key, k));
+    if (e == nullptr) return;
+    mirrors.push_back(e->value);  // text, as the table says
+  }
+}
+
 // The first location key that the section has, in the table's order.
 bool ReadLocation(const IniSection& section, Prerequisite& p) {
   static constexpr std::pair<std::wstring_view, LocationKind> kKinds[] = {
@@ -131,6 +140,7 @@ void LoadConfiguration(const IniFile& ini, PrereqList& list, LoadOutcome* outcom
       return;
     }
     ReadKeys(PrerequisiteKeys(), *section, p);
+    LoadMirrors(*section, p.Mirrors);
     if (!LoadSearches(*section, p.Searches, out.searchNumber)) {
       out.stop = LoadStop::SearchWithoutString;
       return;
@@ -138,6 +148,8 @@ void LoadConfiguration(const IniFile& ini, PrereqList& list, LoadOutcome* outcom
 
     if (!p.LanguageList.empty() && p.LanguageList.back() != L';') p.LanguageList.push_back(L';');
     if (p.locationKind != LocationKind::SetupFile) p.Location = Expand(list.expander, p.Location);
+    if (p.locationKind == LocationKind::Url)
+      for (std::wstring& mirror : p.Mirrors) mirror = Expand(list.expander, mirror);
     p.ignoreDetection = p.HasOption(L'i');
     p.state = PrereqState::Unset;
     p.present = false;

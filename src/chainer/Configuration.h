@@ -91,6 +91,10 @@ struct Prerequisite {
   // The SHA-256 digest a file must have, as configured (64 hexadecimal
   // digits); absent when the section has no SHA256 key.
   std::optional<std::wstring> SHA256;
+  // The publishers whose Authenticode signature a file must carry, as
+  // configured ("CN=name" or "sha256:" and 64 hexadecimal digits, separated
+  // by ", "); absent when the section has no Signer key.
+  std::optional<std::wstring> Signer;
   std::wstring Folder;
   std::wstring RetValPropName;
   std::wstring InstallCond;
@@ -102,6 +106,9 @@ struct Prerequisite {
   std::wstring LanguageList;  // items each ended by ";"
   // Meanings of the package's return codes as configured (ExitCodeRules.h).
   std::wstring ExitCodes;
+  // Further addresses of the same file (Url2, Url3, ...), tried in order when
+  // the one before fails or its file is rejected; expanded like Url.
+  std::vector<std::wstring> Mirrors;
 
   // Run-time fields.
   PrereqState state = PrereqState::Unset;

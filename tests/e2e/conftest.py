@@ -20,6 +20,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+import signing  # noqa: E402
 from winehelp import (  # noqa: E402
     BUILD_ROOT, PREREQ_EXE, TOOLS, Setup, WinePrefix, pe_is_64bit, x86_runs,
 )
@@ -75,6 +76,14 @@ def prefixes():
     manager = Prefixes()
     yield manager
     manager.stop_all()
+
+
+@pytest.fixture(scope="session", autouse=True)
+def no_test_root_left_trusted():
+    """A session killed during the signature tests may have left their test
+    root trusted on the host (signing.py): it goes before anything runs."""
+    if signing.can_trust_roots() is None:
+        signing.untrust_roots()
 
 
 @pytest.fixture(params=ARCHES)

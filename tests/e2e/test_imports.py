@@ -1,5 +1,6 @@
 """What prereq.exe maps at every start: the libraries it imports. WinINet is
-looked up by name when the first download needs it, and the Windows
+looked up by name when the first download needs it, the trust and
+certificate libraries when the first signature is read, and the Windows
 Installer, network-share and version libraries are bound on first call, so
 none of them may be in the import table that the loader resolves at start.
 Those loaded later come from the system folder only: a library planted
@@ -59,12 +60,13 @@ def read_pe(path):
     return names(1, 20, 12), names(13, 32, 4)  # import table, delay-import table
 
 
-def test_start_maps_no_wininet_msi_mpr_or_version():
+def test_start_maps_no_wininet_msi_mpr_version_or_trust_libraries():
     imports, delayed = read_pe(PREREQ_EXE)
     assert "kernel32.dll" in imports  # the table was read
-    for library in ("wininet.dll", "msi.dll", "mpr.dll", "version.dll"):
+    for library in ("wininet.dll", "msi.dll", "mpr.dll", "version.dll", "wintrust.dll", "crypt32.dll"):
         assert library not in imports, imports
-    assert "wininet.dll" not in delayed, delayed  # looked up by name, not bound
+    for library in ("wininet.dll", "wintrust.dll", "crypt32.dll"):
+        assert library not in delayed, delayed  # looked up by name, not bound
 
 
 PLANTED_SOURCE = r"""

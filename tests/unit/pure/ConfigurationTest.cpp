@@ -99,6 +99,35 @@ TEST(LoadConfiguration, Sha256KeyIsKeptAsWrittenWhenPresent) {
   EXPECT_EQ(list.At(2).SHA256, std::nullopt);
 }
 
+TEST(LoadConfiguration, SignerAndFurtherAddresses) {
+  const struct {
+    const char* name;
+    std::wstring keys;
+    std::optional<std::wstring> signer;
+    std::vector<std::wstring> mirrors;
+  } cases[] = {
+      {"none", L"Url=u", std::nullopt, {}},
+      {"signer_as_written", L"Url=u\r\nSigner = CN=A, CN=B ", L"CN=A, CN=B", {}},
+      {"signer_empty", L"Url=u\r\nSigner=", L"", {}},
+      {"from_2_expanded", L"Url=u\r\nUrl2=v\r\nUrl3=w", std::nullopt, {L"<v>", L"<w>"}},
+      // Numbered without gaps from 2, as the search entries are from 1.
+      {"gap_ends_them", L"Url=u\r\nUrl2=v\r\nUrl4=w", std::nullopt, {L"<v>"}},
+      {"no_2", L"Url=u\r\nUrl3=w", std::nullopt, {}},
+      {"url1_is_no_address", L"Url=u\r\nUrl1=x\r\nUrl2=v", std::nullopt, {L"<v>"}},
+      {"leading_zero", L"Url=u\r\nUrl02=x", std::nullopt, {}},
+      {"empty_address_kept", L"Url=u\r\nUrl2=\r\nUrl3=w", std::nullopt, {L"<>", L"<w>"}},
+      // Read, but only a Url expands them (and only a download uses them).
+      {"setupfile", L"SetupFile=s.exe\r\nUrl2=v", std::nullopt, {L"v"}},
+  };
+  for (const auto& c : cases) {
+    PrereqList list = Load(L"[PREREQUISITES]\r\nApp1=a\r\n[App1]\r\n" + c.keys,
+                           [](std::wstring_view text, bool) { return L"<" + std::wstring(text) + L">"; });
+    ASSERT_EQ(list.Count(), 1u) << c.name;
+    EXPECT_EQ(list.At(0).Signer, c.signer) << c.name;
+    EXPECT_EQ(list.At(0).Mirrors, c.mirrors) << c.name;
+  }
+}
+
 TEST(LoadConfiguration, OpenSiteBeatsUrl) {
   PrereqList list = Load(L"[PREREQUISITES]\r\nApp1=a\r\n[App1]\r\nUrl=u\r\nOpenSite=o\r\n");
   ASSERT_EQ(list.Count(), 1u);

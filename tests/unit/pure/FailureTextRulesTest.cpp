@@ -108,6 +108,8 @@ TEST(FailureText, SentencesNameWhatFailed) {
       {Acceptance::WrongSha256, IDS_REJECTED_SHA256},
       {Acceptance::MalformedSha256, IDS_REJECTED_SHA256_MALFORMED},
       {Acceptance::Sha256Unavailable, IDS_REJECTED_SHA256_UNAVAILABLE},
+      {Acceptance::SignerRejected, IDS_REJECTED_SIGNER},
+      {Acceptance::MalformedSigner, IDS_REJECTED_SIGNER_MALFORMED},
   };
   for (const auto& [verdict, id] : verdicts)
     EXPECT_EQ(DownloadRejectedText(kStrings, L"Tool", verdict), L"rejected(Tool: " + Id(id) + L")");

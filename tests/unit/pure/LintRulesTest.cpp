@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 
 #include "authoring/LintRules.h"
 
@@ -126,6 +127,18 @@ struct RuleCase {
   std::wstring finding;  // empty: no finding at all
 };
 
+// Each line added to the clean configuration gives its finding, or none.
+void ExpectFindings(std::span<const RuleCase> cases) {
+  for (const RuleCase& c : cases) {
+    const std::vector<Finding> f = Lint(With(c.line));
+    const std::wstring dump = Dump(f);
+    if (c.finding.empty())
+      EXPECT_TRUE(f.empty()) << c.name << "\n" << std::string(dump.begin(), dump.end());
+    else
+      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name << "\n" << std::string(dump.begin(), dump.end());
+  }
+}
+
 TEST(Lint, DigestsAtTheirLengths) {
   const std::wstring md5 = L"0123456789abcdef0123456789ABCDEF";
   const std::wstring sha = std::wstring(64, L'a');
@@ -154,6 +167,45 @@ TEST(Lint, DigestsAtTheirLengths) {
   }
 }
 
+TEST(Lint, SignersAndFurtherAddresses) {
+  const std::wstring thumb(64, L'c');
+  const RuleCase cases[] = {
+      {"name", L"Signer=CN=Example, Inc., sha256:" + thumb, Severity::Error, L""},
+      {"thumbprint_63", L"Signer=sha256:" + thumb.substr(1), Severity::Error, L"(63 characters given)"},
+      {"thumbprint_65", L"Signer=sha256:" + thumb + L"c", Severity::Error, L"(65 characters given)"},
+      {"thumbprint_sha1", L"Signer=sha256:" + thumb.substr(24), Severity::Error, L"SHA-1 thumbprint"},
+      {"no_prefix", L"Signer=CN=A, Example Corporation", Severity::Error, L""},  // one name
+      {"no_prefix_first", L"Signer=Example, CN=A", Severity::Error, L"\"Example\" is malformed"},
+      {"empty_name", L"Signer=CN=", Severity::Error, L"the name after \"CN=\" is empty"},
+      {"empty", L"Signer=", Severity::Error, L"Signer is empty"},
+      {"joined", L"Signer=CN=A,CN=B", Severity::Warning, L"is one name"},
+      {"blank", L"Signer=CN= A", Severity::Warning, L"blanks around the name"},
+      {"mirror", L"Url2=https://mirror.example.com/a.exe", Severity::Error, L""},
+      {"mirror_gap", L"Url2=https://m.example.com/a.exe\r\nUrl4=https://n.example.com/a.exe",
+       Severity::Warning, L"Url4 is never read: the addresses end at the first missing number (Url3)"},
+      {"mirror_without_2", L"Url3=https://m.example.com/a.exe", Severity::Warning, L"(Url2)"},
+      {"url1", L"Url1=https://m.example.com/a.exe", Severity::Warning, L"the first address is Url"},
+      {"mirror_http", L"Url2=http://m.example.com/a.exe", Severity::Warning, L"Url2: plain http"},
+      {"mirror_http_signed", L"Url2=http://m.example.com/a.exe\r\nSigner=CN=A", Severity::Warning, L""},
+      {"mirror_no_address", L"Url2=m.example.com/a.exe", Severity::Error, L"no address"},
+      {"mirror_repeat", L"Url2=https://example.com/a.exe", Severity::Warning, L"repeats an address"},
+  };
+  ExpectFindings(cases);
+  // Without any check, the next address may serve anything; any check will do.
+  std::wstring unchecked = With(L"Url2=https://m.example.com/a.exe");
+  unchecked.replace(unchecked.find(L"ExactSize=10\r\n"), 14, L"");
+  EXPECT_TRUE(Has(Lint(unchecked), Severity::Warning, L"further addresses without ExactSize, MD5"));
+  EXPECT_FALSE(Has(Lint(unchecked + L"Signer=CN=A\r\n"), Severity::Warning, L"further addresses"));
+  // Where nothing is downloaded.
+  std::wstring site = With(L"Signer=CN=A\r\nUrl2=https://m.example.com/a.exe");
+  site.replace(site.find(L"Url=https://example.com/a.exe"), 29, L"OpenSite=https://example.com/");
+  EXPECT_TRUE(Has(Lint(site), Severity::Warning, L"Signer has no effect"));
+  EXPECT_TRUE(Has(Lint(site), Severity::Warning, L"Url2 has no effect"));
+  std::wstring shipped = With(L"Signer=CN=A");
+  shipped.replace(shipped.find(L"Url=https://example.com/a.exe"), 29, L"SetupFile=a.exe");
+  EXPECT_TRUE(Has(Lint(shipped), Severity::Warning, L"a rejected file cannot be fetched again"));
+}
+
 TEST(Lint, NumbersAndWords) {
   const RuleCase cases[] = {
       {"operator_1", L"Operator=1", Severity::Warning, L""},
@@ -167,13 +219,7 @@ TEST(Lint, NumbersAndWords) {
       {"options_all_known", L"Options=cmrRx", Severity::Warning, L""},
       {"options_c_and_d", L"Options=cd", Severity::Warning, L"applies on no processor"},
   };
-  for (const RuleCase& c : cases) {
-    const std::vector<Finding> f = Lint(With(c.line));
-    if (c.finding.empty())
-      EXPECT_TRUE(f.empty()) << c.name << " " << Dump(f).size();
-    else
-      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name;
-  }
+  ExpectFindings(cases);
   // The largest ExactSize that reads as written, and the first that wraps.
   std::wstring max = kClean;
   max.replace(max.find(L"ExactSize=10"), 12, L"ExactSize=2147483647");

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "acquisition/Acceptance.h"
+#include "acquisition/Authenticode.h"
 #include "acquisition/Md5.h"
 #include "acquisition/PrerequisiteRunner.h"
 #include "acquisition/Sha256.h"
@@ -158,6 +159,41 @@ TEST(VerifyFile, DigestsKnownFromTheWriterAreNotReadAgain) {
   EXPECT_EQ(VerifyFile(path, expected, &known).verdict, Acceptance::Accepted);
   known.sha256.reset();  // read from the file: "not abc"
   EXPECT_EQ(VerifyFile(path, expected, &known).verdict, Acceptance::WrongSha256);
+}
+
+TEST(VerifyFile, SignatureReadLastAndOnlyWhenItCanDecide) {
+  TestFolder dir;
+  const std::wstring unsignedTool = ToolPath(L"package");
+  const std::wstring signer = L"CN=Example Corporation";
+  // An unsigned program: the trust provider says why, and names no signer.
+  AcceptanceResult r = VerifyFile(unsignedTool, {0, L"", std::nullopt, signer});
+  EXPECT_EQ(r.verdict, Acceptance::SignerRejected);
+  ASSERT_TRUE(r.signature.has_value());
+  EXPECT_EQ(r.signature->trustResult, 0x800B0100u);  // TRUST_E_NOSIGNATURE
+  EXPECT_FALSE(r.signature->signerKnown);
+  EXPECT_EQ(SignatureLogLine(r).rfind(L"Signature check:no signer: not accepted, no valid signature. "
+                                      L"Error:", 0),
+            0u)
+      << SignatureLogLine(r);
+  // The size decides first, and a malformed value alone: no signature is read.
+  r = VerifyFile(unsignedTool, {1, L"", std::nullopt, signer});
+  EXPECT_EQ(r.verdict, Acceptance::WrongSizeOrMd5);
+  EXPECT_FALSE(r.signature.has_value());
+  EXPECT_EQ(SignatureLogLine(r), L"");
+  r = VerifyFile(unsignedTool, {0, L"", std::nullopt, L"Example Corporation"});
+  EXPECT_EQ(r.verdict, Acceptance::MalformedSigner);
+  EXPECT_FALSE(r.signature.has_value());
+  // A missing file, and one that another program is writing, cannot be
+  // examined: nobody may write to a file while its signature is read.
+  EXPECT_EQ(ReadSignature(dir / L"missing.exe").systemError, static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
+  const std::wstring busy = dir / L"busy.exe";
+  ASSERT_TRUE(CopyFileW(unsignedTool.c_str(), busy.c_str(), FALSE));
+  HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadSignature(busy).systemError, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+  CloseHandle(writer);
+  EXPECT_EQ(ReadSignature(busy).systemError, 0u);
 }
 
 TEST(Sha256, AgreesAcrossPiecesOfAnySize) {
