@@ -38,8 +38,8 @@ Settings (options, or the environment of make mutate):
     --files A,B      MUTATE_FILES    only sources whose path contains A or B
     --kinds A,B      MUTATE_KINDS    only these kinds (rel lit bool logic del find fold)
     --jobs N         MUTATE_JOBS     workers (default: number of cores)
-    --timeout S      MUTATE_TIMEOUT  seconds per test run (default: 3 x a
-                                     clean run of all tests, at least 30)
+    --timeout S      MUTATE_TIMEOUT  seconds per test run (default: 4 x the
+                                     clean run of the suites run, + 5 s)
     --min P          MUTATE_MIN      score below which the run fails (90)
     --rerun FILE                     only the survivors recorded in FILE (a
                                      last-run.txt), e.g. after adding tests
@@ -607,7 +607,8 @@ class Worker:
         self.root = work / f"w{index}"
         self.tree = self.root / "tree"
         self.build = self.root / "build"
-        self.timeout = timeout
+        self.timeout = timeout  # seconds per test run; None: from the clean run
+        self.clean_seconds: dict[str, float] = {}  # suite or other test -> seconds of the clean run
         self.objects: dict[str, Path] = {}
         self.suites: dict[str, set[str]] = {}
         self.all_suites: set[str] = set()
@@ -626,8 +627,9 @@ class Worker:
         return ["cmake", "--build", str(self.build), "--target", *targets]
 
     def prepare(self) -> float:
-        """Copies the tree, builds it and runs every test once. Answers the
-        time of that clean run; raises when it fails."""
+        """Copies the tree, builds it and runs every test once, keeping the
+        time of each suite. Answers the time of that clean run; raises when
+        it fails."""
         self.tree.mkdir(parents=True, exist_ok=True)
         sync_tree(self.tree)
         if not (self.build / "CMakeCache.txt").exists():
@@ -651,11 +653,33 @@ class Worker:
         for s in self.suites.values():
             self.all_suites |= s
         started = time.monotonic()
-        outcome, detail = self.test(None, timeout=1800)
-        elapsed = time.monotonic() - started
-        if outcome != "survived":
-            raise RuntimeError(f"the unchanged tree fails its tests ({outcome}):\n{detail}")
-        return elapsed
+        report = self.build / "clean-run.json"
+        status, out = run([str(self.build / "prereq_pure_tests"), "--gtest_brief=1",
+                           f"--gtest_output=json:{report}"], cwd=str(self.build), timeout=1800, env=self.env())
+        if status != "ok":
+            raise RuntimeError(f"the unchanged tree fails its unit tests:\n{out[-4000:]}")
+        for suite in json.loads(report.read_text(encoding="utf-8")).get("testsuites", []):
+            self.clean_seconds[suite["name"]] = float(str(suite.get("time", "0s")).rstrip("s") or 0)
+        for name, cmd in self.other_tests():
+            began = time.monotonic()
+            status, out = run(cmd, timeout=1800, env=self.env())
+            if status != "ok":
+                raise RuntimeError(f"the unchanged tree fails its {name} test:\n{out[-4000:]}")
+            self.clean_seconds[name] = time.monotonic() - began
+        return time.monotonic() - started
+
+    def other_tests(self) -> list[tuple[str, list[str]]]:
+        lint = str(self.build / "prereq-lint")
+        return [("lint golden", [sys.executable, str(self.tree / "tests/lint/golden.py"), "--lint", lint]),
+                ("doc tables", [sys.executable, str(self.tree / "scripts/doc-tables.py"), "--check",
+                                "--lint", lint])]
+
+    def limit(self, names) -> float:
+        """The time limit of a run of these suites or tests: four times their
+        clean run and 5 s for starting (--timeout overrides it)."""
+        if self.timeout:
+            return self.timeout
+        return 4 * sum(self.clean_seconds.get(n, 0.0) for n in names) + 5
 
     def focus(self, path: str | None) -> set[str]:
         if path is None:
@@ -663,35 +687,30 @@ class Worker:
         header = str(Path(path).with_suffix(".h").relative_to("src"))
         return self.suites.get(header, set())
 
-    def test(self, path: str | None, timeout: float | None = None) -> tuple[str, str]:
-        """Runs the tests against what is built; answers (outcome, detail)."""
-        timeout = timeout or self.timeout
+    def test(self, path: str) -> tuple[str, str]:
+        """Runs the tests against what is built, those of the file first;
+        answers (outcome, detail)."""
         binary = str(self.build / "prereq_pure_tests")
         focus = sorted(self.focus(path))
         rest = sorted(self.all_suites - set(focus))
         runs = []
         if focus:
-            runs.append(("unit tests of the file", [binary, "--gtest_brief=1", "--gtest_fail_fast=1",
-                                                    "--gtest_filter=" + ":".join(s + ".*" for s in focus)]))
-        negative = ":".join(s + ".*" for s in focus)
-        runs.append(("other unit tests", [binary, "--gtest_brief=1", "--gtest_fail_fast=1"]
-                     + ([f"--gtest_filter=-{negative}"] if focus else [])))
-        if not rest and focus:
-            runs.pop()
-        for name, cmd in runs:
-            status, out = run(cmd, cwd=str(self.build), timeout=timeout, env=self.env())
+            runs.append(("unit tests of the file", focus, [
+                binary, "--gtest_brief=1", "--gtest_fail_fast=1", "--gtest_filter=" + ":".join(s + ".*" for s in focus)]))
+        if rest:
+            runs.append(("other unit tests", rest, [binary, "--gtest_brief=1", "--gtest_fail_fast=1"] +
+                         ([f"--gtest_filter=-{':'.join(s + '.*' for s in focus)}"] if focus else [])))
+        for name, suites, cmd in runs:
+            status, out = run(cmd, cwd=str(self.build), timeout=self.limit(suites), env=self.env())
             if STOP.is_set():
                 raise Interrupted()
             if status != "ok":
                 return ("killed" if status == "fail" else "timeout"), f"{name}: {last_failure(out)}"
         status, out = run(self.make("prereq-lint"), env=self.env())
         if status != "ok":
-            return "invalid", "prereq-lint does not link: " + out[-2000:]
-        lint = str(self.build / "prereq-lint")
-        for name, cmd in (("lint golden", [sys.executable, str(self.tree / "tests/lint/golden.py"), "--lint", lint]),
-                          ("doc tables", [sys.executable, str(self.tree / "scripts/doc-tables.py"), "--check",
-                                          "--lint", lint])):
-            status, out = run(cmd, timeout=timeout, env=self.env())
+            return "invalid", "prereq-lint does not link: " + first_error(out)
+        for name, cmd in self.other_tests():
+            status, out = run(cmd, timeout=self.limit([name]), env=self.env())
             if STOP.is_set():
                 raise Interrupted()
             if status != "ok":
@@ -857,11 +876,8 @@ def main() -> int:
             clean = w.prepare()
             with lock:
                 prepared[0] = max(prepared[0], time.monotonic() - started)
-            if w.timeout is None:
-                w.timeout = max(30.0, 3 * clean)
-            with lock:
                 print(f"mutate: worker {w.index} ready, a clean test run takes {clean:.1f} s, "
-                      f"time limit {w.timeout:.0f} s", flush=True)
+                      f"a run of them all may take {w.limit(w.clean_seconds):.0f} s", flush=True)
             while not STOP.is_set():
                 with lock:
                     if not queue:
