@@ -28,7 +28,7 @@ NO_X86       := ! scripts/runs-x86.sh --wine
 DEMO_TARGETS := prereq runwait
 
 .PHONY: build build-x64 configure configure-x64 x64-if-needed x64-for-test test demo bench screenshots deps \
-        unit native e2e stop-wine clean fuzz fuzz-build fuzz-regress docs
+        unit native e2e stop-wine clean fuzz fuzz-build fuzz-regress docs mutate
 
 deps:
 	scripts/install-deps.sh
@@ -134,6 +134,14 @@ fuzz: fuzz-build
 fuzz-regress: fuzz-build
 	@echo "== fuzz targets over their seed corpora"
 	scripts/fuzz.sh regress $(FUZZ_TEST_SECONDS)
+
+# Mutation testing of the natively built code (scripts/mutate.py): small
+# faults put into the sources one at a time, each against the native tests.
+# Not part of make test. MUTATE_SEED, MUTATE_COUNT, MUTATE_FILES, MUTATE_KINDS,
+# MUTATE_JOBS, MUTATE_TIMEOUT and MUTATE_MIN choose the sample and the limits.
+mutate:
+	scripts/install-deps.sh --build
+	$(PYTHON) scripts/mutate.py
 
 e2e:
 	@echo "== end-to-end tests under Wine"

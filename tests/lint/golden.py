@@ -11,6 +11,9 @@ and exit status are compared with NAME.expected beside the source:
 - each case of tests/lint/cases/ holds one mistake and must produce its
   finding; the cases named clean* hold none and must give none.
 
+Then the command line itself: usage mistakes, stamping a small executable
+made here and reading its version back (COMMAND_LINES).
+
 A case may begin with directive lines that are not part of the file:
     ;lint: encoding=utf-8|utf-16-be|utf-16-le|cp1252  eol=lf|crlf  bom=no
     ;lint: files=redist\\tool.exe,detect.exe     (shipped files beside it)
@@ -26,7 +29,9 @@ from __future__ import annotations
 
 import argparse
 import difflib
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -154,6 +159,109 @@ def check(case: Case, actual: str, update: bool) -> list[str]:
     return problems
 
 
+def small_executable(version: tuple[int, int, int, int] | None = None) -> bytes:
+    """A PE32 image: headers of 0x400 bytes, .text at 0x1000 with 0x200
+    bytes of file data, and with a version, .rsrc at 0x2000 holding a
+    version resource with that fixed file version and no strings."""
+    sections = [(b".text", b"\xc3" * 16, 0x60000020)]
+    if version:
+        key = "VS_VERSION_INFO\0".encode("utf-16-le")
+        fixed = struct.pack("<13I", 0xFEEF04BD, 0x10000, version[0] << 16 | version[1],
+                            version[2] << 16 | version[3], version[0] << 16 | version[1],
+                            version[2] << 16 | version[3], 0x3F, 0, 0x40004, 1, 0, 0, 0)
+        node = struct.pack("<HHH", 6 + len(key) + 2 + len(fixed), len(fixed), 0) + key + b"\0\0" + fixed
+        rsrc = bytearray(0x60)
+        struct.pack_into("<HHII", rsrc, 0x0C, 0, 1, 16, 0x80000000 | 0x18)    # type 16
+        struct.pack_into("<HHII", rsrc, 0x24, 0, 1, 1, 0x80000000 | 0x30)     # name 1
+        struct.pack_into("<HHII", rsrc, 0x3C, 0, 1, 1033, 0x48)               # language
+        struct.pack_into("<II", rsrc, 0x48, 0x2000 + 0x60, len(node))        # data entry
+        sections.append((b".rsrc", bytes(rsrc) + node, 0x40000040))
+    image = bytearray(0x400)
+    image[0:2] = b"MZ"
+    struct.pack_into("<I", image, 0x3C, 0x80)
+    image[0x80:0x84] = b"PE\0\0"
+    struct.pack_into("<HHIIIHH", image, 0x84, 0x14C, len(sections), 0, 0, 0, 0xE0, 0x102)
+    opt = 0x98
+    struct.pack_into("<H", image, opt, 0x10B)
+    struct.pack_into("<II", image, opt + 32, 0x1000, 0x200)  # section and file alignment
+    struct.pack_into("<II", image, opt + 56, 0x1000 * (1 + len(sections)), 0x400)  # image, headers
+    struct.pack_into("<I", image, opt + 92, 16)              # data directories
+    for i, (name, data, flags) in enumerate(sections):
+        header = opt + 0xE0 + 40 * i
+        image[header:header + len(name)] = name
+        struct.pack_into("<IIII", image, header + 8, len(data), 0x1000 * (i + 1), 0x200, len(image))
+        struct.pack_into("<I", image, header + 36, flags)
+        if name == b".rsrc":
+            struct.pack_into("<II", image, opt + 96 + 2 * 8, 0x1000 * (i + 1), len(data))
+        image += data + bytes(0x200 - len(data))
+    return bytes(image)
+
+
+def program_version() -> str:
+    text = (REPO / "src" / "resources" / "version.h").read_text(encoding="utf-8")
+    return ".".join(re.search(rf"PREREQ_VERSION_{part} (\d+)", text).group(1)
+                    for part in ("MAJOR", "MINOR", "BUILD", "REVISION"))
+
+
+# The command line: (arguments, exit status, text the output must hold).
+# Files: prog.exe (small_executable), ver.exe (the same with version
+# 1.2.3.4), broken.exe (its version node too long), icon.ico (one 16x16
+# image), text.txt; out.exe and kept.exe are
+# written by the stamping rows and read by the later ones.
+COMMAND_LINES = [
+    ([], 2, "no configuration file given"),
+    (["--json", "--bogus", "a.ini"], 2, "unknown option --bogus"),
+    (["--setup-folder"], 2, "--setup-folder needs a folder"),
+    (["--stamp"], 2, "--stamp needs the program"),
+    (["--stamp", "prog.exe", "--product-name", "Acme"], 2, "--stamp needs --output"),
+    (["--stamp", "prog.exe", "--output", "out.exe"], 2, "--stamp needs a --product-name"),
+    (["--stamp", "prog.exe", "--output", "out.exe", "--product-name", ""], 2, "--stamp needs a --product-name"),
+    (["--stamp", "prog.exe", "--output", "prog.exe", "--product-name", "A"], 2, "must not be the program itself"),
+    (["--stamp", "text.txt", "--output", "out.exe", "--product-name", "A"], 2, "no MZ header"),
+    (["--stamp", "prog.exe", "--output", "out.exe", "--product-name", "A", "--icon", "none.ico"], 2, "none.ico"),
+    (["--stamp", "prog.exe", "--output", "out.exe", "--product-name", "A", "--icon", "text.txt"], 2,
+     "not an icon file"),
+    (["--show-version", "text.txt"], 2, "no MZ header"),
+    (["--show-version", "prog.exe"], 0, "no version resource\nIcon groups: 0\n"),
+    (["--stamp", "prog.exe", "--output", "out.exe", "--product-name", "Acme Kit", "--file-description",
+      "Installs Acme", "--icon", "icon.ico", "--portable"], 0, 'stamped out.exe: product name "Acme Kit"'),
+    (["--show-version", "out.exe"], 0,
+     "ProductName: Acme Kit\nFileDescription: Installs Acme\nFileVersion: \n"
+     f"Fixed file version: {program_version()}\nIcon groups: 1\n"),
+    (["--show-version", "ver.exe"], 0,
+     "ProductName: \nFileDescription: \nFileVersion: \nFixed file version: 1.2.3.4\nIcon groups: 0\n"),
+    (["--stamp", "ver.exe", "--output", "kept.exe", "--product-name", "Kept", "--portable"], 0, "stamped"),
+    (["--show-version", "kept.exe"], 0, "ProductName: Kept\nFileDescription: \nFileVersion: \n"
+                                        "Fixed file version: 1.2.3.4\nIcon groups: 0\n"),
+    (["--show-version", "broken.exe"], 2, "malformed version resource"),
+    (["--show-version"], 2, "--show-version needs the program"),
+    (["--doc-table", "nonesuch"], 2, "--doc-table needs one of:"),
+    (["--keys", "Nonesuch"], 2, "--keys needs GeneralOptions"),
+]
+
+
+def command_line_problems(lint: Path, root: Path) -> list[str]:
+    folder = root / "command-line"
+    folder.mkdir()
+    (folder / "prog.exe").write_bytes(small_executable())
+    (folder / "ver.exe").write_bytes(small_executable((1, 2, 3, 4)))
+    broken = bytearray(small_executable((1, 2, 3, 4)))
+    struct.pack_into("<H", broken, 0x660, 0xFFFF)  # the version node claims more than its resource
+    (folder / "broken.exe").write_bytes(bytes(broken))
+    icon = bytearray(struct.pack("<HHH", 0, 1, 1) + struct.pack("<BBBBHHII", 16, 16, 0, 0, 1, 32, 40, 22))
+    (folder / "icon.ico").write_bytes(bytes(icon) + bytes(range(40)))
+    (folder / "text.txt").write_bytes(b"not a program\n")
+    problems = []
+    for args, status, text in COMMAND_LINES:
+        proc = subprocess.run([str(lint), *args], cwd=folder, capture_output=True, text=True,
+                              encoding="utf-8", stdin=subprocess.DEVNULL, timeout=120)
+        output = (proc.stdout + proc.stderr).replace("\r\n", "\n")
+        if proc.returncode != status or text not in output:
+            problems.append(f"prereq-lint {' '.join(args)}: exit {proc.returncode} (wanted {status}), "
+                            f"output without {text!r}:\n{output}")
+    return problems
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--lint", required=True, type=lambda p: Path(p).absolute(),
@@ -169,9 +277,12 @@ def main() -> int:
                 continue
             count += 1
             problems += check(case, run_native(args.lint, case, Path(tmp)), args.update)
+        if not args.only and not args.update:
+            problems += command_line_problems(args.lint, Path(tmp))
     for p in problems:
         print(p, file=sys.stderr)
-    print(f"lint golden: {count} configurations, {len(problems)} problems")
+    print(f"lint golden: {count} configurations and {len(COMMAND_LINES)} command lines, "
+          f"{len(problems)} problems")
     return 1 if problems else 0
 
 

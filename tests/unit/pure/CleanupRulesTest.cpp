@@ -68,6 +68,8 @@ TEST(CleanupRules, ResolvesFullPathsTheWayThePlatformReadsThem) {
       {L"\\\\?\\UNC\\srv\\share\\x", L"\\\\?\\UNC\\srv\\share\\x"},
       {L"\\\\?\\Volume{1}\\x", L"\\\\?\\Volume{1}\\x"},
       {L"\\\\.\\C:\\T\\..\\x", L"\\\\.\\C:\\x"},
+      {L"\\a.\\b", L"<none>"},                        // one separator is no device prefix
+      {L"x\\srv\\share\\f", L"<none>"},               // nor a share
       {L"x", L"<none>"},
       {L"T\\x", L"<none>"},
       {L"..\\x", L"<none>"},
@@ -83,6 +85,8 @@ TEST(CleanupRules, ResolvesFullPathsTheWayThePlatformReadsThem) {
   EXPECT_EQ(literal->root, L"C:");  // the same root as C:\T
   EXPECT_TRUE(literal->literal);
   EXPECT_EQ(ResolveFullPath(L"\\\\?\\UNC\\s\\sh\\x")->root, L"\\\\s\\sh");
+  EXPECT_FALSE(ResolveFullPath(L"C:\\")->Parent());  // a root has no parent
+  EXPECT_EQ(ResolveFullPath(L"C:\\T")->Parent()->Text(), L"C:\\");
 }
 
 TEST(CleanupRules, LiesInsideComparesAtAFolderBoundary) {
@@ -186,6 +190,11 @@ TEST(CleanupRules, AcceptsExistingFullPathsInsideTheRootOnly) {
     }
   }
   EXPECT_FALSE(AcceptCleanupToken(L"C:\\T\\a.txt", L""));  // no root: nothing
+  // A share is named with two backslashes.
+  const std::wstring share = L"\\\\srv\\share";
+  EXPECT_EQ(AcceptCleanupToken(L"\\\\srv\\share\\a.txt", share).value_or(L""), L"\\\\srv\\share\\a.txt");
+  EXPECT_FALSE(AcceptCleanupToken(L"\\/srv/share/a.txt", share));
+  EXPECT_FALSE(AcceptCleanupToken(L"//srv/share/a.txt", share));
 }
 
 TEST(CleanupRules, BuildsTheListsFromTheChainerSection) {

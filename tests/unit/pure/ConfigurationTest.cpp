@@ -34,6 +34,13 @@ TEST(LoadGeneralOptions, ReadsEveryTypeOfValue) {
   EXPECT_EQ(g.AppxPkId, L"p");
 }
 
+TEST(LoadGeneralOptions, AMissingSectionIsNoFailure) {
+  IniFile ini;
+  GeneralOptions g;
+  EXPECT_TRUE(LoadGeneralOptions(ini, g));
+  EXPECT_EQ(g.Options, L"");
+}
+
 TEST(LoadGeneralOptions, KeepFilesWordsAreExact) {
   const std::pair<const wchar_t*, int32_t> cases[] = {
       {L"complete", 2}, {L"minimum", 1}, {L"prereqs", 5}, {L"Complete", 0}, {L"", 0}, {L"5", 0}};

@@ -110,6 +110,8 @@ TEST(Format, Conversions) {
   EXPECT_EQ(Format(L"%hs %ls %Iu", {L"a", L"b", 7u}), L"a b 7");
   EXPECT_EQ(Format(L"trailing %", {}), L"trailing %");
   EXPECT_EQ(Format(L"%q", {1}), L"%q");
+  EXPECT_EQ(Format(L"%.12s|%.9s", {L"abcdefghijklmn", L"abcdefghijklmn"}), L"abcdefghijkl|abcdefghi");
+  EXPECT_EQ(Format(L"%lld|%l", {int64_t{-5000000000}, 1}), L"-5000000000|%l");
 }
 
 TEST(ModulePaths, ConfigurationBesideTheExecutable) {

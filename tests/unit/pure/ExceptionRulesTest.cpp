@@ -66,6 +66,8 @@ TEST(SehText, FirstLine) {
             L"BREAKPOINT (0x80000003) at address [0x140001c55]\r\n");
   EXPECT_EQ(FormatUnhandledFirstLine(0xC0000005, 0x1000),
             L"[EXCEPTION_UNHANDLED] (0xc0000005) at address [0x00001000]\r\n");
+  // Codes are eight digits too.
+  EXPECT_EQ(FormatSehFirstLine(0x0ABC, 0x1000), L"Unknown SEH Exception (0x00000abc) at address [0x00001000]\r\n");
 }
 
 TEST(SehText, FaultKindOfAccessViolations) {
@@ -130,6 +132,8 @@ TEST(StackTraceText, LocationOfTheFirstFrame) {
       // Blanks, tabs and line ends around both parts are trimmed.
       {header + L"[0x00401000]  Read() ->  \tA.cpp \t: 7 \r\n", true, L"A.cpp", 7},
       {header + L"[0x00401000]  Read() -> A.cpp:0\r\n", true, L"A.cpp", 0},
+      {header + L"[0x00401000]  Read() -> A.cpp:999999999\r\n", true, L"A.cpp", 999999999},
+      {header + L"[0x00401000]  Read() -> A.cpp:1000000000\r\n", false, L"", 0},  // ten digits
       // The last colon splits.
       {header + L"[0x00401000]  Read() -> a:b.cpp:12\r\n", true, L"a:b.cpp", 12},
       // Only the first frame counts.
@@ -301,6 +305,8 @@ TEST(ErrorDialogLayout, SizedForTheMessageLines) {
       {L"a\nb\nc", 4, 68, 33},
       {L"a\rb\rc", 4, 68, 33},
       {L"a\r\nb\r\n", 3, 60, 24},  // a line end at the very end opens no line
+      {L"a\r\nb\r\nc", 4, 68, 33},
+      {L"\n\n\nx", 5, 76, 41},  // empty lines count
   };
   for (const Case& c : cases) {
     const ErrorDialogLayout l = LayoutErrorDialog(c.message);

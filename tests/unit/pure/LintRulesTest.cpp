@@ -7,6 +7,7 @@
 #include <span>
 
 #include "authoring/LintRules.h"
+#include "platform/core/TextCodec.h"
 
 using namespace prereq;
 
@@ -65,6 +66,8 @@ TEST(Lint, EncodingsAreWarningsWhenARunReadsThemAndErrorsWhenNot) {
     be.push_back(static_cast<uint8_t>(c >> 8));
     be.push_back(static_cast<uint8_t>(c));
   }
+  std::vector<uint8_t> beBom{0xFE, 0xFF};
+  beBom.insert(beBom.end(), be.begin(), be.end());
   std::vector<uint8_t> odd = Utf16(kClean);
   odd.push_back(0x20);
   std::vector<uint8_t> ansi = utf8;
@@ -80,6 +83,17 @@ TEST(Lint, EncodingsAreWarningsWhenARunReadsThemAndErrorsWhenNot) {
       {"utf16be_no_mark", be, L"big-endian", Severity::Error},
       {"utf16le_no_mark", Utf16(kClean, false), L"no byte-order mark: a run recognises"},
       {"lf", Utf16(lf), L"the lines end with LF alone: a run reads them"},
+      {"utf16be_mark", beBom, L"big-endian", Severity::Error},
+      // The marks decide also where the zero bytes would not.
+      {"utf16be_mark_without_zero_bytes", {0xFE, 0xFF, 0x4E, 0x2D, 0x65, 0x87}, L"big-endian",
+       Severity::Error},
+      {"utf8_mark_with_a_zero_byte", {0xEF, 0xBB, 0xBF, 0x41, 0x00}, L"UTF-8"},
+      // Without a mark, more zero bytes at odd offsets than at even ones mean
+      // little-endian; as many at both do not.
+      {"zeros_odd_and_even_alike", {0x41, 0x00, 0x00, 0x42}, L"UTF-8 text"},
+      {"zeros_odd_one_more", {0x41, 0x00, 0x42, 0x00, 0x00, 0x43}, L"no byte-order mark"},
+      {"zero_first", {0x00, 0x41, 0x42, 0x43}, L"big-endian", Severity::Error},
+      {"mark_alone", {0xFF, 0xFE}, L"no [PREREQUISITES] section"},
       {"odd", odd, L"odd number of bytes"},
       {"one_byte", {0xFF}, L"empty", Severity::Error},
   };
@@ -89,7 +103,7 @@ TEST(Lint, EncodingsAreWarningsWhenARunReadsThemAndErrorsWhenNot) {
       EXPECT_TRUE(findings.empty()) << c.name << "\n" << Dump(findings).size();
     } else {
       ASSERT_FALSE(findings.empty()) << c.name;
-      EXPECT_NE(findings[0].text.find(c.finding), std::wstring::npos) << c.name;
+      EXPECT_NE(findings[0].text.find(c.finding), std::wstring::npos) << c.name << ": " << EncodeUtf8(findings[0].text);
       EXPECT_EQ(findings[0].severity, c.severity) << c.name;
       EXPECT_EQ(findings[0].line, 1u) << c.name;
       // What a run reads has no error beyond the configuration's own.
@@ -229,6 +243,51 @@ TEST(Lint, NumbersAndWords) {
   EXPECT_TRUE(Has(Lint(wraps), Severity::Warning, L"reads it as -2147483648"));
 }
 
+// One replacement in the clean configuration, at a rule's boundary.
+TEST(Lint, EditsAtTheirBoundaries) {
+  struct Case {
+    const char* name;
+    std::wstring from, to;
+    Severity severity;
+    std::wstring finding;  // empty: no finding at all
+  };
+  const std::wstring url = L"Url=https://example.com/a.exe";
+  const Case cases[] = {
+      {"url_scheme_alone", url, L"Url=https://", Severity::Error, L"no file name can be taken"},
+      {"url_upper_case_extension", url, L"Url=https://example.com/A.EXE", Severity::Warning, L""},
+      {"url_upper_case_file_scheme", url, L"Url=FILE://srv/share/a.exe", Severity::Warning, L""},
+      {"site_percent_encoding", url, L"OpenSite=https://example.com/a%20b%20c", Severity::Warning,
+       L"(percent-encoding in a URL is read the same way)"},
+      {"folder_not_expanded", L"ExactSize=10", L"ExactSize=10\r\nFolder=%TEMP%\\x", Severity::Warning,
+       L"Folder is not expanded: \"%TEMP%\" stays as written"},
+      {"registry_reference", L"/q", L"/q !HKLM\\Software\\A\\Dir!", Severity::Warning, L""},
+      {"registry_reference_without_root", L"/q", L"/q !Software\\A!", Severity::Warning,
+       L"is read as a registry value reference"},
+      {"comment_after_blanks", L"Options=q", L"Options=q\r\n \t; note", Severity::Warning, L""},
+      {"header_after_blanks", L"Options=q", L"Options=q\r\n [Broken", Severity::Warning,
+       L"a section header must end with"},
+      {"upper_case_option", L"Options=q", L"Options=qQ", Severity::Warning, L"letters are case-sensitive"},
+      {"upper_case_option_b", L"Options=q", L"Options=qB", Severity::Warning, L"letters are case-sensitive"},
+      // App12 after App1: the gap is named by the numbers as written.
+      {"two_digit_app", L"App1=a", L"App1=a\r\nApp12=b", Severity::Error,
+       L"App12 is never read: [PREREQUISITES] has no App2"},
+      {"no_list_and_no_app_section", L"[PREREQUISITES]\r\nApp1=a\r\n[App1]", L"[Other]", Severity::Warning,
+       L"no [PREREQUISITES] section: the configuration has no prerequisites"},
+  };
+  for (const Case& c : cases) {
+    std::wstring text = kClean;
+    const size_t at = text.find(c.from);
+    ASSERT_NE(at, std::wstring::npos) << c.name;
+    text.replace(at, c.from.size(), c.to);
+    const std::vector<Finding> f = Lint(text);
+    if (c.finding.empty()) {
+      EXPECT_TRUE(f.empty()) << c.name << " " << Dump(f).size();
+    } else {
+      EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name;
+    }
+  }
+}
+
 TEST(Lint, ShippedFilesAreLookedForBelowTheSetupFolder) {
   std::vector<std::wstring> asked;
   LintEnvironment env;
@@ -257,6 +316,8 @@ TEST(Lint, NearestNameWithinSmallDistances) {
       {L"url", L"Url"},                   // case only, any length
       {L"Ul", L"Url"},                    // one edit on a short name
       {L"Xy", L""},                       // two edits on a short name
+      {L"Ulrx", L""},                     // two edits on four characters
+      {L"Urlxy", L"Url"},                 // two edits from five characters on
       {L"Optoins", L"Options"},           // a swap counts once
       {L"Opshuns", L""},                  // three edits
       {L"DisplyNme", L"DisplayName"},     // two edits up to 12 characters

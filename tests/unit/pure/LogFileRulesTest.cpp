@@ -26,10 +26,17 @@ TEST(JudgeOpenedLogFile, OnlyAPlainFileWithOneNameInTheCheckedFolder) {
       // The folder is judged first: nothing in it counts.
       {"folder_link_and_hard_link", {0x410, 0x20, true, 2, false}, LogFileVerdict::FolderIsLink},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(JudgeOpenedLogFile(c.facts), c.verdict) << c.name;
-    EXPECT_NE(std::wstring(LogFileVerdictText(c.verdict)), L"") << c.name;
-  }
+  for (const auto& c : cases) EXPECT_EQ(JudgeOpenedLogFile(c.facts), c.verdict) << c.name;
+  // What the log says of each.
+  const std::pair<LogFileVerdict, std::wstring> texts[] = {
+      {LogFileVerdict::Usable, L"usable"},
+      {LogFileVerdict::FolderIsLink, L"its folder is a link"},
+      {LogFileVerdict::FileIsLink, L"it is a link"},
+      {LogFileVerdict::NotAFile, L"it is not a file"},
+      {LogFileVerdict::HardLinked, L"it has more than one name"},
+      {LogFileVerdict::ElsewhereOnDisk, L"it lies outside its folder"},
+  };
+  for (const auto& [verdict, text] : texts) EXPECT_EQ(LogFileVerdictText(verdict), text);
 }
 
 }  // namespace

@@ -121,6 +121,8 @@ TEST(Md5File, AgreesWithMd5sum) {
   }
   std::string none;
   EXPECT_FALSE(Md5OfFile("/nonexistent/prereq-md5", none));
+  EXPECT_FALSE(Md5OfFile("/", none));  // opens, but cannot be read
+  EXPECT_TRUE(none.empty());
 }
 #endif
 

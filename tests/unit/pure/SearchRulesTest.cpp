@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "evaluation/FolderPropertyNames.h"
 #include "evaluation/SearchRules.h"
 
 using namespace prereq;
@@ -90,6 +91,43 @@ TEST(FileSearchCandidates, AsWrittenOrOnEveryFixedDrive) {
   for (const auto& [search, expected] : cases)
     EXPECT_EQ(FileSearchCandidates(search, drives), expected) << N(search);
   EXPECT_TRUE(FileSearchCandidates(L"a.dll", {}).empty());
+}
+
+TEST(PathSplits, DrivesFoldersAndRegistryPaths) {
+  using namespace std::string_literals;
+  const std::pair<std::wstring, std::vector<std::wstring>> drives[] = {
+      {L"C:\\\0D:\\\0\0"s, {L"C:\\", L"D:\\"}},
+      {L"C:\\\0D:\\"s, {L"C:\\", L"D:\\"}},  // no closing empty string
+      {L"\0C:\\\0"s, {}},                      // the list ends at the first empty string
+      {L""s, {}},
+  };
+  for (const auto& [buffer, roots] : drives) EXPECT_EQ(SplitDriveStrings(buffer), roots) << buffer.size();
+
+  const FolderAndName file = SplitFolderAndName(L"C:\\dir\\setup.exe");
+  EXPECT_EQ(file.folder, L"C:\\dir\\");
+  EXPECT_EQ(file.name, L"setup.exe");
+  EXPECT_EQ(SplitFolderAndName(L"setup.exe").name, L"setup.exe");
+
+  std::wstring subkey;
+  EXPECT_TRUE(SubkeyOf(L"HKLM\\Software\\A", subkey));
+  EXPECT_EQ(subkey, L"Software\\A");
+  EXPECT_FALSE(SubkeyOf(L"HKLM", subkey));
+
+  KeyAndValue kv;
+  ASSERT_TRUE(SplitValuePath(L"HKLM\\Software\\A\\Version", kv));
+  EXPECT_EQ(kv.keyPath, L"HKLM\\Software\\A");
+  EXPECT_EQ(kv.valueName, L"Version");
+  ASSERT_TRUE(SplitValuePath(L"HKLM\\A\\", kv));  // the default value
+  EXPECT_EQ(kv.keyPath, L"HKLM\\A");
+  EXPECT_EQ(kv.valueName, L"");
+  EXPECT_FALSE(SplitValuePath(L"Version", kv));
+}
+
+TEST(FolderPropertyNames, BothKindsWithCase) {
+  const std::pair<const wchar_t*, bool> names[] = {
+      {L"SETUPEXEDIR", true}, {L"ProgramFilesFolder", true}, {L"setupexedir", false},
+      {L"programfilesfolder", false}, {L"NoSuchFolder", false}, {L"", false}};
+  for (const auto& [name, known] : names) EXPECT_EQ(IsFolderPropertyName(name), known) << N(name);
 }
 
 TEST(ParseDepth, Table) {

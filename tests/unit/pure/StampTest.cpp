@@ -323,6 +323,200 @@ TEST(PeResources, DamagedImagesAreReadSafely) {
   }
 }
 
+// Each limit of the headers at, below and above it: the reason a damaged
+// image is refused with, or an empty list where it is still read.
+TEST(PeResources, HeaderLimits) {
+  const size_t coff = 0x84, opt = coff + 20;
+  auto headersOnly = [&](std::vector<uint8_t>& b, bool plus, uint32_t optionalSize, uint32_t count) {
+    Put16(b, coff + 2, 0);  // no sections: the table would start inside the directories
+    Put16(b, coff + 16, optionalSize);
+    Put32(b, opt + (plus ? 108 : 92), count);
+  };
+  struct Case {
+    const char* name;
+    bool plus;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    std::wstring error;  // empty: read, without resources
+  };
+  const Case cases[] = {
+      {"63_bytes", false, [](auto& b) { b.resize(63); }, L"not a Windows executable (no MZ header)"},
+      {"64_bytes", false, [](auto& b) { b.resize(64); }, L"not a Windows executable (no PE header)"},
+      {"pe_header_cut", false, [](auto& b) { b.resize(0x80 + 23); }, L"not a Windows executable (no PE header)"},
+      {"pe_header_whole", false, [](auto& b) { b.resize(0x80 + 24); }, L"truncated optional header"},
+      {"optional_size_1", false, [&](auto& b) { Put16(b, coff + 16, 1); }, L"truncated optional header"},
+      {"unknown_magic", false, [&](auto& b) { Put16(b, opt, 0x10C); }, L"unknown optional header"},
+      {"pe32_optional_95", false, [&](auto& b) { headersOnly(b, false, 95, 0); }, L"truncated optional header"},
+      {"pe32_optional_96", false, [&](auto& b) { headersOnly(b, false, 96, 0); }, L""},
+      {"pe32plus_optional_111", true, [&](auto& b) { headersOnly(b, true, 111, 0); }, L"truncated optional header"},
+      {"pe32plus_optional_112", true, [&](auto& b) { headersOnly(b, true, 112, 0); }, L""},
+      // The third directory is the resources', which names an address no section holds.
+      {"3_directories_in_room_for_3", false, [&](auto& b) { headersOnly(b, false, 96 + 24, 3); },
+       L"the resource directory lies outside every section"},
+      {"4_directories_in_room_for_3", false, [&](auto& b) { headersOnly(b, false, 96 + 24, 4); }, L"malformed data directories"},
+      {"17_directories", false, [&](auto& b) { Put32(b, opt + 92, 17); }, L"malformed data directories"},
+      {"file_alignment_0", false, [&](auto& b) { Put32(b, opt + 36, 0); }, L"malformed alignment"},
+      {"file_alignment_0x300", false, [&](auto& b) { Put32(b, opt + 36, 0x300); }, L"malformed alignment"},
+      {"section_alignment_0x1001", false, [&](auto& b) { Put32(b, opt + 32, 0x1001); }, L"malformed alignment"},
+      {"alignments_of_1", false, [&](auto& b) { Put32(b, opt + 32, 1); Put32(b, opt + 36, 1); }, L"!"},
+      {"section_table_cut", false, [](auto& b) { b.resize(opt + 0xE0 + 3 * 40 - 1); }, L"truncated section table"},
+      {"section_table_whole", false, [](auto& b) { b.resize(opt + 0xE0 + 3 * 40); },
+       L"a section lies beyond the end of the file"},
+      {"last_section_cut", false, [](auto& b) { b.pop_back(); }, L"a section lies beyond the end of the file"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage({c.plus, true, true}, Bytes(37, 1));
+    c.damage(image);
+    std::vector<Resource> r;
+    std::wstring error;
+    const bool read = ReadResources(image, r, error);
+    if (c.error == L"!") {  // read as the undamaged image is
+      EXPECT_TRUE(read) << c.name;
+      EXPECT_EQ(r.size(), 1u) << c.name;
+    } else {
+      EXPECT_EQ(read, c.error.empty()) << c.name;
+      EXPECT_EQ(error, c.error) << c.name;
+      EXPECT_TRUE(r.empty()) << c.name;
+    }
+  }
+}
+
+// Identifiers and names in the directory at their limits. The resource
+// section of MakeImage is 0x200 bytes from file offset 0x600; the type entry
+// of the hand-made directory is at 0x10 in it.
+TEST(PeResources, DirectoryEntryLimits) {
+  const size_t rsrc = kHeaderSize + 0x200;
+  auto name = [&](std::vector<uint8_t>& b, size_t at, uint32_t length) {
+    Put32(b, rsrc + 0x10, 0x80000000u | static_cast<uint32_t>(at));
+    if (at + 2 <= 0x200) Put16(b, rsrc + at, length);
+    for (size_t i = 0; i < length && at + 4 + i * 2 <= 0x200; ++i) Put16(b, rsrc + at + 2 + i * 2, 'A' + i);
+  };
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<uint8_t>&)> edit;
+    std::wstring error;
+    ResourceId type;  // read when there is no error
+  };
+  const Case cases[] = {
+      {"id_0xFFFF", [&](auto& b) { Put32(b, rsrc + 0x10, 0xFFFF); }, L"", ResourceId::Of(0xFFFF)},
+      {"id_0x10000", [&](auto& b) { Put32(b, rsrc + 0x10, 0x10000); }, L"malformed resource identifier", {}},
+      {"name_ends_at_section_end", [&](auto& b) { name(b, 0x200 - 10, 4); }, L"", ResourceId::Named(L"ABCD")},
+      {"name_one_past_section_end", [&](auto& b) { name(b, 0x200 - 10, 5); }, L"resource name beyond the section", {}},
+      {"empty_name_at_section_end", [&](auto& b) { name(b, 0x200 - 2, 0); }, L"", ResourceId::Named(L"")},
+      {"length_past_section_end", [&](auto& b) { name(b, 0x200 - 1, 0); }, L"resource name beyond the section", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage({}, Bytes(37, 1));
+    c.edit(image);
+    std::vector<Resource> r;
+    std::wstring error;
+    EXPECT_EQ(ReadResources(image, r, error), c.error.empty()) << c.name;
+    EXPECT_EQ(error, c.error) << c.name;
+    if (c.error.empty() && r.size() == 1) {
+      EXPECT_EQ(r[0].type, c.type) << c.name;
+    }
+  }
+}
+
+// The written directory is compact: the directories, the names, the data
+// entries (from a multiple of 4), then each resource's data from a multiple
+// of 8; the section's size is the directory's, rounded up to 8.
+TEST(PeResources, WrittenDirectoryLayout) {
+  struct Case {
+    const char* name;
+    std::vector<Resource> resources;
+    uint32_t size;                          // the resource directory entry's size
+    std::vector<std::pair<uint32_t, uint32_t>> entries;  // (offset, data offset) in the section
+  };
+  const Case cases[] = {
+      {"one", {{ResourceId::Of(16), ResourceId::Of(1), 1033, 0, Bytes(3, 1)}}, 96, {{72, 88}}},
+      // Languages in increasing order; the second data item starts at 120, not at 117.
+      {"two_languages",
+       {{ResourceId::Of(16), ResourceId::Of(1), 1033, 0, Bytes(3, 1)},
+        {ResourceId::Of(16), ResourceId::Of(1), 1031, 0, Bytes(5, 2)}},
+       128, {{80, 112}, {96, 120}}},
+      // The name "AB" (6 bytes at 72) moves the entries to 80, the data to 96.
+      {"named_type", {{ResourceId::Named(L"AB"), ResourceId::Of(1), 0, 0, Bytes(1, 3)}}, 104, {{80, 96}}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> image = MakeImage({}, Bytes(37, 1));
+    std::vector<uint8_t> out;
+    std::wstring error;
+    ASSERT_TRUE(WriteResources(image, c.resources, out, error)) << c.name;
+    const size_t dirs = 0x84 + 20 + 96;
+    const uint32_t rva = Get32(out, dirs + 2 * 8);
+    EXPECT_EQ(Get32(out, dirs + 2 * 8 + 4), c.size) << c.name;
+    const size_t header = 0x84 + 20 + 0xE0 + 40;  // the .rsrc section, rewritten in place
+    ASSERT_EQ(Get32(out, header + 12), rva) << c.name;
+    const size_t raw = Get32(out, header + 20);
+    EXPECT_EQ(Get32(out, header + 8), c.size) << c.name;
+    for (const auto& [entry, data] : c.entries) EXPECT_EQ(Get32(out, raw + entry), rva + data) << c.name;
+  }
+}
+
+// Where the new directory goes, and the header fields that follow it: in
+// place while it fits below the next section (the later sections' data, and
+// file offsets after the old section, move by whole file-alignment units),
+// else in a new section.
+TEST(PeResources, InPlaceOrANewSection) {
+  const size_t coff = 0x84, opt = coff + 20, rsrcHeader = opt + 0xE0 + 40;
+  const uint32_t oldEnd = kHeaderSize + 0x200 + 0x200;  // end of the old .rsrc data
+  struct Case {
+    size_t data;        // bytes of the one resource: the directory takes 88 + data, rounded up to 8
+    uint32_t symbols;   // the COFF symbol table pointer before
+    uint16_t sections;  // after
+    uint32_t raw;       // the new directory's raw size
+    uint32_t symbolsAfter;
+  };
+  const Case cases[] = {
+      {424, oldEnd, 3, 0x200, oldEnd},              // 512 bytes: one file-alignment unit
+      {425, oldEnd, 3, 0x400, oldEnd + 0x200},      // 520 bytes: two units, later data moves
+      {425, oldEnd - 1, 3, 0x400, oldEnd - 1},      // a pointer before the old end stays
+      {4008, 0, 3, 0x1000, 0},                      // exactly up to the next section
+      {4009, oldEnd, 4, 0x1200, oldEnd},            // beyond it: a new section at the end
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = MakeImage({false, true, true}, Bytes(37, 1));
+    Put32(image, coff + 8, c.symbols);
+    Put32(image, opt + 8, 0x10000);  // SizeOfInitializedData
+    const std::vector<Resource> wanted = {{ResourceId::Of(16), ResourceId::Of(1), 1033, 0, Bytes(c.data, 1)}};
+    std::vector<uint8_t> out;
+    std::wstring error;
+    ASSERT_TRUE(WriteResources(image, wanted, out, error)) << c.data;
+    ASSERT_EQ(Get32(out, coff + 2) & 0xFFFF, c.sections) << c.data;
+    const size_t header = c.sections == 3 ? rsrcHeader : rsrcHeader + 2 * 40;
+    EXPECT_EQ(Get32(out, header + 16), c.raw) << c.data;
+    EXPECT_EQ(Get32(out, opt + 8), 0x10000 + c.raw - (c.sections == 3 ? 0x200 : 0)) << c.data;
+    EXPECT_EQ(Get32(out, coff + 8), c.symbolsAfter) << c.data;
+    if (c.sections == 4) {
+      EXPECT_EQ(std::memcmp(out.data() + header, ".rsrc\0\0\0", 8), 0);
+      EXPECT_EQ(Get32(out, header + 12), 0x4000u);  // after .reloc, aligned
+      EXPECT_EQ(Get32(out, header + 36), 0x40000040u);  // initialized data, readable
+    }
+    std::vector<Resource> back;
+    ASSERT_TRUE(ReadResources(out, back, error)) << c.data;
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].data, wanted[0].data) << c.data;
+  }
+}
+
+// The 16-bit one's-complement sum with end-around carries, plus the length;
+// the checksum field counts as zero.
+TEST(PeChecksum, KnownAnswers) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    size_t checksumAt;
+    uint32_t sum;
+  };
+  const Case cases[] = {
+      {{}, 0, 0},
+      {{0x01, 0x02, 0x03}, 64, 0x0201 + 0x0003 + 3},  // an odd last byte is a word of its own
+      {{0xFF, 0xFF, 0xFF, 0xFF}, 64, 0xFFFF + 4},
+      {{0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00}, 64, 0x0001 + 6},  // two carries: 0x1FFFF is 1
+      {{0x11, 0x22, 0x33, 0x44, 0x55, 0x66}, 1, 0x0011 + 0x6600 + 6},
+  };
+  for (const Case& c : cases) EXPECT_EQ(PeChecksum(c.bytes, c.checksumAt), c.sum) << c.bytes.size();
+}
+
 TEST(VersionInfo, NewStringsReadBackAsTheProgramReadsThem) {
   VersionNode root = NewVersionInfo(1, 2, 3, 4);
   EXPECT_EQ(GetVersionString(root, L"ProductName"), L"");
@@ -356,12 +550,27 @@ TEST(VersionInfo, TheTableOfTheFirstTranslationGetsTheText) {
 }
 
 TEST(VersionInfo, AShortTranslationIsMendedSoThatTheNameIsRead) {
+  for (bool text : {false, true}) {
+    VersionNode root = NewVersionInfo(1, 0, 0, 0);
+    root.children.push_back(VersionNode{L"VarFileInfo", true, {}, {VersionNode{L"Translation", text, {0x09}, {}}}});
+    SetVersionString(root, L"ProductName", L"Name");
+    VersionNode back;
+    ASSERT_TRUE(ParseVersionInfo(WriteVersionInfo(root), back));
+    EXPECT_EQ(GetVersionString(back, L"ProductName"), L"Name");
+    // US English, Unicode (0x04B0), as a binary value.
+    const VersionNode& translation = back.children.back().children.back();
+    EXPECT_EQ(translation.key, L"Translation");
+    EXPECT_EQ(translation.value, (std::vector<uint8_t>{0x09, 0x04, 0xB0, 0x04})) << text;
+    EXPECT_FALSE(translation.text) << text;
+  }
+}
+
+TEST(VersionInfo, NamesAreWholeKeysInAnyCase) {
   VersionNode root = NewVersionInfo(1, 0, 0, 0);
-  root.children.push_back(VersionNode{L"VarFileInfo", true, {}, {VersionNode{L"Translation", false, {0x09}, {}}}});
   SetVersionString(root, L"ProductName", L"Name");
-  VersionNode back;
-  ASSERT_TRUE(ParseVersionInfo(WriteVersionInfo(root), back));
-  EXPECT_EQ(GetVersionString(back, L"ProductName"), L"Name");
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"ProductName", L"Name"}, {L"PRODUCTNAME", L"Name"}, {L"Product", L""}, {L"ProductNameX", L""}};
+  for (const auto& [key, value] : cases) EXPECT_EQ(GetVersionString(root, key), value);
 }
 
 TEST(VersionInfo, MalformedResourcesAreRefused) {
@@ -379,15 +588,17 @@ TEST(VersionInfo, MalformedResourcesAreRefused) {
   EXPECT_FALSE(ParseVersionInfo(std::vector<uint8_t>{6, 0, 0, 0, 0, 0}, node));  // no key end
 }
 
-std::vector<uint8_t> IconFile(int images) {
+// An icon file of `images` images of `bytes`, `bytes` + 1, ... bytes.
+std::vector<uint8_t> IconFile(int images, size_t bytes = 40) {
   std::vector<uint8_t> f(6 + 16 * images, 0);
   Put16(f, 2, 1);
   Put16(f, 4, static_cast<uint32_t>(images));
   for (int i = 0; i < images; ++i) {
-    const std::vector<uint8_t> data = Bytes(40 + i, static_cast<uint8_t>(i));
+    const std::vector<uint8_t> data = Bytes(bytes + i, static_cast<uint8_t>(i));
     const size_t at = 6 + 16 * i;
     f[at] = static_cast<uint8_t>(16 * (i + 1));
     f[at + 1] = static_cast<uint8_t>(16 * (i + 1));
+    f[at + 2] = static_cast<uint8_t>(i);  // colours
     Put16(f, at + 4, 1);
     Put16(f, at + 6, 32);
     Put32(f, at + 8, static_cast<uint32_t>(data.size()));
@@ -445,6 +656,45 @@ TEST(Stamp, ReplacesTheFirstIconGroupAndItsImagesOnly) {
   EXPECT_FALSE(PlanStamp(existing, request, changes, error));
 }
 
+TEST(Stamp, IconFileLimits) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    std::wstring error;  // empty: read
+  };
+  auto cut = [](std::vector<uint8_t> f, size_t size) {
+    f.resize(size);
+    return f;
+  };
+  const std::wstring noIcon = L"not an icon file (.ico)";
+  const std::wstring noImages = L"the icon file has no images or a truncated directory";
+  const std::wstring beyond = L"an image of the icon file lies beyond its end";
+  const Case cases[] = {
+      {"5_bytes", {0, 0, 1, 0, 0}, noIcon},
+      {"header_alone", {0, 0, 1, 0, 0, 0}, noImages},
+      {"directory_cut", cut(IconFile(1), 6 + 15), noImages},
+      {"directory_whole", cut(IconFile(1), 6 + 16), beyond},
+      {"last_byte_missing", cut(IconFile(1), 6 + 16 + 39), beyond},
+      {"whole", IconFile(1), L""},
+      {"image_over_255_bytes", IconFile(2, 300), L""},
+  };
+  for (const Case& c : cases) {
+    std::vector<IconImage> images;
+    std::wstring error;
+    EXPECT_EQ(ParseIconFile(c.file, images, error), c.error.empty()) << c.name;
+    EXPECT_EQ(error, c.error) << c.name;
+  }
+  std::vector<IconImage> images;
+  std::wstring error;
+  ASSERT_TRUE(ParseIconFile(IconFile(2, 300), images, error));
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[1].data, Bytes(301, 1));
+  EXPECT_EQ(images[1].width, 32);
+  EXPECT_EQ(images[1].colorCount, 1);
+  EXPECT_EQ(images[1].planes, 1);
+  EXPECT_EQ(images[1].bitCount, 32);
+}
+
 TEST(Stamp, AnImageWithoutResourcesGetsAVersionAndAnIcon) {
   const std::vector<uint8_t> image = MakeImage({false, false, true}, {});
   StampRequest request;
@@ -461,6 +711,12 @@ TEST(Stamp, AnImageWithoutResourcesGetsAVersionAndAnIcon) {
   ASSERT_TRUE(ParseVersionInfo(back[2].data, version));
   EXPECT_EQ(GetVersionString(version, L"ProductName"), L"Acme Setup Kit");
   EXPECT_EQ(GetVersionString(version, L"FileDescription"), L"Installs Acme");
+  for (const Resource& r : back) EXPECT_EQ(r.language, 0x0409);  // new resources are US English
+  EXPECT_EQ(back[0].data, Bytes(40, 0));  // the icon file's image
+  EXPECT_EQ(back[1].name, ResourceId::Of(1));
+  request.productName.clear();
+  EXPECT_FALSE(StampImage(image, request, out, error));
+  EXPECT_EQ(error, L"the product name is empty");
 }
 
 }  // namespace

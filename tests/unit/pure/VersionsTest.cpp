@@ -119,6 +119,7 @@ TEST(CompareWithReference, Table) {
       {L"12a", L"G10", false},            // not decimal digits only
       {L"10", L"G10", false},
       {L"9", L"L10", true},
+      {L"10", L"L10", false},             // equal is neither greater nor less
       {L"-1", L"L0", false},              // a sign is not a digit
       {L"", L"L1", true},                 // an empty text counts as 0
       {L"5", L"G", true},
