@@ -222,7 +222,9 @@ def test_ignore_detection_and_selection_follows_parents(prefix, make_setup, disp
     # selected, and each prerequisite is reported once.
     assert sorted(selected) == sorted(["ChildOfInstalled", "Parent", "Child", "Ignored", "Orphan"])
     assert "Parent prerequisite not found:Nobody" in lines
-    assert lines[-2] == SUMMARY
+    # The run's summary, a line for each of the six, then the closing line.
+    assert lines[-9:-7] == [SUMMARY, "Summary: exit code 0 (search-only)"], lines
+    assert lines[-2] == "  App6 Orphan: missing; the run only searched"
 
 
 PRODUCT = "{5E1A7C2B-3D4F-4A6B-8C9D-0E1F2A3B4C5D}"

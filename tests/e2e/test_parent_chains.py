@@ -93,4 +93,6 @@ def test_a_chain_of_20000_parents(prefix32, make_setup, display, options, exit_c
         assert lines.count("Searching for:Link20000") == 2
     else:
         assert len(selected) == LINKS
-        assert lines[-2] == "After running prerequisites we have:  Reboot was required=false"
+        # The run's summary, a line for each link, then the closing line.
+        assert lines[-LINKS - 3] == "After running prerequisites we have:  Reboot was required=false"
+        assert lines[-2] == f"  App{LINKS} Link{LINKS}: missing; the run only searched"
