@@ -18,7 +18,7 @@ bool StartsEntry(std::wstring_view text) {
   auto starts = [text](std::wstring_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i)
-      if (std::towlower(text[i]) != prefix[i]) return false;
+      if (static_cast<wchar_t>(std::towlower(text[i])) != prefix[i]) return false;
     return true;
   };
   return starts(L"cn=") || starts(L"sha256:");

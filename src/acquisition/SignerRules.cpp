@@ -112,8 +112,11 @@ std::wstring SignatureLogLine(SignatureVerdict verdict, const SignatureFacts& fa
                               std::wstring_view errorText) {
   std::wstring line = L"Signature check:";
   if (facts.signerKnown) {
+    // The thumbprint is the system's hexadecimal digest; it goes through the
+    // same filter as the name all the same.
     line += L"\"" + PrintableForLog(facts.commonName, 200) + L"\" sha256:" +
-            (facts.thumbprint.empty() ? std::wstring(L"unknown") : facts.thumbprint);
+            (facts.thumbprint.empty() ? std::wstring(L"unknown")
+                                      : PrintableForLog(facts.thumbprint, 200));
   } else {
     line += L"no signer";
   }
