@@ -15,6 +15,7 @@
 #include "execution/ErrorText.h"
 #include "logging/Logger.h"
 #include "platform/core/Handles.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/PathForms.h"
 #include "platform/core/TempFolder.h"
 #include "platform/core/TextFormat.h"
@@ -44,30 +45,9 @@ std::wstring HostOf(const std::wstring& url) {
   return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
 }
 
-// Paths of the download pass reach the file system in their long-path form,
-// as the transfer engine's do, so that both name the same file at any length.
-bool IsFolder(const std::wstring& path) {
-  DWORD attrs = ::GetFileAttributesW(ToLongPathForm(path).c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-void DeleteDownloadedFile(const std::wstring& path) { ::DeleteFileW(ToLongPathForm(path).c_str()); }
-
-// Creates the missing parent folders of a file path, outermost first.
-void CreateParentFolders(const std::wstring& filePath, std::vector<std::wstring>& created) {
-  std::wstring folder = FolderOf(filePath);
-  std::vector<std::wstring> missing;
-  while (!folder.empty() && !IsFolder(folder)) {
-    missing.push_back(folder);
-    std::wstring parent = FolderOf(folder);
-    if (parent == folder) break;
-    folder = parent;
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!::CreateDirectoryW(ToLongPathForm(*it).c_str(), nullptr)) return;  // the transfer then fails
-    created.push_back(*it);
-  }
-}
+// Never through a link: whoever can write the download folder could
+// otherwise have the clean-up delete a file elsewhere.
+void DeleteDownloadedFile(const std::wstring& path) { DeleteFileLinkFree(path); }
 
 std::wstring TextOrDefault(UINT id) { return LoadResourceString(id); }
 
@@ -83,7 +63,7 @@ PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles&
 PrerequisiteRunner::~PrerequisiteRunner() {
   for (const std::wstring& path : context.deletionList) DeleteDownloadedFile(path);
   for (auto it = context.foldersCreated.rbegin(); it != context.foldersCreated.rend(); ++it)
-    ::RemoveDirectoryW(ToLongPathForm(*it).c_str());
+    RemoveFolderLinkFree(*it);
 }
 
 PrerequisiteAction PrerequisiteRunner::Action(size_t index) const {
@@ -163,7 +143,7 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
     return 5;
   }
   Transfer transfer(context.observer, context.credentials);
-  CreateParentFolders(item.localPath, context.foldersCreated);
+  CreateParentFolders(item.localPath, &context.foldersCreated);  // a failure fails the transfer
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
   // With a digest to check, it is computed from the bytes as they are

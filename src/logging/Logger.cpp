@@ -6,8 +6,8 @@
 
 #include "chainer/ModulePaths.h"
 #include "evaluation/OsInfo.h"
-#include "logging/LogFileOpen.h"
 #include "logging/LogFormat.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/Security.h"
 #include "platform/core/WinText.h"
 
@@ -41,11 +41,6 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   std::wstring path(raw);
   ::CoTaskMemFree(raw);
   return path;
-}
-
-bool IsFolder(const std::wstring& path) {
-  DWORD attrs = ::GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // Write errors are ignored.
@@ -179,26 +174,31 @@ bool Logger::OpenLocked() {
       path_ = NextFallbackLocked(nextFallback++);
       if (path_.empty()) return false;
     }
-    // Never through a link: see OpenLogFileSafely.
-    LogFileOpening opened = OpenLogFileSafely(path_);
-    FileHandle file = std::move(opened.file);
-    const DWORD error = opened.disposition;
-    if (!file) {
+    // Never through a link: log folders can be made by any user (the
+    // fallback under ProgramData grants everyone full access, the system
+    // account's temporary folder lets users make folders), and a chainer
+    // running as LocalSystem must not append to whatever file a junction, a
+    // symbolic link or a hard link there leads to.
+    LinkFreeFile opened;
+    const DWORD rc = OpenFileLinkFree(path_, GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      LinkFreeDisposition::OpenAlways, opened);
+    if (rc != 0) {
       if (!opened.refusal.empty())
         env_.debugOutput(L"LOGGER->refused LOG at:" + path_ + L" (" + opened.refusal + L")");
       env_.debugOutput(L"LOGGER->failed to create LOG at:" + path_);
       path_.clear();
       continue;
     }
-    if (error == ERROR_ALREADY_EXISTS) {
+    // Written through its handle from now on: the folders need not stay held.
+    FileHandle file = std::move(opened.file);
+    if (!opened.created) {
       env_.debugOutput(L"LOGGER->Reusing LOG file at:" + path_ + L"\r\n");
       LARGE_INTEGER zero{};
       ::SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
-    } else if (error == ERROR_SUCCESS) {
+    } else {
       env_.debugOutput(L"LOGGER->Creating LOG file at:" + path_ + L"\r\n");
       Write(file.get(), L"\uFEFF");
-    } else {
-      return false;
     }
     file_ = std::move(file);
     Write(file_.get(), FormatLogHeader(GetOsInfo(), ProcessorName()));
