@@ -22,6 +22,8 @@ constexpr DWORD kWriteSize = 1 << 20;
 constexpr DWORD kChunkCapacity = kWriteSize + kBlockSize;
 // Internal: the body brought more than the server announced.
 constexpr uint32_t kDeletedPart = 0xFFFFFFFF;
+// Internal: a body without a length brought more than the expected size.
+constexpr uint32_t kBeyondExpectedSize = 0xFFFFFFFE;
 constexpr DWORD kPollMilliseconds = 10;
 // How long a closed handle may take to report its end. WinINet reports it
 // once every operation on the handle has finished, which for an operation
@@ -638,8 +640,10 @@ uint32_t Transfer::HttpOpen(const Location& start, uint64_t& resumePoint, uint64
     if (rc != 0 || answer == HttpAnswer::Final) return rc;
     if (answer == HttpAnswer::Restart) {
       // The answer continues neither the part file nor the resource's
-      // start: ask once more for the whole resource.
+      // start: the part is dropped (a later run would only ask for the same
+      // range again) and the whole resource is asked for once more.
       if (resumePoint == 0) return kInetInvalidServerResponse;
+      DropPart();
       resumePoint = 0;
       continue;
     }
@@ -819,15 +823,30 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
     if (rc != 0 || FtpReplyNumber(reply) != 350) resumePoint = 0;
   }
 
+  {
+    // The reply to the retrieval is what the failure below is judged by.
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->lastResponse.clear();
+  }
   Arm(AsyncKind::OpenFtpFile);
   ::SetLastError(ERROR_SUCCESS);
   HINTERNET file = Inet().FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
                                   FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenFtpFile, file, current_)) {
-    if (rc != kTransferCancelled) {
-      const std::wstring text = ResponseTextOfThisThread();
+    if (rc == kTransferCancelled) return rc;
+    // A retrieval that failed at once answered on this thread; one that
+    // completed later brought its reply with the completion.
+    const std::wstring text = ResponseTextOfThisThread();
+    {
       CriticalSectionLock hold(CallbackRegistry::Instance().lock);
-      if (!text.empty()) async_->lastResponse = text;
+      if (async_->lastResponse.empty() && !text.empty()) async_->lastResponse = text;
+    }
+    // A restart point the server took but cannot serve (beyond the file's
+    // end): the part is dropped and the file fetched once from the start.
+    if (resumePoint != 0 && mayRestart && FtpRetrieveRefused(LastResponseText())) {
+      DropPart();
+      resumePoint = 0;
+      return FtpOpen(where, resumePoint, total, false);
     }
     return rc;
   }
@@ -1086,21 +1105,16 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   // A part file that holds the whole resource has nothing more to read.
   if (total == 0 || resumePoint != total) {
     if (const uint32_t rc = ReadBodyInto(part.get(), writer, total, written)) {
-      if (rc == kDeletedPart) {
+      if (rc == kDeletedPart || rc == kBeyondExpectedSize) {
         partFile.Release();
         DeleteFileLinkFree(partPath_);
-        return Report(kInetInvalidServerResponse);
+        return Report(rc == kDeletedPart ? kInetInvalidServerResponse : kTransferSizeMismatch);
       }
       return rc;
     }
   }
   if (const uint32_t rc = writer.Flush()) return Report(rc);
 
-  if (expectedSize_ != 0 && total == 0 && written > expectedSize_) {
-    partFile.Release();
-    DeleteFileLinkFree(partPath_);
-    return Report(kTransferSizeMismatch);
-  }
   keepPart.Dismiss();
   partFile.Release();
   digest.Finish();
@@ -1138,7 +1152,9 @@ uint32_t Transfer::ReadBlock(uint8_t* into, DWORD& got, bool& countLost) {
 
 // Reads the body (and the bodies of reconnections) into the part file until
 // the data ends. 0 at the end of the data, kDeletedPart when the part file no
-// longer matches the resource, otherwise the result to give (reported).
+// longer matches the resource, kBeyondExpectedSize when a body without a
+// length goes beyond the expected size, otherwise the result to give
+// (reported).
 uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total, uint64_t& written) {
   uint64_t sizeAtLastReconnect = UINT64_MAX;
   uint32_t idleReconnects = 0;
@@ -1167,6 +1183,9 @@ uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total
       // More than the server announced: the part file no longer matches the
       // resource and cannot be continued.
       if (total != 0 && written + got > total) return kDeletedPart;
+      // Without a length from the server the expected size is the limit: a
+      // body that goes on beyond it (an endless one) is not read to its end.
+      if (total == 0 && expectedSize_ != 0 && written + got > expectedSize_) return kBeyondExpectedSize;
       if (const uint32_t error = writer.Commit(got)) return Report(error);
       written += got;
       if (observer_ != nullptr) observer_->Progress(got);
@@ -1213,6 +1232,12 @@ uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total
     if (total == 0) total = newTotal;
     flowing = false;
   }
+}
+
+void Transfer::DropPart() {
+  // While a dropped body is reconnected the part file is open, and it is
+  // started again from 0 by the read that follows.
+  if (!reconnecting_) DeleteFileLinkFree(partPath_);
 }
 
 uint32_t Transfer::PutPartInPlace() {

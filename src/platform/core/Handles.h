@@ -89,8 +89,12 @@ using RegKey = UniqueHandle<RegKeyTraits>;
 using Library = UniqueHandle<LibraryTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
-// Loads the copy of a system library that lies in the system folder (never
-// one found along the search path); empty when it cannot be loaded.
+// Loads a system library by name from the system folder, and the libraries
+// it needs from there too (LOAD_LIBRARY_SEARCH_SYSTEM32; never from the
+// program's folder, the current folder or PATH). By name, so that the
+// version the manifest asks for is the one loaded (comctl32). Where the
+// system lacks the flag (Windows 7 without its search-path update), the
+// copy in the system folder by its full path. Empty when it cannot be loaded.
 Library LoadSystemLibrary(const wchar_t* fileName);
 
 // From now on the libraries this process loads by name (the ones loaded on
