@@ -49,6 +49,14 @@ std::wstring HostOf(const std::wstring& url) {
 // otherwise have the clean-up delete a file elsewhere.
 void DeleteDownloadedFile(const std::wstring& path) { DeleteFileLinkFree(path); }
 
+// A network path: "\\server\share\..." or a drive letter of a network drive.
+bool IsNetworkPath(const std::wstring& path) {
+  if (!ShareOfUncPath(FromLongPathForm(path)).empty()) return true;
+  const std::wstring local = FromLongPathForm(path);
+  if (local.size() < 3 || local[1] != L':' || local[2] != L'\\') return false;
+  return ::GetDriveTypeW(local.substr(0, 3).c_str()) == DRIVE_REMOTE;
+}
+
 std::wstring TextOrDefault(UINT id) { return LoadResourceString(id); }
 
 }  // namespace
@@ -58,9 +66,18 @@ PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles&
     : list(prereqs), packagedFiles(files), statusWindow(status), store(resultStore) {
   context.downloadFolder = list.DownloadFolder();
   launcher.rebootInProgress = &rebootInProgress;
+  launcher.mayLaunch = [this](const LaunchItem& item) { return MayLaunch(item); };
+  // Once the package has started, its file is let go: the package may
+  // move or delete itself.
+  launcher.launched = [this](const LaunchItem& item) {
+    const auto checked = checkedFiles.find(item.prereqIndex);
+    if (checked != checkedFiles.end()) checked->second.hold.Release();
+  };
 }
 
 PrerequisiteRunner::~PrerequisiteRunner() {
+  // Files still held (their packages never started) are let go first.
+  for (auto& [index, checked] : checkedFiles) checked.hold.Release();
   for (const std::wstring& path : context.deletionList) DeleteDownloadedFile(path);
   for (auto it = context.foldersCreated.rbegin(); it != context.foldersCreated.rend(); ++it)
     RemoveFolderLinkFree(*it);
@@ -68,11 +85,15 @@ PrerequisiteRunner::~PrerequisiteRunner() {
 
 PrerequisiteAction PrerequisiteRunner::Action(size_t index) const {
   const PrerequisiteAction action = ActionByRule(index);
-  // A present file that failed its check is fetched again.
+  // A present file that failed its check is fetched again; one on a share is
+  // fetched (copied) until its copy passed.
   if (action == PrerequisiteAction::RunPresentFile) {
     const auto checked = checkedFiles.find(index);
-    if (checked != checkedFiles.end() && !checked->second.accepted)
+    if (checked != checkedFiles.end()) {
+      if (!checked->second.accepted) return PrerequisiteAction::Download;
+    } else if (PresentFileOnShare(index)) {
       return PrerequisiteAction::Download;
+    }
   }
   return action;
 }
@@ -111,17 +132,44 @@ AcceptanceResult PrerequisiteRunner::JudgePresentFile(size_t index, std::wstring
   return VerifyFile(path, ExpectedFileOf(p));
 }
 
-bool PrerequisiteRunner::CheckPresentFile(size_t index) {
+bool PrerequisiteRunner::PresentFileOnShare(size_t index) const {
+  std::wstring path;
+  return FileUrlLocalPath(list.At(index).Location, path) && IsNetworkPath(path);
+}
+
+AcceptanceResult PrerequisiteRunner::AcceptFile(size_t index, const std::wstring& path,
+                                                CheckedFile& checked, const CancelCheck& cancelled) {
+  const ExpectedFile expected = ExpectedFileOf(list.At(index));
+  checked.path = path;
+  checked.accepted = false;
+  checked.hold.Release();
+  LinkFreeFile hold;
+  AcceptanceResult result;
+  if (OpenFileLinkFree(path, GENERIC_READ, FILE_SHARE_READ, LinkFreeDisposition::OpenExisting, hold) == 0) {
+    result = VerifyOpenFile(hold.file.get(), expected, cancelled);
+  } else {
+    // Somebody writes it, or a link leads to it: judged by its path now and
+    // again right before it runs.
+    hold.Release();
+    result = VerifyFile(path, expected, nullptr, cancelled);
+  }
+  checked.accepted = result.verdict == Acceptance::Accepted && !result.cancelled;
+  if (checked.accepted) checked.hold = std::move(hold);
+  return result;
+}
+
+bool PrerequisiteRunner::CheckPresentFile(size_t index, const CancelCheck& cancelled) {
   Prerequisite& p = list.At(index);
   std::wstring path;
-  const AcceptanceResult result = JudgePresentFile(index, path);
-  std::wstring urlPath;
-  const bool fileUrl = FileUrlLocalPath(p.Location, urlPath);
+  const bool fileUrl = FileUrlLocalPath(p.Location, path);
+  if (!fileUrl) path = DownloadTargetPath(index);
   WriteLine(L"Checking present file:" + path);
-  CheckedFile& checked = checkedFiles[index];
-  checked.path = path;
-  checked.accepted = result.verdict == Acceptance::Accepted;
-  if (checked.accepted) {
+  CheckedFile checked;
+  const AcceptanceResult result = AcceptFile(index, path, checked, cancelled);
+  if (result.cancelled) return false;
+  const bool accepted = checked.accepted;
+  checkedFiles[index] = std::move(checked);
+  if (accepted) {
     WriteLine(L"Present file was accepted.");
     return true;
   }
@@ -131,6 +179,22 @@ bool PrerequisiteRunner::CheckPresentFile(size_t index) {
   // delete (it is copied into the download folder and checked there).
   if (!fileUrl) DeleteDownloadedFile(path);
   p.present = false;
+  return false;
+}
+
+bool PrerequisiteRunner::MayLaunch(const LaunchItem& item) {
+  const auto checked = checkedFiles.find(item.prereqIndex);
+  if (checked == checkedFiles.end() || checked->second.path != item.path) return true;  // not ours to check
+  if (checked->second.hold) return true;  // nobody could change it since its check
+  WriteLine(L"Checking file again before its launch:" + item.path);
+  CheckedFile again;
+  const AcceptanceResult result = AcceptFile(item.prereqIndex, item.path, again);
+  if (again.accepted) {
+    checked->second.hold = std::move(again.hold);
+    return true;
+  }
+  WriteLine(L"File was rejected before its launch." +
+            RejectionText(result.verdict, ErrorText(result.error)));
   return false;
 }
 
@@ -146,17 +210,16 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   CreateParentFolders(item.localPath, &context.foldersCreated);  // a failure fails the transfer
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(item.url) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
-  // With a digest to check, it is computed from the bytes as they are
-  // written, and a redirect from https to http may be followed: the digest
-  // decides about the file.
+  // With a digest to check, a redirect from https to http may be followed:
+  // the digest decides about the file. The digest is taken by reading the
+  // file while it is held (AcceptFile), not while it is written: only then
+  // is it the digest of the bytes that run.
   const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
-  transfer.ComputeDigestsWhileWriting(NeedsMd5(expected), NeedsSha256(expected));
   transfer.AllowHttpsToHttpRedirects(NeedsMd5(expected) || NeedsSha256(expected));
   transfer.SetLogLine(&WriteLine);
   context.lastTransferResult = transfer.Download(item.url, item.localPath);
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;
-  item.digests = transfer.WrittenDigest();
   return 0;
 }
 
@@ -165,11 +228,17 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
   context.observer = nullptr;
   context.deletionList.clear();
   context.observer = observer;
+  const CancelCheck cancelled = [observer] { return observer != nullptr && observer->IsCancelled(); };
   // Files already in place run only after the check a download gets;
   // those that fail it are downloaded again below.
   for (size_t i = 0; i < list.Count(); ++i) {
+    if (cancelled()) break;
     if (Action(i) == PrerequisiteAction::RunPresentFile && checkedFiles.count(i) == 0)
-      CheckPresentFile(i);
+      CheckPresentFile(i, cancelled);
+  }
+  if (cancelled()) {
+    WriteLine(L"Download was canceled.");
+    return 0;
   }
   for (size_t i = 0; i < list.Count(); ++i) {
     if (Action(i) != PrerequisiteAction::Download) continue;
@@ -206,10 +275,13 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     }
     WriteLine(L"Download completed succesfully.");
     if (!KeepsDownloads(list.general)) context.deletionList.push_back(item.localPath);
-    // The digests the transfer engine computed over the bytes it wrote stand
-    // in for reading the file again; what they lack is read from the file.
-    const AcceptanceResult accepted = VerifyFile(item.localPath, ExpectedFileOf(p), item.digests);
-    if (accepted.verdict != Acceptance::Accepted) {
+    CheckedFile checked;
+    const AcceptanceResult accepted = AcceptFile(item.index, item.localPath, checked, cancelled);
+    if (accepted.cancelled) {
+      WriteLine(L"Download was canceled.");
+      return 0;
+    }
+    if (!checked.accepted) {
       DeleteDownloadedFile(item.localPath);
       WriteLine(L"Downloaded file was rejected." +
                 RejectionText(accepted.verdict, ErrorText(accepted.error)));
@@ -217,7 +289,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       return kInstallFailed;
     }
     WriteLine(L"Downloaded file was accepted.");
-    checkedFiles[item.index] = CheckedFile{true, item.localPath};
+    checkedFiles[item.index] = std::move(checked);
     p.present = true;
   }
   return 0;

@@ -179,7 +179,8 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
     if (runner.Action(i) != PrerequisiteAction::RunPresentFile) continue;
     std::wstring path;
     const bool accepted = runner.JudgePresentFile(i, path).verdict == Acceptance::Accepted;
-    runner.checkedFiles[i] = {accepted, path};
+    runner.checkedFiles[i].accepted = accepted;
+    runner.checkedFiles[i].path = path;
   }
   PrereqList afterDownloads = list;
   PrerequisiteRunner installer(afterDownloads, packagedFiles, statusWindow, store);
@@ -187,9 +188,11 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
     if (runner.Action(i) == PrerequisiteAction::Download) {
       // As if accepted: the file the download leaves.
       afterDownloads.At(i).present = true;
-      installer.checkedFiles[i] = {true, runner.DownloadTargetPath(i)};
+      installer.checkedFiles[i].accepted = true;
+      installer.checkedFiles[i].path = runner.DownloadTargetPath(i);
     } else if (auto checked = runner.checkedFiles.find(i); checked != runner.checkedFiles.end()) {
-      installer.checkedFiles[i] = checked->second;
+      installer.checkedFiles[i].accepted = checked->second.accepted;
+      installer.checkedFiles[i].path = checked->second.path;
     }
   }
   installer.BuildLaunchList();
