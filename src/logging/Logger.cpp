@@ -4,9 +4,12 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <atomic>
+
 #include "chainer/ModulePaths.h"
 #include "evaluation/OsInfo.h"
 #include "logging/LogFormat.h"
+#include "platform/core/FailurePoints.h"
 #include "platform/core/LinkFreePaths.h"
 #include "platform/core/Security.h"
 #include "platform/core/WinText.h"
@@ -77,13 +80,14 @@ Logger::Logger(Environment env) : env_(std::move(env)) {}
 Logger::~Logger() { Finish(false); }
 
 void Logger::SetLogFile(const std::wstring& path) {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   env_.debugOutput(L"Logger::SetLogFile( " + path + L" ) while OLD path is:" + path_);
   if (!file_) path_ = path;
 }
 
 void Logger::WriteLine(std::wstring_view text) {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
+  ReachFailurePoint(FailurePoint::LogLine);
   WriteLocked(text);
 }
 
@@ -105,7 +109,7 @@ void Logger::WriteLocked(std::wstring_view text) {
 }
 
 void Logger::Flush() {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   FlushLocked();
 }
 
@@ -119,7 +123,7 @@ void Logger::FlushLocked() {
 }
 
 void Logger::Finish(bool writeClosingLine) {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   if (finished_) return;
   if (writeClosingLine) WriteLocked(kLogClosingLine);
   file_.reset();
@@ -127,12 +131,12 @@ void Logger::Finish(bool writeClosingLine) {
 }
 
 std::wstring Logger::CurrentPath() {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   return path_;
 }
 
 bool Logger::IsOpen() {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   return file_.valid();
 }
 
@@ -212,11 +216,22 @@ struct LoggerHolder {
   Logger logger;
   ~LoggerHolder() { logger.Finish(loggingEnabled); }
 };
+std::atomic<Logger*> theLogger{nullptr};
 }  // namespace
 
 Logger& TheLogger() {
   static LoggerHolder holder;
+  theLogger = &holder.logger;
   return holder.logger;
+}
+
+int LogLockDepthOnThisThread() {
+  Logger* logger = theLogger;
+  return logger != nullptr ? logger->lock_.DepthOnThisThread() : 0;
+}
+
+void ReleaseLogLockOnThisThreadTo(int depth) {
+  if (Logger* logger = theLogger) logger->lock_.ReleaseOnThisThreadTo(depth);
 }
 
 void WriteLine(std::wstring_view text) {

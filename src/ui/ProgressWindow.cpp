@@ -118,7 +118,8 @@ bool ProgressWindow::OnInit(HWND dialog) {
   // A worker that fails (its report is in the log) closes the window as
   // Cancel does; the run then takes the failure over.
   worker_ = StartGuardedThread([this] { WorkerMain(); },
-                               [dialog] { ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+                               [dialog] { ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); },
+                               FailureEnds::Run);
   return static_cast<bool>(worker_);
 }
 

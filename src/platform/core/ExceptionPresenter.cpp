@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/core/ExceptionHandling.h"
 #include "platform/core/Security.h"
 #include "ui/StatusWindow.h"
 
@@ -143,6 +144,9 @@ INT_PTR CALLBACK ErrorDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
   switch (message) {
     case WM_INITDIALOG:
       InitDialog(window, *reinterpret_cast<DialogState*>(lParam));
+      // Up and waiting for a person: the bound on the end of the process
+      // after a failure waits too.
+      if (reinterpret_cast<DialogState*>(lParam)->modal) SuspendProcessEndBound(true);
       return TRUE;
     case WM_COMMAND:
       if (state == nullptr) break;
@@ -308,6 +312,7 @@ void PresentError(HWND parent, const std::wstring& message, const std::wstring& 
                       !shownDetails.empty(), handler != nullptr && handler->OffersSendButton());
     ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), t.Get(), owner, &ErrorDialogProc,
                               reinterpret_cast<LPARAM>(&state));
+    SuspendProcessEndBound(false);
   }
   if (ErrorReportHandler* handler = hooks.reportHandler)
     handler->Receive(message + L"\r\n" + details, typeName, sourceFile);

@@ -4,6 +4,7 @@
 // whose empty value is INVALID_HANDLE_VALUE are different types.
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 namespace prereq {
@@ -144,6 +145,49 @@ class CriticalSectionLock {
 
  private:
   CriticalSection& cs_;
+};
+
+// A critical section that knows which thread holds it and how often, so that
+// a guarded thread whose frames were abandoned after a fault can give back
+// what those frames held (ExceptionHandling.cpp): otherwise the lock stays
+// owned by a thread that has ended, and every later user waits for ever.
+class RecoverableLock {
+ public:
+  RecoverableLock() { ::InitializeCriticalSection(&cs_); }
+  ~RecoverableLock() { ::DeleteCriticalSection(&cs_); }
+  RecoverableLock(const RecoverableLock&) = delete;
+  RecoverableLock& operator=(const RecoverableLock&) = delete;
+  void Enter() {
+    ::EnterCriticalSection(&cs_);
+    owner_ = ::GetCurrentThreadId();
+    ++depth_;
+  }
+  void Leave() {
+    if (--depth_ == 0) owner_ = 0;
+    ::LeaveCriticalSection(&cs_);
+  }
+  // How many times the calling thread holds it now (0 when it does not).
+  int DepthOnThisThread() const { return owner_ == ::GetCurrentThreadId() ? depth_ : 0; }
+  // Leaves it until the calling thread holds it `depth` times (or not at all).
+  void ReleaseOnThisThreadTo(int depth) {
+    while (owner_ == ::GetCurrentThreadId() && depth_ > depth) Leave();
+  }
+
+ private:
+  CRITICAL_SECTION cs_;
+  std::atomic<DWORD> owner_{0};
+  int depth_ = 0;  // changed only by the owner
+};
+
+class RecoverableLockHold {
+ public:
+  explicit RecoverableLockHold(RecoverableLock& lock) : lock_(lock) { lock_.Enter(); }
+  ~RecoverableLockHold() { lock_.Leave(); }
+  RecoverableLockHold(const RecoverableLockHold&) = delete;
+  RecoverableLockHold& operator=(const RecoverableLockHold&) = delete;
+
+ private:
+  RecoverableLock& lock_;
 };
 
 // Disables WOW64 file-system redirection for its lifetime (no-op where the

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <regex>
 #include <stdexcept>
@@ -230,6 +231,42 @@ TEST(GuardedThread, FaultWhileBuildingTheReportGivesAShorterReport) {
   // The walk's lock was given back: the next report has its trace.
   const SehException next = FaultOf(Fault::NullRead);
   EXPECT_NE(next.Message().find(kHeader), std::wstring::npos) << Narrow(next.Message());
+}
+
+// A fault inside a log line on a guarded thread: the frames that held the
+// log's lock are abandoned, and the lock goes back with them. The failure's
+// report still reaches the log (on the same thread), and the next line of
+// another thread is written at once instead of waiting for ever.
+std::atomic<DWORD> faultingLogThread{0};
+void FaultInLogLine(FailurePoint point) {
+  DWORD expected = ::GetCurrentThreadId();
+  if (point == FailurePoint::LogLine && faultingLogThread.compare_exchange_strong(expected, 0))
+    testfaults::Cause(Fault::NullRead);
+}
+
+TEST(GuardedThread, FaultInsideALogLineGivesTheLogsLockBack) {
+  LogCapture capture(L"prereq-ut-loglock.log");
+  SetFailureHook(&FaultInLogLine);
+  GuardedThread worker = StartGuardedThread([] {
+    faultingLogThread = ::GetCurrentThreadId();
+    WriteLine(L"never written");
+  });
+  worker.Join();
+  SetFailureHook(nullptr);
+  EXPECT_THROW(worker.RethrowFailure(), SehException);
+  EXPECT_EQ(LogLockDepthOnThisThread(), 0);
+  // Written from another thread within a second, or the lock was kept.
+  GuardedThread next = StartGuardedThread([] { WriteLine(L"after the fault"); });
+  if (WaitForSingleObject(next.Handle(), 5000) != WAIT_OBJECT_0) {
+    TerminateThread(next.Handle(), 1);  // or the test would wait for ever too
+    FAIL() << "the log's lock stayed taken";
+  }
+  const std::vector<std::wstring> lines = capture.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), L"never written"), 0);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+    return line.rfind(L"SEH_AV_READ_NULLPTR: ", 0) == 0;
+  }));
+  EXPECT_EQ(lines.back(), L"after the fault");
 }
 
 TEST(ReportStep, EndsEarlyOnFaultsAndExceptions) {
