@@ -329,8 +329,11 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
     const Prerequisite& p = list.At(i);
     std::wstring caption = Format(openingText, {p.DisplayName});
     if (observer != nullptr) observer->StatusText(caption, kStatusKindAcquisition);
-    WriteLine(L"Launching URL:" + p.Location);
-    OpenInternetShortcut(p.Location);
+    // Nobody would see the browser where nobody can answer a window.
+    if (!list.noDesktop) {
+      WriteLine(L"Launching URL:" + p.Location);
+      OpenInternetShortcut(p.Location);
+    }
     if (observer != nullptr && !list.Quiet()) {
       // The list carries no manual-download text of its own: the box is empty.
       ::MessageBoxW(::GetForegroundWindow(), L"", caption.c_str(), MB_OK | MB_ICONINFORMATION);
@@ -339,7 +342,10 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
 }
 
 void PrerequisiteRunner::BuildLaunchList() {
-  const CommandLineField field = ChooseCommandLineField(list.general.Options);
+  // Where nobody can answer a window, the packages run with their quiet
+  // command lines whatever the letters say.
+  const CommandLineField field =
+      list.noDesktop ? CommandLineField::NoUi : ChooseCommandLineField(list.general.Options);
   std::vector<LaunchItem>& items = launcher.launchList;
   items.clear();
   for (size_t i = 0; i < list.Count(); ++i) {

@@ -522,13 +522,17 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
   EndProcessWithReport(report, attempt);
 }
 
-[[noreturn]] void EndWithCurrentException(const wchar_t* withoutException) {
+// `withoutException`: the string-table text of the report when no exception
+// is being handled.
+[[noreturn]] void EndWithCurrentException(UINT withoutException) {
   const int attempt = EnterProcessEnd();
   if (attempt >= 2) TerminateWithFailure();
   ExceptionReport report;
   report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Unhandled));
-  report.message = withoutException;
-  report.details = report.message;
+  RunReportStep([&] {
+    report.message = LoadResourceString(withoutException);
+    report.details = report.message;
+  });
   const std::exception_ptr current = std::current_exception();
   if (current) RunReportStep([&] { report = ReportOfException(current, false); });
   if (attempt == 0) {
@@ -542,9 +546,9 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
   EndProcessWithReport(report, attempt);
 }
 
-void OnTerminate() { EndWithCurrentException(L"The program called terminate."); }
+void OnTerminate() { EndWithCurrentException(IDS_REPORT_TERMINATE); }
 
-void OnAbort(int) { EndWithCurrentException(L"The program called abort."); }
+void OnAbort(int) { EndWithCurrentException(IDS_REPORT_ABORT); }
 
 // --------------------------------------------------------------------------
 // Reports logged once
@@ -622,14 +626,14 @@ ExceptionReport ReportOfException(const std::exception_ptr& failure, bool withSt
     return ReportOf(withStackTrace ? static_cast<const Exception&>(*e.Clone(true)) : e);
   } catch (const IException& e) {
     report.typeName = e.GetTypeName();
-    report.message = L"Unidentified exception";
+    report.message = LoadResourceString(IDS_REPORT_UNIDENTIFIED);
   } catch (const std::exception& e) {
     report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Std));
     report.message = FirstLine(ExceptionText(e.what()));
     report.details = ExceptionText(e.what());
   } catch (...) {
     report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Unhandled));
-    report.message = L"Unidentified exception";
+    report.message = LoadResourceString(IDS_REPORT_UNIDENTIFIED);
   }
   if (report.details.empty()) report.details = report.message;
   if (withStackTrace && !HasStackTrace(report.details))

@@ -12,6 +12,7 @@
 #include "logging/Logger.h"
 #include "platform/core/ExceptionHandling.h"
 #include "platform/core/ExceptionPresenter.h"
+#include "platform/core/Security.h"
 #include "platform/core/FailurePoints.h"
 #include "platform/core/TempFolder.h"
 #include "platform/core/TestFaults.h"
@@ -471,6 +472,24 @@ TEST_F(ErrorDialogTest, SizedForTheMessage) {
   units = {0, 0, 0, 249};
   MapDialogRect(fifty, &units);
   EXPECT_NEAR(label.bottom - label.top, units.bottom, 1);
+}
+
+// The labels come from the string table, like every other window's texts.
+TEST_F(ErrorDialogTest, LabelsFromTheStringTable) {
+  HWND dialog = Create(L"message", L"message\r\ndetails", true);
+  const struct {
+    int control;
+    UINT text;
+  } labels[] = {{IDOK, IDS_ERROR_CLOSE},
+                {kErrorDialogSend, IDS_ERROR_SEND_REPORT},
+                {kErrorDialogDetailsButton, IDS_ERROR_SHOW_DETAILS},
+                {kErrorDialogCopy, IDS_ERROR_COPY}};
+  for (const auto& label : labels) {
+    EXPECT_FALSE(LoadResourceString(label.text).empty()) << label.text;
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, label.control)), LoadResourceString(label.text)) << label.control;
+  }
+  SendMessageW(GetDlgItem(dialog, kErrorDialogDetailsButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(TextOf(GetDlgItem(dialog, kErrorDialogDetailsButton)), LoadResourceString(IDS_ERROR_HIDE_DETAILS));
 }
 
 TEST_F(ErrorDialogTest, DetailsToggleAndCopy) {
