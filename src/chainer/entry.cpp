@@ -29,10 +29,10 @@ namespace {
 // where somebody can answer, run the clean-up, write the log's closing line.
 // Answers the exit code. Failures on the way make the report shorter, never
 // the end different.
+// The end is bounded only where a guarded worker's fault abandoned frames
+// (that worker set the bound): a failure on this thread was unwound, and its
+// report may take the symbol engine a long while.
 int32_t EndAfterFailure(prereq::ChainerApp& app, const std::exception_ptr& failure) {
-  // The failed code may have left a lock owned that a step below waits for:
-  // the end gets a bounded time (not counting a person reading the report).
-  prereq::BoundProcessEnd();
   prereq::ExceptionReport report;
   prereq::RunReportStep([&] { report = prereq::ReportOfException(failure, false); });
   prereq::RunReportStep([&] { report = prereq::ReportOfException(failure, true); });
@@ -53,7 +53,6 @@ int32_t EndAfterFailure(prereq::ChainerApp& app, const std::exception_ptr& failu
 // Without an application object (it could not be built) only the report
 // and the closing line remain.
 int32_t EndWithoutApp(const std::exception_ptr& failure) {
-  prereq::BoundProcessEnd();
   prereq::RunReportStep([&] { prereq::LogFailureOnce(failure); });
   prereq::RunReportStep([] { prereq::TheLogger().Finish(prereq::loggingEnabled); });
   return prereq::kFailureExitCode;
