@@ -1,14 +1,17 @@
 // Names and paths taken from URLs: the file name a URL suggests, the target
 // path in the download folder, the presence rule, the two file-URL readings,
-// percent-decoding and the share of a network path. Input: three lines (URL,
-// Folder value, download folder).
+// percent-decoding and the share of a network path; and the split of the
+// paths they give at their volume root, which the link-free file operations
+// walk down. Input: three lines (URL, Folder value, download folder).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "FuzzText.h"
 #include "acquisition/DownloadRules.h"
 #include "acquisition/TransferRules.h"
+#include "platform/core/LinkFreePathRules.h"
 
 using namespace prereq;
 
@@ -65,6 +68,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool plain = true;
   for (wchar_t c : url) plain = plain && c < 0x80 && c != L'%';
   if (plain) fuzz::Check(decoded == url, "decoding changed plain ASCII");
+
+  // The walk from the volume root down: a path splits into its root and
+  // names that join back to it, each name plain (no separator, no dots
+  // alone, no wildcard); its folder and last name come from the same split.
+  for (const std::wstring& full : {target, path, std::wstring(downloadFolder)}) {
+    const std::optional<VolumePath> split = SplitAtVolumeRoot(full);
+    if (!split) continue;
+    fuzz::Check(!split->root.empty() && split->root.back() == L'\\', "root without its backslash");
+    std::wstring joined = split->Prefix(split->names.size());
+    std::wstring expected = full;
+    if (expected.back() == L'\\' && !split->names.empty()) expected.pop_back();
+    if (expected.back() != L'\\' && split->names.empty()) expected.push_back(L'\\');
+    fuzz::Check(joined == expected, "split does not join back to the path");
+    for (const std::wstring& name : split->names) {
+      fuzz::Check(!name.empty() && name != L"." && name != L"..", "empty or dot name");
+      fuzz::Check(name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos, "name with a separator");
+    }
+    const std::optional<ParentAndName> parts = SplitParentAndName(full);
+    if (parts) {
+      fuzz::Check(!split->names.empty() && parts->name == split->names.back(), "last name differs");
+      fuzz::Check(SplitAtVolumeRoot(parts->folder).has_value(), "folder of a path does not split");
+    }
+    const std::wstring native = NativePathOf(full);
+    fuzz::Check(!native.empty() && native.compare(0, 4, L"\\??\\") == 0, "no native form of a full path");
+  }
 
   IsAbsoluteTargetPath(target);
   const std::wstring_view tail = FileNamePart(target);

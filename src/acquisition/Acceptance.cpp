@@ -14,23 +14,28 @@ namespace prereq {
 
 namespace {
 
-uint32_t SizeForAcceptance(const std::wstring& path) {
-  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return 0;
-  const DWORD size = ::GetFileSize(file.get(), nullptr);
+// The low 32 bits of an open file's size; 0 when it cannot be read.
+uint32_t LowSizeOf(HANDLE file) {
+  const DWORD size = ::GetFileSize(file, nullptr);
   if (size == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return 0;
   return size;
 }
 
-// One pass over the file for the digests asked for; false (no digest) when
-// the file cannot be opened or read, its size cannot be read, or it is empty.
-bool DigestFile(const std::wstring& path, bool md5Wanted, bool sha256Wanted, FileFacts& facts) {
-  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return false;
+uint32_t SizeForAcceptance(const std::wstring& path) {
+  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file ? LowSizeOf(file.get()) : 0;
+}
+
+// One pass over the open file, from its start, for the digests asked for;
+// false (no digest) when it cannot be read, its size cannot be read, it is
+// empty, or `cancelled` stops it (wasCancelled is then set).
+bool DigestOpenFile(HANDLE file, bool md5Wanted, bool sha256Wanted, FileFacts& facts,
+                    const CancelCheck& cancelled, bool& wasCancelled) {
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0) return false;
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart <= 0) return false;
+  LARGE_INTEGER start{};
+  if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
 
   Md5 md5;
   std::unique_ptr<Sha256> sha256;
@@ -46,9 +51,13 @@ bool DigestFile(const std::wstring& path, bool md5Wanted, bool sha256Wanted, Fil
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBlock]);
   uint64_t left = static_cast<uint64_t>(size.QuadPart);
   while (left != 0) {
+    if (cancelled && cancelled()) {
+      wasCancelled = true;
+      return false;
+    }
     const DWORD want = left < kBlock ? static_cast<DWORD>(left) : kBlock;
     DWORD got = 0;
-    if (!::ReadFile(file.get(), buffer.get(), want, &got, nullptr)) return false;
+    if (!::ReadFile(file, buffer.get(), want, &got, nullptr)) return false;
     if (got == 0) return false;  // the file became shorter while it was read
     if (md5Wanted) md5.Update(buffer.get(), got);
     if (sha256) sha256->Update(buffer.get(), got);
@@ -72,6 +81,28 @@ std::optional<uint64_t> LengthForDigest(const std::wstring& longPath) {
   return static_cast<uint64_t>(size.QuadPart);
 }
 
+// The verdict over what was read; the signature of the file at `path` is
+// read last, and only when the Signer value is usable and everything before
+// it passed.
+AcceptanceResult Verdict(const std::wstring& path, const ExpectedFile& expected, FileFacts& facts,
+                         bool cancelled) {
+  AcceptanceResult result;
+  result.cancelled = cancelled;
+  if (cancelled) {
+    result.verdict = Acceptance::WrongSizeOrMd5;
+    return result;
+  }
+  if (NeedsSignature(expected) && JudgeFileBeforeSignature(expected, facts) == Acceptance::Accepted)
+    facts.signature = ReadSignature(path);
+  result.verdict = JudgeFile(expected, facts);
+  if (result.verdict == Acceptance::Sha256Unavailable) result.error = facts.sha256Error;
+  if (facts.signature) {
+    result.signature = facts.signature;
+    result.signatureVerdict = JudgeSignature(ParseSignerList(*expected.signer), *facts.signature);
+  }
+  return result;
+}
+
 }  // namespace
 
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
@@ -87,26 +118,30 @@ AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expect
 }
 
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
-                            const FileDigests* known) {
+                            const FileDigests* known, const CancelCheck& cancelled) {
   const std::wstring longPath = ToLongPathForm(path);
   FileFacts facts;
   if (expected.ChecksSize()) facts.size = SizeForAcceptance(longPath);
   if (known != nullptr) facts.digests = *known;
   const bool md5Wanted = NeedsMd5(expected) && !facts.digests.md5;
   const bool sha256Wanted = NeedsSha256(expected) && !facts.digests.sha256;
-  if (md5Wanted || sha256Wanted) DigestFile(longPath, md5Wanted, sha256Wanted, facts);
-
-  if (NeedsSignature(expected) && JudgeFileBeforeSignature(expected, facts) == Acceptance::Accepted)
-    facts.signature = ReadSignature(path);
-
-  AcceptanceResult result;
-  result.verdict = JudgeFile(expected, facts);
-  if (result.verdict == Acceptance::Sha256Unavailable) result.error = facts.sha256Error;
-  if (facts.signature) {
-    result.signature = facts.signature;
-    result.signatureVerdict = JudgeSignature(ParseSignerList(*expected.signer), *facts.signature);
+  bool wasCancelled = false;
+  if (md5Wanted || sha256Wanted) {
+    FileHandle file(::CreateFileW(longPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file) DigestOpenFile(file.get(), md5Wanted, sha256Wanted, facts, cancelled, wasCancelled);
   }
-  return result;
+  return Verdict(path, expected, facts, wasCancelled);
+}
+
+AcceptanceResult VerifyOpenFile(HANDLE file, const std::wstring& path, const ExpectedFile& expected,
+                                const CancelCheck& cancelled) {
+  FileFacts facts;
+  if (expected.ChecksSize()) facts.size = LowSizeOf(file);
+  bool wasCancelled = false;
+  if (NeedsMd5(expected) || NeedsSha256(expected))
+    DigestOpenFile(file, NeedsMd5(expected), NeedsSha256(expected), facts, cancelled, wasCancelled);
+  return Verdict(path, expected, facts, wasCancelled);
 }
 
 std::wstring SignatureLogLine(const AcceptanceResult& result) {

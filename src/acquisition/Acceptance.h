@@ -4,6 +4,7 @@
 // from the file.
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,11 +20,17 @@ struct AcceptanceResult {
   // digests passed), and its verdict.
   std::optional<SignatureFacts> signature;
   SignatureVerdict signatureVerdict = SignatureVerdict::Unchecked;
+  // The check stopped because `cancelled` answered true: no verdict (the
+  // verdict is then a rejection).
+  bool cancelled = false;
 };
 
 // The log line of the signature check ("Signature check:..."); empty when no
 // signature was read.
 std::wstring SignatureLogLine(const AcceptanceResult& result);
+
+// Asked before every block that is read for a digest; true stops the check.
+using CancelCheck = std::function<bool()>;
 
 // Judges the file at `path` (any length: read through the long-path form).
 // The size is read as the download acceptance reads it (opened sharing read;
@@ -35,7 +42,15 @@ std::wstring SignatureLogLine(const AcceptanceResult& result);
 // last, and only when the Signer value is usable and everything before it
 // passed. Nothing is read that the configured checks do not need.
 AcceptanceResult VerifyFile(const std::wstring& path, const ExpectedFile& expected,
-                            const FileDigests* known = nullptr);
+                            const FileDigests* known = nullptr, const CancelCheck& cancelled = {});
+
+// Judges the file open as `file` (with read access) by reading it through
+// that handle from its start: its size, and the digests over the size it has
+// now, in blocks of 65536 bytes; then the signature of the same file, by its
+// path `path`. The caller keeps it open without write sharing, so that what
+// was judged is what stays there.
+AcceptanceResult VerifyOpenFile(HANDLE file, const std::wstring& path, const ExpectedFile& expected,
+                                const CancelCheck& cancelled = {});
 
 // VerifyFile with the digests the transfer engine computed while it wrote the
 // file. They are taken only while the file still has exactly the length that

@@ -20,6 +20,7 @@
 #include "execution/ErrorText.h"
 #include "logging/Logger.h"
 #include "platform/core/Handles.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/PathForms.h"
 #include "platform/core/TempFolder.h"
 #include "platform/core/TextFormat.h"
@@ -49,34 +50,21 @@ std::wstring HostOf(const std::wstring& url) {
   return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
 }
 
-// Paths of the download pass reach the file system in their long-path form,
-// as the transfer engine's do, so that both name the same file at any length.
-bool IsFolder(const std::wstring& path) {
-  DWORD attrs = ::GetFileAttributesW(ToLongPathForm(path).c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+// Never through a link: whoever can write the download folder could
+// otherwise have the clean-up delete a file elsewhere.
+void DeleteDownloadedFile(const std::wstring& path) { DeleteFileLinkFree(path); }
 
 bool IsFile(const std::wstring& path) {
   DWORD attrs = ::GetFileAttributesW(ToLongPathForm(path).c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-void DeleteDownloadedFile(const std::wstring& path) { ::DeleteFileW(ToLongPathForm(path).c_str()); }
-
-// Creates the missing parent folders of a file path, outermost first.
-void CreateParentFolders(const std::wstring& filePath, std::vector<std::wstring>& created) {
-  std::wstring folder = FolderOf(filePath);
-  std::vector<std::wstring> missing;
-  while (!folder.empty() && !IsFolder(folder)) {
-    missing.push_back(folder);
-    std::wstring parent = FolderOf(folder);
-    if (parent == folder) break;
-    folder = parent;
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!::CreateDirectoryW(ToLongPathForm(*it).c_str(), nullptr)) return;  // the transfer then fails
-    created.push_back(*it);
-  }
+// A network path: "\\server\share\..." or a drive letter of a network drive.
+bool IsNetworkPath(const std::wstring& path) {
+  if (!ShareOfUncPath(FromLongPathForm(path)).empty()) return true;
+  const std::wstring local = FromLongPathForm(path);
+  if (local.size() < 3 || local[1] != L':' || local[2] != L'\\') return false;
+  return ::GetDriveTypeW(local.substr(0, 3).c_str()) == DRIVE_REMOTE;
 }
 
 // The list's text when one is set, otherwise the string table's.
@@ -135,21 +123,34 @@ PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles&
     : list(prereqs), packagedFiles(files), statusWindow(status), store(resultStore) {
   context.downloadFolder = list.DownloadFolder();
   launcher.rebootInProgress = &rebootInProgress;
+  launcher.mayLaunch = [this](const LaunchItem& item) { return MayLaunch(item); };
+  // Once the package has started, its file is let go: the package may
+  // move or delete itself.
+  launcher.launched = [this](const LaunchItem& item) {
+    const auto checked = checkedFiles.find(item.prereqIndex);
+    if (checked != checkedFiles.end()) checked->second.hold.Release();
+  };
 }
 
 PrerequisiteRunner::~PrerequisiteRunner() {
+  // Files still held (their packages never started) are let go first.
+  for (auto& [index, checked] : checkedFiles) checked.hold.Release();
   for (const std::wstring& path : context.deletionList) DeleteDownloadedFile(path);
   for (auto it = context.foldersCreated.rbegin(); it != context.foldersCreated.rend(); ++it)
-    ::RemoveDirectoryW(ToLongPathForm(*it).c_str());
+    RemoveFolderLinkFree(*it);
 }
 
 PrerequisiteAction PrerequisiteRunner::Action(size_t index) const {
   const PrerequisiteAction action = ActionByRule(index);
-  // A present file that failed its check is fetched again.
+  // A present file that failed its check is fetched again; one on a share is
+  // fetched (copied) until its copy passed.
   if (action == PrerequisiteAction::RunPresentFile) {
     const auto checked = checkedFiles.find(index);
-    if (checked != checkedFiles.end() && !checked->second.accepted)
+    if (checked != checkedFiles.end()) {
+      if (!checked->second.accepted) return PrerequisiteAction::Download;
+    } else if (PresentFileOnShare(index)) {
       return PrerequisiteAction::Download;
+    }
   }
   return action;
 }
@@ -188,18 +189,50 @@ AcceptanceResult PrerequisiteRunner::JudgePresentFile(size_t index, std::wstring
   return VerifyFile(path, ExpectedFileOf(p));
 }
 
-bool PrerequisiteRunner::CheckPresentFile(size_t index) {
+bool PrerequisiteRunner::PresentFileOnShare(size_t index) const {
+  std::wstring path;
+  return FileUrlLocalPath(list.At(index).Location, path) && IsNetworkPath(path);
+}
+
+AcceptanceResult PrerequisiteRunner::AcceptFile(size_t index, const std::wstring& path,
+                                                CheckedFile& checked, const CancelCheck& cancelled) {
+  // A shipped file answers to its Signer alone: size and digests concern
+  // downloads.
+  ExpectedFile expected;
+  if (Action(index) == PrerequisiteAction::RunShippedFile) expected.signer = list.At(index).Signer;
+  else expected = ExpectedFileOf(list.At(index));
+  checked.path = path;
+  checked.accepted = false;
+  checked.hold.Release();
+  LinkFreeFile hold;
+  AcceptanceResult result;
+  if (OpenFileLinkFree(path, GENERIC_READ, FILE_SHARE_READ, LinkFreeDisposition::OpenExisting, hold) == 0) {
+    result = VerifyOpenFile(hold.file.get(), path, expected, cancelled);
+  } else {
+    // Somebody writes it, or a link leads to it: judged by its path now and
+    // again right before it runs.
+    hold.Release();
+    result = VerifyFile(path, expected, nullptr, cancelled);
+  }
+  checked.accepted = result.verdict == Acceptance::Accepted && !result.cancelled;
+  checked.verdict = result.verdict;
+  if (checked.accepted) checked.hold = std::move(hold);
+  return result;
+}
+
+bool PrerequisiteRunner::CheckPresentFile(size_t index, const CancelCheck& cancelled) {
   Prerequisite& p = list.At(index);
   std::wstring path;
-  const AcceptanceResult result = JudgePresentFile(index, path);
-  std::wstring urlPath;
-  const bool fileUrl = FileUrlLocalPath(p.Location, urlPath);
+  const bool fileUrl = FileUrlLocalPath(p.Location, path);
+  if (!fileUrl) path = DownloadTargetPath(index);
   WriteLine(L"Checking present file:" + path);
+  CheckedFile checked;
+  const AcceptanceResult result = AcceptFile(index, path, checked, cancelled);
+  if (result.cancelled) return false;
   if (result.signature) WriteLine(SignatureLogLine(result));
-  CheckedFile& checked = checkedFiles[index];
-  checked.path = path;
-  checked.accepted = result.verdict == Acceptance::Accepted;
-  if (checked.accepted) {
+  const bool accepted = checked.accepted;
+  checkedFiles[index] = std::move(checked);
+  if (accepted) {
     WriteLine(L"Present file was accepted.");
     return true;
   }
@@ -225,17 +258,30 @@ AcceptanceResult PrerequisiteRunner::JudgeShippedFile(size_t index, std::wstring
 }
 
 bool PrerequisiteRunner::CheckShippedFile(size_t index) {
-  std::wstring path;
-  const AcceptanceResult result = JudgeShippedFile(index, path);
+  const std::wstring path = packagedFiles.LocateForInstall(list.At(index).Location);
   WriteLine(L"Checking shipped file:" + path);
-  if (result.signature) WriteLine(SignatureLogLine(result));
   CheckedFile& checked = checkedFiles[index];
-  checked.path = path;
-  checked.accepted = result.verdict == Acceptance::Accepted;
-  checked.verdict = result.verdict;
+  const AcceptanceResult result = AcceptFile(index, path, checked);
+  if (result.signature) WriteLine(SignatureLogLine(result));
   WriteLine(checked.accepted ? std::wstring(L"Shipped file was accepted.")
                              : L"Shipped file was rejected." + RejectionText(result.verdict));
   return checked.accepted;
+}
+
+bool PrerequisiteRunner::MayLaunch(const LaunchItem& item) {
+  const auto checked = checkedFiles.find(item.prereqIndex);
+  if (checked == checkedFiles.end() || checked->second.path != item.path) return true;  // not ours to check
+  if (checked->second.hold) return true;  // nobody could change it since its check
+  WriteLine(L"Checking file again before its launch:" + item.path);
+  CheckedFile again;
+  const AcceptanceResult result = AcceptFile(item.prereqIndex, item.path, again);
+  if (again.accepted) {
+    checked->second.hold = std::move(again.hold);
+    return true;
+  }
+  WriteLine(L"File was rejected before its launch." +
+            RejectionText(result.verdict, ErrorText(result.error)));
+  return false;
 }
 
 uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
@@ -251,21 +297,20 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   if (context.observer != nullptr) reports.emplace(*context.observer, list.At(item.index).DisplayName);
   Transfer transfer(reports ? &*reports : nullptr, context.credentials);
   if (reports) reports->Watch(&transfer);
-  CreateParentFolders(item.localPath, context.foldersCreated);
+  CreateParentFolders(item.localPath, &context.foldersCreated);  // a failure fails the transfer
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(address) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
-  // With a digest to check, it is computed from the bytes as they are
-  // written; with a digest or a Signer, a redirect from https to http may be
-  // followed: they decide about the file.
+  // With a digest or a Signer to check, a redirect from https to http may be
+  // followed: they decide about the file. The digests are taken by reading
+  // the file while it is held (AcceptFile), not while it is written: only
+  // then are they the digests of the bytes that run.
   const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
-  transfer.ComputeDigestsWhileWriting(NeedsMd5(expected), NeedsSha256(expected));
   transfer.AllowHttpsToHttpRedirects(JudgesContent(expected));
   transfer.SetLogLine(&WriteLine);
   context.lastTransferResult = transfer.Download(address, item.localPath);
   context.lastHttpStatus = transfer.HttpStatus();
   if (context.lastTransferResult != 0) return 5;
   item.status = 0;
-  item.digests = transfer.WrittenDigest();
   return 0;
 }
 
@@ -274,11 +319,18 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
   context.observer = nullptr;
   context.deletionList.clear();
   context.observer = observer;
+  const CancelCheck isCancelled = [observer] { return observer != nullptr && observer->IsCancelled(); };
   // Files already in place run only after the check a download gets;
   // those that fail it are downloaded again below.
   for (size_t i = 0; i < list.Count(); ++i) {
+    if (isCancelled()) break;
     if (Action(i) == PrerequisiteAction::RunPresentFile && checkedFiles.count(i) == 0)
-      CheckPresentFile(i);
+      CheckPresentFile(i, isCancelled);
+  }
+  if (isCancelled()) {
+    WriteLine(L"Download was canceled.");
+    cancelled = true;
+    return 0;
   }
   // A shipped file with a Signer is judged like a download, before anything
   // is downloaded: a rejected one ends the pass as a rejected download does.
@@ -321,9 +373,15 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     WriteLine(L"Starting download of:" + p.DisplayName);
     const ULONGLONG began = ::GetTickCount64();
     std::optional<AcceptanceResult> verdict;
-    const Fetched fetched = FetchItem(k, verdict);
+    CheckedFile checked;
+    const Fetched fetched = FetchItem(k, verdict, checked, isCancelled);
     const uint32_t milliseconds = MillisecondsSince(began);
     const DownloadItem& item = context.items[k];
+    if (fetched == Fetched::Cancelled) {
+      WriteLine(L"Download was canceled.");
+      cancelled = true;
+      return 0;
+    }
     RecordDownload(item, milliseconds, verdict ? &*verdict : nullptr);
     if (fetched == Fetched::Rejected) {
       WriteLine(L"Downloaded file was rejected." +
@@ -348,14 +406,16 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       continue;
     }
     WriteLine(L"Downloaded file was accepted.");
-    checkedFiles[item.index] = CheckedFile{true, item.localPath};
+    checkedFiles[item.index] = std::move(checked);
     p.present = true;
   }
   return 0;
 }
 
 PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(size_t itemIndex,
-                                                          std::optional<AcceptanceResult>& verdict) {
+                                                          std::optional<AcceptanceResult>& verdict,
+                                                          CheckedFile& checked,
+                                                          const CancelCheck& isCancelled) {
   DownloadItem& item = context.items[itemIndex];
   const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
   // Bytes from two addresses make one file only when a digest or a Signer
@@ -395,10 +455,13 @@ PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(size_t itemIndex,
     }
     // The digests the transfer engine computed over the bytes it wrote stand
     // in for reading the file again; what they lack is read from the file.
-    const AcceptanceResult accepted = VerifyFile(item.localPath, expected, item.digests);
+    // Held from here until its package has started, so that the bytes
+    // judged are the bytes that run.
+    const AcceptanceResult accepted = AcceptFile(item.index, item.localPath, checked, isCancelled);
+    if (accepted.cancelled) return Fetched::Cancelled;
     if (accepted.signature) WriteLine(SignatureLogLine(accepted));
     verdict = accepted;
-    if (accepted.verdict == Acceptance::Accepted) return Fetched::Accepted;
+    if (checked.accepted) return Fetched::Accepted;
     DeleteDownloadedFile(item.localPath);
     item.status = 4;
     const std::wstring reason = RejectionText(accepted.verdict, ErrorText(accepted.error));
@@ -457,11 +520,14 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
     const Prerequisite& p = list.At(i);
     std::wstring caption = Format(openingText, {p.DisplayName});
     if (observer != nullptr) observer->StatusText(caption, kStatusKindAcquisition);
-    WriteLine(L"Launching URL:" + p.Location);
-    OpenInternetShortcut(p.Location);
-    if (PrereqReport* report = recorder != nullptr ? recorder->Prereq(i) : nullptr) {
-      report->siteOpened = p.Location;
-      recorder->Changed();
+    // Nobody would see the browser where nobody can answer a window.
+    if (!list.noDesktop) {
+      WriteLine(L"Launching URL:" + p.Location);
+      OpenInternetShortcut(p.Location);
+      if (PrereqReport* report = recorder != nullptr ? recorder->Prereq(i) : nullptr) {
+        report->siteOpened = p.Location;
+        recorder->Changed();
+      }
     }
     if (observer != nullptr && !list.Quiet()) {
       const std::wstring message =
@@ -473,17 +539,20 @@ void PrerequisiteRunner::OpenSitePass(ProgressObserver* observer) {
 }
 
 const PrerequisiteRunner::CheckedFile* PrerequisiteRunner::AcceptedFile(
-    size_t index, bool (PrerequisiteRunner::*check)(size_t)) {
+    size_t index, const std::function<void(size_t)>& check) {
   auto checked = checkedFiles.find(index);
   if (checked == checkedFiles.end()) {
-    (this->*check)(index);
+    check(index);
     checked = checkedFiles.find(index);
   }
   return checked != checkedFiles.end() && checked->second.accepted ? &checked->second : nullptr;
 }
 
 void PrerequisiteRunner::BuildLaunchList() {
-  const CommandLineField field = ChooseCommandLineField(list.general.Options);
+  // Where nobody can answer a window, the packages run with their quiet
+  // command lines whatever the letters say.
+  const CommandLineField field =
+      list.noDesktop ? CommandLineField::NoUi : ChooseCommandLineField(list.general.Options);
   std::vector<LaunchItem>& items = launcher.launchList;
   items.clear();
   for (size_t i = 0; i < list.Count(); ++i) {
@@ -498,7 +567,7 @@ void PrerequisiteRunner::BuildLaunchList() {
         item.commandLine = commandLine;
         // One with a Signer runs only once it passed its check.
         if (ChecksShippedFile(i)) {
-          const CheckedFile* checked = AcceptedFile(i, &PrerequisiteRunner::CheckShippedFile);
+          const CheckedFile* checked = AcceptedFile(i, [this](size_t n) { CheckShippedFile(n); });
           if (checked == nullptr) continue;
           item.path = checked->path;
         }
@@ -507,7 +576,7 @@ void PrerequisiteRunner::BuildLaunchList() {
         // Only a file that passed its check runs: the one accepted in this
         // run (for a file URL fetched again, the checked copy), or the
         // present file once it passes now.
-        const CheckedFile* checked = AcceptedFile(i, &PrerequisiteRunner::CheckPresentFile);
+        const CheckedFile* checked = AcceptedFile(i, [this](size_t n) { CheckPresentFile(n); });
         if (checked == nullptr) continue;
         item.path = checked->path;
         item.commandLine = ExpandProperties(commandLine, false);

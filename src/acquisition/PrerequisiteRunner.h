@@ -3,6 +3,7 @@
 // open-site, install loop, in this order, and the state they share.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "chainer/ResultStore.h"
 #include "chainer/RunReportRules.h"
 #include "execution/PackageLauncher.h"
+#include "platform/core/LinkFreePaths.h"
 #include "ui/ProgressObserver.h"
 #include "ui/StatusWindow.h"
 
@@ -35,7 +37,7 @@ enum class PrerequisiteAction : int32_t {
 
 inline constexpr uint32_t kInstallFailed = 1603;
 inline constexpr uint32_t kInstallCancelled = 1602;
-inline constexpr uint32_t kErrorDownloadRejected = 0xE0000022;
+inline constexpr uint32_t kErrorDownloadRejected = kErrorFileChanged;
 inline constexpr uint32_t kErrorMandatoryFailed = 0xE0000024;
 inline constexpr uint32_t kErrorMandatoryReboot = 0xE0000025;
 
@@ -46,7 +48,6 @@ struct DownloadItem {
   int32_t status = 4;         // 4 queued, 0 transferred
   size_t index = 0;           // the prerequisite's position in the list
   std::wstring folder;        // the prerequisite's Folder value
-  WrittenDigests digests;     // computed while the transfer wrote the file
   std::vector<std::wstring> mirrors;  // further addresses (Url2, Url3, ...), in order
   size_t address = 0;                 // the address to fetch: 0 url, k mirrors[k - 1]
 
@@ -76,15 +77,17 @@ class PrerequisiteRunner : public RebootDecider {
   PrerequisiteRunner& operator=(const PrerequisiteRunner&) = delete;
 
   // The action rule; a present file that failed its check in this run is
-  // downloaded again (2) instead of run (5).
+  // downloaded again (2) instead of run (5), and so is a present file on a
+  // network share until its copy in the download folder passed the check.
   PrerequisiteAction Action(size_t index) const;
   // Refreshes the present flag of a prerequisite by the presence rule.
   void RefreshPresent(size_t index);
   // Checks the present file of a prerequisite (the file a file URL names, or
-  // its target in the download folder) as a download is checked, logs the
-  // verdict and records it. A rejected file in the download folder is
-  // deleted and the present flag cleared. True when accepted.
-  bool CheckPresentFile(size_t index);
+  // its target in the download folder) as a download is checked (AcceptFile),
+  // logs the verdict and records it. A rejected file in the download folder
+  // is deleted and the present flag cleared. True when accepted; false also
+  // when `cancelled` stopped the check (nothing is recorded then).
+  bool CheckPresentFile(size_t index, const CancelCheck& cancelled = {});
   // The check of CheckPresentFile alone: nothing is logged, recorded or
   // deleted. `path` is the file judged.
   AcceptanceResult JudgePresentFile(size_t index, std::wstring& path) const;
@@ -97,6 +100,10 @@ class PrerequisiteRunner : public RebootDecider {
   bool CheckShippedFile(size_t index);
   // The check of CheckShippedFile alone; `path` is the file judged.
   AcceptanceResult JudgeShippedFile(size_t index, std::wstring& path) const;
+  // Whether the prerequisite's present file is a file URL on a network share
+  // (or a network drive): it is read again when it runs, so it is copied into
+  // the download folder first and the copy is checked and run.
+  bool PresentFileOnShare(size_t index) const;
   // Where a download of the prerequisite goes in the download folder.
   std::wstring DownloadTargetPath(size_t index) const;
 
@@ -132,13 +139,27 @@ class PrerequisiteRunner : public RebootDecider {
   DownloadContext context;
 
   // The verdicts of the acceptance checks of this run, by prerequisite: the
-  // file that passed (the one the install loop runs) or a rejection.
+  // file that passed (the one the install loop runs) or a rejection. An
+  // accepted file is held open from its check until its package has started
+  // (shared for reading only, with the folders above it held too), so that
+  // nobody can change, replace or rename it in between; one that could not
+  // be held is checked again right before its launch.
   struct CheckedFile {
     bool accepted = false;
     std::wstring path;
     Acceptance verdict = Acceptance::Accepted;  // why it was rejected
+    LinkFreeFile hold;
   };
   std::map<size_t, CheckedFile> checkedFiles;
+
+  // Checks the file at `path` for the prerequisite: holds it (as above) and
+  // reads it through the hold, or, when it cannot be held, reads it by its
+  // path. An accepted file's hold goes into `checked`.
+  AcceptanceResult AcceptFile(size_t index, const std::wstring& path, CheckedFile& checked,
+                              const CancelCheck& cancelled = {});
+  // Right before the launch of an item: true when its file may run (held
+  // since its check, or passing the check again now).
+  bool MayLaunch(const LaunchItem& item);
 
   PackageLauncher launcher{store, *this};
   // Set by the progress window when the user logs off or the system shuts
@@ -158,14 +179,17 @@ class PrerequisiteRunner : public RebootDecider {
   PrerequisiteAction ActionByRule(size_t index) const;
   // The file of a prerequisite that passed its check in this run, checking
   // it now with `check` when it was not checked yet; null when rejected.
-  const CheckedFile* AcceptedFile(size_t index, bool (PrerequisiteRunner::*check)(size_t));
+  const CheckedFile* AcceptedFile(size_t index, const std::function<void(size_t)>& check);
   // How the addresses of one item ended.
-  enum class Fetched { Accepted, Failed, Rejected };
+  enum class Fetched { Accepted, Failed, Rejected, Cancelled };
   // Tries the item's addresses in order until one gives an accepted file.
   // `verdict` receives the acceptance check of the file accepted, or of the
   // last file rejected when none was accepted; none when no address gave a
   // file (Failed).
-  Fetched FetchItem(size_t itemIndex, std::optional<AcceptanceResult>& verdict);
+  // An accepted file is held in `checked`. Cancelled: `isCancelled` stopped
+  // the check of a file that arrived.
+  Fetched FetchItem(size_t itemIndex, std::optional<AcceptanceResult>& verdict,
+                    CheckedFile& checked, const CancelCheck& isCancelled);
 };
 
 // Writes an internet shortcut for the URL into the temporary folder and asks

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "acquisition/Sha256.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/PathForms.h"
 
 namespace prereq {
@@ -21,6 +22,8 @@ constexpr DWORD kWriteSize = 1 << 20;
 constexpr DWORD kChunkCapacity = kWriteSize + kBlockSize;
 // Internal: the body brought more than the server announced.
 constexpr uint32_t kDeletedPart = 0xFFFFFFFF;
+// Internal: a body without a length brought more than the expected size.
+constexpr uint32_t kBeyondExpectedSize = 0xFFFFFFFE;
 constexpr DWORD kPollMilliseconds = 10;
 // How long a closed handle may take to report its end. WinINet reports it
 // once every operation on the handle has finished, which for an operation
@@ -77,31 +80,6 @@ bool QueryHeader(HINTERNET request, DWORD id, std::wstring& value) {
     if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
     buffer.assign(bytes / sizeof(wchar_t) + 1, L'\0');
   }
-}
-
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(ToLongPathForm(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Creates the missing folders above a file path, outermost first.
-uint32_t CreateParentFolders(const std::wstring& filePath) {
-  const size_t slash = filePath.find_last_of(L"\\/");
-  if (slash == std::wstring::npos) return 0;
-  std::wstring folder = filePath.substr(0, slash);
-  std::vector<std::wstring> missing;
-  while (!folder.empty() && !IsFolder(folder)) {
-    missing.push_back(folder);
-    const size_t up = folder.find_last_of(L"\\/");
-    if (up == std::wstring::npos || up < 3) break;  // at "C:\" or "\\server"
-    folder.resize(up);
-  }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (!::CreateDirectoryW(ToLongPathForm(*it).c_str(), nullptr) &&
-        ::GetLastError() != ERROR_ALREADY_EXISTS)
-      return LastError();
-  }
-  return 0;
 }
 
 bool SizeOfFile(const std::wstring& path, uint64_t& size) {
@@ -330,27 +308,25 @@ class Transfer::ShareConnection {
 
 namespace {
 
-struct CopyProgressContext {
-  ProgressObserver* observer;
-  DWORD lastReport;
-  uint64_t reported;
-};
-
-DWORD CALLBACK CopyProgress(LARGE_INTEGER totalSize, LARGE_INTEGER transferred, LARGE_INTEGER,
-                            LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE, LPVOID data) {
-  auto* context = static_cast<CopyProgressContext*>(data);
-  ProgressObserver* observer = context->observer;
-  if (observer == nullptr) return PROGRESS_CONTINUE;
-  if (observer->IsCancelled()) return PROGRESS_CANCEL;
-  const DWORD now = ::GetTickCount();
-  const auto done = static_cast<uint64_t>(transferred.QuadPart);
-  if (now - context->lastReport >= 200 || transferred.QuadPart == totalSize.QuadPart) {
-    if (done > context->reported) observer->Progress(done - context->reported);
-    context->reported = done;
-    context->lastReport = now;
+// Progress of a file URL's copy, reported at most every 200 milliseconds and
+// at the end.
+class CopyProgress {
+ public:
+  explicit CopyProgress(ProgressObserver* observer) : observer_(observer), last_(::GetTickCount()) {}
+  void Copied(uint64_t done, bool end) {
+    if (observer_ == nullptr) return;
+    const DWORD now = ::GetTickCount();
+    if (!end && now - last_ < 200) return;
+    if (done > reported_) observer_->Progress(done - reported_);
+    reported_ = done;
+    last_ = now;
   }
-  return PROGRESS_CONTINUE;
-}
+
+ private:
+  ProgressObserver* observer_;
+  DWORD last_;
+  uint64_t reported_ = 0;
+};
 
 }  // namespace
 
@@ -664,8 +640,10 @@ uint32_t Transfer::HttpOpen(const Location& start, uint64_t& resumePoint, uint64
     if (rc != 0 || answer == HttpAnswer::Final) return rc;
     if (answer == HttpAnswer::Restart) {
       // The answer continues neither the part file nor the resource's
-      // start: ask once more for the whole resource.
+      // start: the part is dropped (a later run would only ask for the same
+      // range again) and the whole resource is asked for once more.
       if (resumePoint == 0) return kInetInvalidServerResponse;
+      DropPart();
       resumePoint = 0;
       continue;
     }
@@ -845,15 +823,30 @@ uint32_t Transfer::FtpOpen(const Location& where, uint64_t& resumePoint, uint64_
     if (rc != 0 || FtpReplyNumber(reply) != 350) resumePoint = 0;
   }
 
+  {
+    // The reply to the retrieval is what the failure below is judged by.
+    CriticalSectionLock hold(CallbackRegistry::Instance().lock);
+    async_->lastResponse.clear();
+  }
   Arm(AsyncKind::OpenFtpFile);
   ::SetLastError(ERROR_SUCCESS);
   HINTERNET file = Inet().FtpOpenFileW(connection_.get(), path.c_str(), GENERIC_READ,
                                   FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD, async_->id);
   if (const uint32_t rc = CompleteHandleCall(AsyncKind::OpenFtpFile, file, current_)) {
-    if (rc != kTransferCancelled) {
-      const std::wstring text = ResponseTextOfThisThread();
+    if (rc == kTransferCancelled) return rc;
+    // A retrieval that failed at once answered on this thread; one that
+    // completed later brought its reply with the completion.
+    const std::wstring text = ResponseTextOfThisThread();
+    {
       CriticalSectionLock hold(CallbackRegistry::Instance().lock);
-      if (!text.empty()) async_->lastResponse = text;
+      if (async_->lastResponse.empty() && !text.empty()) async_->lastResponse = text;
+    }
+    // A restart point the server took but cannot serve (beyond the file's
+    // end): the part is dropped and the file fetched once from the start.
+    if (resumePoint != 0 && mayRestart && FtpRetrieveRefused(LastResponseText())) {
+      DropPart();
+      resumePoint = 0;
+      return FtpOpen(where, resumePoint, total, false);
     }
     return rc;
   }
@@ -909,23 +902,52 @@ uint32_t Transfer::CopyFromFileUrl(uint64_t total) {
   if (Cancelled()) return kTransferCancelled;
   if (const uint32_t rc = CreateParentFolders(partPath_)) return Report(rc);
   if (observer_ != nullptr) observer_->Progress(0);
-  CopyProgressContext context{observer_, ::GetTickCount(), 0};
-  if (!::CopyFileExW(ToLongPathForm(sourcePath_).c_str(), ToLongPathForm(partPath_).c_str(), CopyProgress,
-                     &context, nullptr, 0)) {
-    const uint32_t rc = LastError();
-    if (rc == ERROR_REQUEST_ABORTED || Cancelled()) {
-      ::DeleteFileW(ToLongPathForm(partPath_).c_str());
-      return kTransferCancelled;
-    }
+  FileHandle source(::CreateFileW(ToLongPathForm(sourcePath_).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!source) return Report(LastError());
+  // The part file is written never through a link (it lies in a folder that
+  // others may write).
+  LinkFreeFile part;
+  if (const uint32_t rc =
+          OpenFileLinkFree(partPath_, GENERIC_WRITE, 0, LinkFreeDisposition::CreateAlways, part))
     return Report(rc);
-  }
+  CopyProgress progress(observer_);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kWriteSize]);
   uint64_t copied = 0;
-  if (!SizeOfFile(partPath_, copied) || (total != 0 && copied != total)) {
-    // The source changed while it was copied.
-    ::DeleteFileW(ToLongPathForm(partPath_).c_str());
-    return Report(kTransferDataEndedEarly);
+  uint32_t rc = 0;
+  for (;;) {
+    if (Cancelled()) {
+      rc = kTransferCancelled;
+      break;
+    }
+    DWORD got = 0;
+    if (!::ReadFile(source.get(), buffer.get(), kWriteSize, &got, nullptr)) {
+      rc = LastError();
+      break;
+    }
+    if (got == 0) break;
+    DWORD put = 0;
+    if (!::WriteFile(part.file.get(), buffer.get(), got, &put, nullptr) || put != got) {
+      rc = LastError();
+      break;
+    }
+    copied += got;
+    progress.Copied(copied, false);
+    // A source that grows beyond the length it had: not the file that was
+    // looked at.
+    if (total != 0 && copied > total) {
+      rc = kTransferDataEndedEarly;
+      break;
+    }
   }
-  if (observer_ != nullptr && copied > context.reported) observer_->Progress(copied - context.reported);
+  part.Release();
+  if (rc == 0 && total != 0 && copied != total) rc = kTransferDataEndedEarly;  // it changed meanwhile
+  if (rc != 0) {
+    DeleteFileLinkFree(partPath_);
+    return rc == kTransferCancelled ? rc : Report(rc);
+  }
+  progress.Copied(copied, true);
   return PutPartInPlace();
 }
 
@@ -1032,15 +1054,17 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   if (Cancelled()) return kTransferCancelled;
   if (const uint32_t rc = CreateParentFolders(partPath_)) return Report(rc);
 
-  const std::wstring partLong = ToLongPathForm(partPath_);
-  FileHandle part(::CreateFileW(partLong.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                resumePoint == 0 ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-  if (!part) {
-    const uint32_t rc = LastError();
+  // Never through a link: the part file lies in a folder that others may
+  // write, and a link or a second name planted there would have the data
+  // written elsewhere.
+  LinkFreeFile partFile;
+  if (const uint32_t rc = OpenFileLinkFree(
+          partPath_, GENERIC_READ | GENERIC_WRITE, 0,
+          resumePoint == 0 ? LinkFreeDisposition::CreateAlways : LinkFreeDisposition::OpenExisting, partFile)) {
     if (Cancelled()) return kTransferCancelled;
     return Report(rc);
   }
+  FileHandle& part = partFile.file;
   Md5Sink md5;
   std::unique_ptr<Sha256Sink> sha256;
   StreamDigest digest;
@@ -1081,23 +1105,18 @@ uint32_t Transfer::ReadBody(uint64_t total, uint64_t resumePoint) {
   // A part file that holds the whole resource has nothing more to read.
   if (total == 0 || resumePoint != total) {
     if (const uint32_t rc = ReadBodyInto(part.get(), writer, total, written)) {
-      if (rc == kDeletedPart) {
-        part.reset();
-        ::DeleteFileW(partLong.c_str());
-        return Report(kInetInvalidServerResponse);
+      if (rc == kDeletedPart || rc == kBeyondExpectedSize) {
+        partFile.Release();
+        DeleteFileLinkFree(partPath_);
+        return Report(rc == kDeletedPart ? kInetInvalidServerResponse : kTransferSizeMismatch);
       }
       return rc;
     }
   }
   if (const uint32_t rc = writer.Flush()) return Report(rc);
 
-  if (expectedSize_ != 0 && total == 0 && written > expectedSize_) {
-    part.reset();
-    ::DeleteFileW(partLong.c_str());
-    return Report(kTransferSizeMismatch);
-  }
   keepPart.Dismiss();
-  part.reset();
+  partFile.Release();
   digest.Finish();
   if (digestValid && digest.Bytes() == written) {
     written_.bytes = written;
@@ -1133,7 +1152,9 @@ uint32_t Transfer::ReadBlock(uint8_t* into, DWORD& got, bool& countLost) {
 
 // Reads the body (and the bodies of reconnections) into the part file until
 // the data ends. 0 at the end of the data, kDeletedPart when the part file no
-// longer matches the resource, otherwise the result to give (reported).
+// longer matches the resource, kBeyondExpectedSize when a body without a
+// length goes beyond the expected size, otherwise the result to give
+// (reported).
 uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total, uint64_t& written) {
   uint64_t sizeAtLastReconnect = UINT64_MAX;
   uint32_t idleReconnects = 0;
@@ -1162,6 +1183,9 @@ uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total
       // More than the server announced: the part file no longer matches the
       // resource and cannot be continued.
       if (total != 0 && written + got > total) return kDeletedPart;
+      // Without a length from the server the expected size is the limit: a
+      // body that goes on beyond it (an endless one) is not read to its end.
+      if (total == 0 && expectedSize_ != 0 && written + got > expectedSize_) return kBeyondExpectedSize;
       if (const uint32_t error = writer.Commit(got)) return Report(error);
       written += got;
       if (observer_ != nullptr) observer_->Progress(got);
@@ -1210,17 +1234,16 @@ uint32_t Transfer::ReadBodyInto(HANDLE part, PartWriter& writer, uint64_t& total
   }
 }
 
+void Transfer::DropPart() {
+  // While a dropped body is reconnected the part file is open, and it is
+  // started again from 0 by the read that follows.
+  if (!reconnecting_) DeleteFileLinkFree(partPath_);
+}
+
 uint32_t Transfer::PutPartInPlace() {
-  const std::wstring partLong = ToLongPathForm(partPath_);
-  const std::wstring targetLong = ToLongPathForm(targetPath_);
-  if (!::MoveFileExW(partLong.c_str(), targetLong.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    if (!::CopyFileW(partLong.c_str(), targetLong.c_str(), FALSE)) {
-      const uint32_t rc = LastError();
-      ::DeleteFileW(targetLong.c_str());  // no partial copy under the target's name
-      return Report(rc);
-    }
-    ::DeleteFileW(partLong.c_str());
-  }
+  // Renamed into place, or copied over when that is not possible; never
+  // through a link (see MoveIntoPlaceLinkFree).
+  if (const uint32_t rc = MoveIntoPlaceLinkFree(partPath_, targetPath_)) return Report(rc);
   if (observer_ != nullptr) observer_->Done(0, 0);
   return 0;
 }

@@ -107,6 +107,8 @@ class Transfer {
   uint32_t ReadBlock(uint8_t* into, DWORD& got, bool& countLost);
   uint32_t CopyFromFileUrl(uint64_t total);
   uint32_t PutPartInPlace();
+  // Deletes the part file: it can no longer be continued.
+  void DropPart();
 
   // Asynchronous operations: arm, call, wait for the completion.
   void Arm(AsyncKind kind);

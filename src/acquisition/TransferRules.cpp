@@ -135,6 +135,11 @@ std::wstring ParseRealm(std::wstring_view header) {
   }
 }
 
+bool FtpRetrieveRefused(std::wstring_view response) {
+  const int reply = FtpReplyNumber(response);
+  return reply >= 500 && reply <= 599;
+}
+
 int FtpReplyNumber(std::wstring_view response) {
   while (!response.empty() && IsBlank(response.front())) response.remove_prefix(1);
   const size_t end = response.find_first_of(L" \r\n");
@@ -221,6 +226,14 @@ ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
     plan.action = ResponsePlan::Action::Restart;
     return plan;
   };
+  // A ranged request refused outright (400, 500, ... anything but success,
+  // 416, a redirect or a question for credentials): many servers answer a
+  // range they do not take that way, and every later try would send the same
+  // range. The part is given up and the resource asked for whole.
+  const bool success = status >= 200 && status < 300;
+  const bool redirect = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+  if (resumePoint != 0 && !success && !redirect && status != 416 && status != 401 && status != 407)
+    return restart();
   switch (status) {
     case 200:
       // The whole resource: the part file starts again, unless it already

@@ -91,6 +91,11 @@ std::wstring ParseRealm(std::wstring_view header);
 // (leading line ends and blanks skipped); -1 when there is none.
 int FtpReplyNumber(std::wstring_view response);
 
+// Whether the reply to a retrieval after an accepted REST refuses it for
+// good (a 5xx reply, as "554 Invalid REST parameter" for a restart point
+// beyond the file's end): the file is then asked for again from 0.
+bool FtpRetrieveRefused(std::wstring_view response);
+
 // The size in a "213 <size>" reply to SIZE; false for other replies.
 bool ParseFtpSizeReply(std::wstring_view response, uint64_t& size);
 
@@ -134,7 +139,10 @@ struct ResponsePlan {
 // whose Content-Range gives that length, or 416 without one when it is as
 // long as `knownTotal`) is complete: it is put in place and the acceptance
 // check decides. A part file longer than the resource starts again from 0
-// (200: read the body from 0; 416: ask again without a range).
+// (200: read the body from 0; 416: ask again without a range). A ranged
+// request answered with any other failure status (not 2xx, 416, a redirect,
+// 401 or 407) also asks again without a range (Restart): servers that do not
+// take ranges answer 400 or 500.
 ResponsePlan PlanHttpResponse(uint32_t status, uint64_t contentLength,
                               std::wstring_view contentRange, uint64_t resumePoint,
                               uint64_t knownTotal = 0);

@@ -181,7 +181,8 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
       j.result = runner.JudgeShippedFile(i, j.path);
     else
       continue;
-    runner.checkedFiles[i] = {j.result.verdict == Acceptance::Accepted, j.path};
+    runner.checkedFiles[i].accepted = j.result.verdict == Acceptance::Accepted;
+    runner.checkedFiles[i].path = j.path;
     judged[i] = std::move(j);
   }
   PrereqList afterDownloads = list;
@@ -190,9 +191,11 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
     if (runner.Action(i) == PrerequisiteAction::Download) {
       // As if accepted: the file the download leaves.
       afterDownloads.At(i).present = true;
-      installer.checkedFiles[i] = {true, runner.DownloadTargetPath(i)};
+      installer.checkedFiles[i].accepted = true;
+      installer.checkedFiles[i].path = runner.DownloadTargetPath(i);
     } else if (auto checked = runner.checkedFiles.find(i); checked != runner.checkedFiles.end()) {
-      installer.checkedFiles[i] = checked->second;
+      installer.checkedFiles[i].accepted = checked->second.accepted;
+      installer.checkedFiles[i].path = checked->second.path;
     }
   }
   installer.BuildLaunchList();

@@ -19,6 +19,7 @@
 #include "platform/core/FailurePoints.h"
 #include "platform/core/Handles.h"
 #include "platform/core/PathForms.h"
+#include "platform/core/Security.h"
 #include "platform/core/TempFolder.h"
 #include "platform/core/TextFormat.h"
 #include "platform/core/WinText.h"
@@ -199,6 +200,17 @@ void ChainerApp::Run() {
       WriteLine(L"The configuration has no [PREREQUISITES] section: no prerequisite is read.");
   }
 
+  // Windows that wait for a person (the progress window after a failed
+  // pass, the open-site message, the restart question) would wait for ever
+  // where nobody can see them.
+  if (!list.Quiet()) {
+    const DesktopFacts desktop = CurrentDesktopFacts();
+    if (!HasInteractiveDesktop(desktop)) {
+      list.noDesktop = true;
+      WriteLine(std::wstring(L"No interactive desktop (") + NoDesktopReason(desktop) +
+                L"): running as in silent mode, without windows, web sites or restart questions.");
+    }
+  }
   quiet = list.Quiet();
   uiAllowed = !quiet;
 

@@ -61,10 +61,12 @@ void Evaluate(PrereqList& list, StatusWindow& statusWindow, bool quiet, const st
     return;
   }
   statusWindow.Show(title, LoadResourceString(IDS_SEARCHING), false);
-  GuardedThread worker = StartGuardedThread([&list] {
-    ReachFailurePoint(FailurePoint::SearchWorker);
-    EvaluateAll(list);
-  });
+  GuardedThread worker = StartGuardedThread(
+      [&list] {
+        ReachFailurePoint(FailurePoint::SearchWorker);
+        EvaluateAll(list);
+      },
+      {}, FailureEnds::Run);
   if (!worker) return;  // no evaluation without the worker
   ProcessUtil::WaitWithMessagePump(worker.Handle());
   worker.Join();

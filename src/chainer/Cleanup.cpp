@@ -9,6 +9,7 @@
 #include "chainer/ModulePaths.h"
 #include "execution/CleanupScript.h"
 #include "platform/core/Handles.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/PathForms.h"
 
 namespace prereq {
@@ -19,11 +20,6 @@ bool FindsPath(const std::wstring& path) {
   WIN32_FIND_DATAW found{};
   FindHandle find(::FindFirstFileW(ToLongPathForm(path).c_str(), &found));
   return find.valid();
-}
-
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(ToLongPathForm(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsListed(const std::vector<std::wstring>& list, const std::wstring& path) {
@@ -66,8 +62,9 @@ bool LoadCleanup(const IniFile& ini, const std::wstring& modulePath, const std::
 
 void RemoveFolderChain(const std::wstring& folder, const std::wstring& root) {
   if (root.empty()) return;
-  for (const std::wstring& path : FoldersInsideRoot(folder, root))
-    ::RemoveDirectoryW(ToLongPathForm(path).c_str());
+  // "Inside the root" is a judgement on the text: the removal itself must
+  // not follow a link in the folders between, or it would reach outside.
+  for (const std::wstring& path : FoldersInsideRoot(folder, root)) RemoveFolderLinkFree(path);
 }
 
 void PruneFolderList(CleanupState& state) {
@@ -91,7 +88,7 @@ void StartCleanupScript(const CleanupState& state) {
 
 void RunCleanup(CleanupState& state, const CleanupScriptStarter& startScript) {
   for (const std::wstring& path : state.deleteList) {
-    ::DeleteFileW(ToLongPathForm(path).c_str());
+    DeleteFileLinkFree(path);
     RemoveFolderChain(FolderOf(path), state.cleanupRoot);
   }
   PruneFolderList(state);

@@ -18,8 +18,9 @@ bool LoadCleanup(const IniFile& ini, const std::wstring& modulePath, const std::
                  CleanupState& state);
 
 // Removes `folder` and then each parent while it lies inside `root`
-// (FoldersInsideRoot); a folder that cannot be removed (not empty, in use,
-// missing) is passed over. Nothing is removed when the root is empty or the
+// (FoldersInsideRoot), never through a link (RemoveFolderLinkFree); a folder
+// that cannot be removed (not empty, in use, missing, a link or below one)
+// is passed over. Nothing is removed when the root is empty or the
 // folder is not inside it.
 void RemoveFolderChain(const std::wstring& folder, const std::wstring& root);
 
@@ -34,8 +35,9 @@ void PruneFolderList(CleanupState& state);
 using CleanupScriptStarter = std::function<void(const CleanupState&)>;
 void StartCleanupScript(const CleanupState& state);
 
-// Carries out the clean-up: deletes each file of deleteList and removes the
-// folders it leaves empty inside the root (none when the root is empty),
+// Carries out the clean-up: deletes each file of deleteList (never through a
+// link: DeleteFileLinkFree) and removes the folders it leaves empty inside
+// the root (none when the root is empty),
 // prunes folderList, and hands what remains of it to `startScript`. Every
 // failure is passed over silently.
 void RunCleanup(CleanupState& state, const CleanupScriptStarter& startScript = StartCleanupScript);

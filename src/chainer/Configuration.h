@@ -155,7 +155,13 @@ class PrereqList {
   Prerequisite& At(size_t index);
   const Prerequisite& At(size_t index) const;
 
-  bool Quiet() const { return general.Options.find(L'q') != std::wstring::npos; }
+  // Set at start-up when nobody can answer a window (session 0, the
+  // LocalSystem account, no interactive window station): the run then goes
+  // as a quiet one, with the packages' quiet command lines, without web
+  // sites and without a restart question.
+  bool noDesktop = false;
+
+  bool Quiet() const { return noDesktop || general.Options.find(L'q') != std::wstring::npos; }
   bool BasicUi() const { return general.Options.find(L'b') != std::wstring::npos; }
   // The process exit code follows the Windows Installer's convention
   // (0, 3010, 1641, 1602, 1603) instead of 0, 1 and -1.

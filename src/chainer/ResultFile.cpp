@@ -1,6 +1,6 @@
 #include "chainer/ResultFile.h"
 
-#include "logging/LogFileOpen.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/PathForms.h"
 #include "platform/core/TextFormat.h"
 
@@ -8,25 +8,27 @@ namespace prereq {
 
 namespace {
 
-// --- The file system: the temporary file is opened by the log file's
-// link-refusing open, and renamed into place. These two functions are the
-// only places where the result file reaches the file system.
+// --- The file system: the temporary file is opened without a link on the
+// way (its folders stay held until the rename), and renamed into place.
+// These two functions are the only places where the result file reaches the
+// file system.
 
 // Opens `path` for writing without ever going through a link: its folder
-// must exist and be no link, and the file must be a plain file with one
-// name in that folder. An existing file is reused (Commit cuts it).
-FileHandle OpenWithoutLinks(const std::wstring& path, uint32_t& error, std::wstring& refusal) {
-  LogFileOpening opening = OpenLogFileSafely(path);
-  if (opening.file) return std::move(opening.file);
-  refusal = opening.refusal;
-  const DWORD last = ::GetLastError();
-  error = !refusal.empty() ? ERROR_CANT_ACCESS_FILE : last != 0 ? last : ERROR_PATH_NOT_FOUND;
-  return {};
+// must exist, and neither it, a folder above it nor the file may be a link;
+// the file must be a plain file with one name. An existing file is reused
+// (Commit cuts it).
+uint32_t OpenWithoutLinks(const std::wstring& path, LinkFreeFile& out, std::wstring& refusal) {
+  const DWORD error =
+      OpenFileLinkFree(path, GENERIC_WRITE, FILE_SHARE_READ, LinkFreeDisposition::OpenAlways, out);
+  if (error == kErrorPathHasLink) refusal = out.refusal;
+  return error;
 }
 
-// Renames `from` over `to` in the same folder. A file at `to` is replaced
-// (so is a link there: the rename replaces the name, it writes nothing
-// through it); a folder at `to` makes it fail. Allocates nothing.
+// Renames `from` over `to` in the same folder, whose folders the open
+// temporary file holds: none of them can become a link meanwhile. A file at
+// `to` is replaced (so is a link there: the rename replaces the name, it
+// writes nothing through it); a folder at `to` makes it fail. Allocates
+// nothing.
 uint32_t RenameOver(const wchar_t* from, const wchar_t* to) noexcept {
   if (::MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
   return ::GetLastError();
@@ -56,8 +58,9 @@ ResultFile::~ResultFile() {
   processResultFile.compare_exchange_strong(self, nullptr);
   State prepared = State::Prepared;
   if (state_.compare_exchange_strong(prepared, State::Done)) {
-    file_.reset();
+    file_.file.reset();
     ::DeleteFileW(longTempPath_.c_str());
+    file_.folders.Release();
   }
 }
 
@@ -69,9 +72,7 @@ uint32_t ResultFile::Prepare(const std::wstring& path, std::wstring& refusal) {
   if (path_.empty() || path_.back() == L'\\' || path_.back() == L'/') return ERROR_INVALID_NAME;
   const std::wstring temp = path_ + Format(L".%x.tmp", {static_cast<uint32_t>(::GetCurrentProcessId())});
   if (ExceedsPathLimit(temp)) return ERROR_FILENAME_EXCED_RANGE;
-  uint32_t error = 0;
-  file_ = OpenWithoutLinks(temp, error, refusal);
-  if (!file_) return error;
+  if (const uint32_t error = OpenWithoutLinks(temp, file_, refusal); error != 0) return error;
   longPath_ = ToLongPathForm(path_);
   longTempPath_ = ToLongPathForm(temp);
   state_ = State::Prepared;
@@ -92,15 +93,17 @@ void ResultFile::SetCrashText(std::string text) {
 uint32_t ResultFile::WriteAndRename(const char* data, size_t size) noexcept {
   uint32_t error = 0;
   DWORD written = 0;
-  if (::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !::WriteFile(file_.get(), data, static_cast<DWORD>(size), &written, nullptr) ||
-      written != size || !::SetEndOfFile(file_.get()) || !::FlushFileBuffers(file_.get())) {
+  const HANDLE file = file_.file.get();
+  if (::SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written != size ||
+      !::SetEndOfFile(file) || !::FlushFileBuffers(file)) {
     error = ::GetLastError();
     if (error == 0) error = ERROR_WRITE_FAULT;  // a short write
   }
-  file_.reset();
+  file_.file.reset();
   if (error == 0) error = RenameOver(longTempPath_.c_str(), longPath_.c_str());
   if (error != 0) ::DeleteFileW(longTempPath_.c_str());
+  file_.folders.Release();
   state_ = State::Done;
   return error;
 }
@@ -109,8 +112,9 @@ uint32_t ResultFile::Commit(std::string_view text) {
   State prepared = State::Prepared;
   if (!state_.compare_exchange_strong(prepared, State::Committing)) return ERROR_INVALID_FUNCTION;
   if (text.size() > MAXDWORD) {
-    file_.reset();
+    file_.file.reset();
     ::DeleteFileW(longTempPath_.c_str());
+    file_.folders.Release();
     state_ = State::Done;
     return ERROR_FILE_TOO_LARGE;
   }
@@ -125,8 +129,9 @@ void ResultFile::CommitCrashText() noexcept {
   for (int i = 0; i < kCrashLockAttempts && !crashLock_.TryEnter(); ++i) ::Sleep(kCrashLockPauseMs);
   const int slot = crashActive_.load();
   if (slot < 0) {
-    file_.reset();
+    file_.file.reset();
     ::DeleteFileW(longTempPath_.c_str());
+    file_.folders.Release();
     state_ = State::Done;
     return;
   }

@@ -14,6 +14,7 @@
 
 #include "chainer/RunReportRules.h"
 #include "platform/core/Handles.h"
+#include "platform/core/LinkFreePaths.h"
 
 namespace prereq {
 
@@ -66,7 +67,7 @@ class ResultFile {
   std::wstring path_;
   std::wstring longPath_;      // path_ in the long-path form, for the rename
   std::wstring longTempPath_;  // the temporary file, in the long-path form
-  FileHandle file_;
+  LinkFreeFile file_;  // the temporary file, with its folders held
 
   // The crash text, twice: the one being replaced and the one in force.
   CriticalSection crashLock_;

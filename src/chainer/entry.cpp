@@ -14,6 +14,7 @@
 
 #ifdef PREREQ_TEST_HOOKS
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -29,6 +30,9 @@ namespace {
 // reason "crashed" and the summary, then the log's closing line.
 // Answers the exit code. Failures on the way make the report shorter, never
 // the end different.
+// The end is bounded only where a guarded worker's fault abandoned frames
+// (that worker set the bound): a failure on this thread was unwound, and its
+// report may take the symbol engine a long while.
 int32_t EndAfterFailure(prereq::ChainerApp& app, const std::exception_ptr& failure) {
   prereq::ExceptionReport report;
   prereq::RunReportStep([&] { report = prereq::ReportOfException(failure, false); });
@@ -59,29 +63,38 @@ int32_t EndWithoutApp(const std::exception_ptr& failure) {
 #ifdef PREREQ_TEST_HOOKS
 // Test build only: PREREQ_TEST_FAILURE=<point>:<fault>[,<point>:<fault>...]
 // makes the program fail at those points, for example
-// "search-worker:av-read" or "run:throw".
+// "search-worker:av-read" or "run:throw". Two points fail on the search
+// worker while it holds a lock: "search-log-line" inside the log's lock (at
+// its first log line), "search-heap-lock" holding the process heap's lock.
+enum class Held { Nothing, LogLock, HeapLock };
 struct Planned {
   prereq::FailurePoint point;
   prereq::testfaults::Fault fault;
+  Held held;
 };
 Planned planned[8];
 int plannedCount = 0;
+thread_local bool onSearchWorker = false;
 
-bool PointByName(const std::string& name, prereq::FailurePoint& point) {
+bool PointByName(const std::string& name, prereq::FailurePoint& point, Held& held) {
   static const struct {
     const char* name;
     prereq::FailurePoint point;
+    Held held;
   } kPoints[] = {
-      {"run", prereq::FailurePoint::Run},
-      {"search-worker", prereq::FailurePoint::SearchWorker},
-      {"msix-lookup", prereq::FailurePoint::MsixLookup},
-      {"msix-deploy", prereq::FailurePoint::MsixDeploy},
-      {"stack-trace", prereq::FailurePoint::StackTrace},
-      {"progress-worker", prereq::FailurePoint::ProgressWorker},
+      {"run", prereq::FailurePoint::Run, Held::Nothing},
+      {"search-worker", prereq::FailurePoint::SearchWorker, Held::Nothing},
+      {"msix-lookup", prereq::FailurePoint::MsixLookup, Held::Nothing},
+      {"msix-deploy", prereq::FailurePoint::MsixDeploy, Held::Nothing},
+      {"stack-trace", prereq::FailurePoint::StackTrace, Held::Nothing},
+      {"progress-worker", prereq::FailurePoint::ProgressWorker, Held::Nothing},
+      {"search-log-line", prereq::FailurePoint::LogLine, Held::LogLock},
+      {"search-heap-lock", prereq::FailurePoint::SearchWorker, Held::HeapLock},
   };
   for (const auto& entry : kPoints) {
     if (name == entry.name) {
       point = entry.point;
+      held = entry.held;
       return true;
     }
   }
@@ -89,8 +102,16 @@ bool PointByName(const std::string& name, prereq::FailurePoint& point) {
 }
 
 void FailOnPurpose(prereq::FailurePoint point) {
-  for (int i = 0; i < plannedCount; ++i)
-    if (planned[i].point == point) prereq::testfaults::Cause(planned[i].fault);
+  if (point == prereq::FailurePoint::SearchWorker) onSearchWorker = true;
+  static std::atomic<bool> logLockFailed{false};
+  for (int i = 0; i < plannedCount; ++i) {
+    if (planned[i].point != point) continue;
+    // Once: the report of that failure is logged on the same thread.
+    if (planned[i].held == Held::LogLock && (!onSearchWorker || logLockFailed.exchange(true))) continue;
+    // Owned until the process ends: the thread's frames are abandoned.
+    if (planned[i].held == Held::HeapLock) ::HeapLock(::GetProcessHeap());
+    prereq::testfaults::Cause(planned[i].fault);
+  }
 }
 
 void InstallTestFailures() {
@@ -103,7 +124,7 @@ void InstallTestFailures() {
     const std::string entry = text.substr(start, end - start);
     const size_t colon = entry.find(':');
     Planned p{};
-    if (colon != std::string::npos && PointByName(entry.substr(0, colon), p.point) &&
+    if (colon != std::string::npos && PointByName(entry.substr(0, colon), p.point, p.held) &&
         prereq::testfaults::FaultByName(entry.substr(colon + 1).c_str(), p.fault))
       planned[plannedCount++] = p;
     start = end + 1;

@@ -44,8 +44,10 @@ bool HasExtension(const std::wstring& path, const std::wstring& extension) {
 }
 
 std::wstring FinalPathOf(const std::wstring& path) {
-  FileHandle file(::CreateFileW(ToLongPathForm(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Shared for reading: the runner holds an accepted package open that way
+  // until it has started.
+  FileHandle file(::CreateFileW(ToLongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return path;
   wchar_t buffer[MAX_PATH];
   const DWORD n = ::GetFinalPathNameByHandleW(file.get(), buffer, MAX_PATH,
@@ -57,7 +59,7 @@ std::wstring FinalPathOf(const std::wstring& path) {
 }
 
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
-                         DWORD& returnCode) {
+                         DWORD& returnCode, const std::function<void()>& started) {
   const std::wstring args = WithLeadingSpace(ExpandProperties(commandLine, false));
   const bool byInstaller = SystemAccountRouteFor(path) != SystemAccountRoute::Direct;
   std::wstring systemFolder;
@@ -72,7 +74,7 @@ bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLi
   const ProcessCommand command = LocalSystemCommand(
       path, byInstaller ? FinalPathOf(path) : std::wstring(), args, systemFolder);
   return ProcessUtil::CreateProcessAndWait(command.applicationName, command.commandLine,
-                                           NORMAL_PRIORITY_CLASS, returnCode);
+                                           NORMAL_PRIORITY_CLASS, returnCode, started);
 }
 
 bool PackageLauncher::LaunchPackage(size_t itemIndex) {
@@ -85,7 +87,16 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
 
   DWORD code = 0;
   bool done;
-  if (ExceedsPathLimit(path)) {
+  bool told = false;
+  const auto tell = [&] {
+    if (told || !launched) return;
+    told = true;
+    launched(item);
+  };
+  if (mayLaunch && !mayLaunch(item)) {
+    code = kErrorFileChanged;
+    done = false;
+  } else if (ExceedsPathLimit(path)) {
     // Longer than Windows accepts: no system call is to see it.
     code = ERROR_FILENAME_EXCED_RANGE;
     done = false;
@@ -93,10 +104,11 @@ bool PackageLauncher::LaunchPackage(size_t itemIndex) {
     code = DeployMsixPackage(path);
     done = code == 0;
   } else if (isLocalSystem()) {
-    done = LaunchAsLocalSystem(path, item.commandLine, code);
+    done = LaunchAsLocalSystem(path, item.commandLine, code, tell);
   } else {
-    done = ProcessUtil::ShellExecuteAndWait(path, item.commandLine, L"", quiet, code);
+    done = ProcessUtil::ShellExecuteAndWait(path, item.commandLine, L"", quiet, code, tell);
   }
+  tell();
   item.returnCode = code;
   item.started = done;
   item.returnCodes.push_back(code);

@@ -18,6 +18,9 @@
 namespace prereq {
 
 inline constexpr uint32_t kRebootPending = 3010;
+// The return code of an item whose file failed its check right before the
+// launch (the code of a rejected download).
+inline constexpr uint32_t kErrorFileChanged = 0xE0000022;
 
 struct LaunchItem {
   std::wstring path;
@@ -87,6 +90,13 @@ class PackageLauncher {
   // Set once Windows accepted a restart that this launcher asked for: no
   // further package may start then. The runner points it at its own flag.
   std::atomic<bool>* rebootInProgress = nullptr;
+  // Asked right before an item's package is started: false keeps it from
+  // running (its file no longer passes its check); the launch then fails
+  // with kErrorFileChanged. None: every package runs.
+  std::function<bool(const LaunchItem& item)> mayLaunch;
+  // Told once an item's package has started (or its launch failed), before
+  // the launcher waits for it to end.
+  std::function<void(const LaunchItem& item)> launched;
   // The restart request itself (ExitWindowsEx); replaceable so that what
   // follows an accepted restart can be exercised without one.
   std::function<bool(UINT flags, DWORD reason)> exitWindows = [](UINT flags, DWORD reason) {
@@ -116,8 +126,9 @@ bool HasExtension(const std::wstring& path, const std::wstring& extension);
 // and with the file's final path; others directly. The command line's
 // references are resolved first. Waits for the process;
 // `returnCode` is its exit code, or the system error when it did not start.
+// `started`, when given, runs once the process was created, before the wait.
 bool LaunchAsLocalSystem(const std::wstring& path, const std::wstring& commandLine,
-                         DWORD& returnCode);
+                         DWORD& returnCode, const std::function<void()>& started = {});
 
 // The final path of an existing file, without the long-path prefix; the path
 // unchanged when the file cannot be opened or its name does not fit MAX_PATH.

@@ -51,7 +51,8 @@ std::wstring ShellPath(const std::wstring& path) { return FromLongPathForm(path)
 }  // namespace
 
 bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLine,
-                         const std::wstring& workingFolder, bool quiet, DWORD& returnCode) {
+                         const std::wstring& workingFolder, bool quiet, DWORD& returnCode,
+                         const std::function<void()>& started) {
   const std::wstring file = ShellPath(path);
   std::wstring folder;
   if (!workingFolder.empty()) {
@@ -84,6 +85,7 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
     return false;
   }
   KernelHandle process(info.hProcess);
+  if (started) started();
   if (!process) return true;  // started without a process of its own to wait for
 
   ::AllowSetForegroundWindow(::GetProcessId(process.get()));
@@ -104,7 +106,8 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
 }
 
 bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
-                          DWORD creationFlags, DWORD& returnCode) {
+                          DWORD creationFlags, DWORD& returnCode,
+                          const std::function<void()>& started) {
   if (ExceedsPathLimit(applicationName) || commandLine.size() > kMaxCommandLineLength) {
     returnCode = ERROR_FILENAME_EXCED_RANGE;
     return false;
@@ -123,6 +126,7 @@ bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstrin
   }
   KernelHandle thread(info.hThread);
   KernelHandle process(info.hProcess);
+  if (started) started();
   if (process) {
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD exitCode = 0;

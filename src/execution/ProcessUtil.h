@@ -3,6 +3,7 @@
 // of a started program and its windows.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,11 @@ namespace prereq::ProcessUtil {
 // path or folder longer than the shell takes or a command line longer than
 // Windows accepts); true also when no process came back (`returnCode` is then
 // left alone). Outside quiet mode the program's window is brought to the top.
+// `started`, when given, runs once the shell has started the file, before
+// the wait.
 bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLine,
-                         const std::wstring& workingFolder, bool quiet, DWORD& returnCode);
+                         const std::wstring& workingFolder, bool quiet, DWORD& returnCode,
+                         const std::function<void()>& started = {});
 
 // CreateProcessW with the application name and command line (none when
 // empty), no inherited handles, the creation flags, this process's
@@ -25,8 +29,10 @@ bool ShellExecuteAndWait(const std::wstring& path, const std::wstring& commandLi
 // in `returnCode`; false (with `returnCode` the system error) when the
 // process could not be created. An application name or command line longer
 // than Windows accepts fails with ERROR_FILENAME_EXCED_RANGE without a call.
+// `started`, when given, runs once the process was created, before the wait.
 bool CreateProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
-                          DWORD creationFlags, DWORD& returnCode);
+                          DWORD creationFlags, DWORD& returnCode,
+                          const std::function<void()>& started = {});
 
 // Waits half a second, then brings the first captioned visible window (else
 // the last window seen) of the process or of one of its descendants to the

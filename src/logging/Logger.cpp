@@ -4,10 +4,13 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <atomic>
+
 #include "chainer/ModulePaths.h"
 #include "evaluation/OsInfo.h"
-#include "logging/LogFileOpen.h"
 #include "logging/LogFormat.h"
+#include "platform/core/FailurePoints.h"
+#include "platform/core/LinkFreePaths.h"
 #include "platform/core/Security.h"
 #include "platform/core/WinText.h"
 
@@ -41,11 +44,6 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   std::wstring path(raw);
   ::CoTaskMemFree(raw);
   return path;
-}
-
-bool IsFolder(const std::wstring& path) {
-  DWORD attrs = ::GetFileAttributesW(path.c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // Write errors are ignored.
@@ -82,13 +80,14 @@ Logger::Logger(Environment env) : env_(std::move(env)) {}
 Logger::~Logger() { Finish(false); }
 
 void Logger::SetLogFile(const std::wstring& path) {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   env_.debugOutput(L"Logger::SetLogFile( " + path + L" ) while OLD path is:" + path_);
   if (!file_) path_ = path;
 }
 
 void Logger::WriteLine(std::wstring_view text) {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
+  ReachFailurePoint(FailurePoint::LogLine);
   WriteLocked(text);
 }
 
@@ -110,7 +109,7 @@ void Logger::WriteLocked(std::wstring_view text) {
 }
 
 void Logger::Flush() {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   FlushLocked();
 }
 
@@ -124,7 +123,7 @@ void Logger::FlushLocked() {
 }
 
 void Logger::Finish(bool writeClosingLine) {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   if (finished_) return;
   if (writeClosingLine) WriteLocked(kLogClosingLine);
   file_.reset();
@@ -132,12 +131,12 @@ void Logger::Finish(bool writeClosingLine) {
 }
 
 std::wstring Logger::CurrentPath() {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   return path_;
 }
 
 bool Logger::IsOpen() {
-  CriticalSectionLock hold(lock_);
+  RecoverableLockHold hold(lock_);
   return file_.valid();
 }
 
@@ -179,26 +178,31 @@ bool Logger::OpenLocked() {
       path_ = NextFallbackLocked(nextFallback++);
       if (path_.empty()) return false;
     }
-    // Never through a link: see OpenLogFileSafely.
-    LogFileOpening opened = OpenLogFileSafely(path_);
-    FileHandle file = std::move(opened.file);
-    const DWORD error = opened.disposition;
-    if (!file) {
+    // Never through a link: log folders can be made by any user (the
+    // fallback under ProgramData grants everyone full access, the system
+    // account's temporary folder lets users make folders), and a chainer
+    // running as LocalSystem must not append to whatever file a junction, a
+    // symbolic link or a hard link there leads to.
+    LinkFreeFile opened;
+    const DWORD rc = OpenFileLinkFree(path_, GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      LinkFreeDisposition::OpenAlways, opened);
+    if (rc != 0) {
       if (!opened.refusal.empty())
         env_.debugOutput(L"LOGGER->refused LOG at:" + path_ + L" (" + opened.refusal + L")");
       env_.debugOutput(L"LOGGER->failed to create LOG at:" + path_);
       path_.clear();
       continue;
     }
-    if (error == ERROR_ALREADY_EXISTS) {
+    // Written through its handle from now on: the folders need not stay held.
+    FileHandle file = std::move(opened.file);
+    if (!opened.created) {
       env_.debugOutput(L"LOGGER->Reusing LOG file at:" + path_ + L"\r\n");
       LARGE_INTEGER zero{};
       ::SetFilePointerEx(file.get(), zero, nullptr, FILE_END);
-    } else if (error == ERROR_SUCCESS) {
+    } else {
       env_.debugOutput(L"LOGGER->Creating LOG file at:" + path_ + L"\r\n");
       Write(file.get(), L"\uFEFF");
-    } else {
-      return false;
     }
     file_ = std::move(file);
     Write(file_.get(), FormatLogHeader(GetOsInfo(), ProcessorName()));
@@ -212,11 +216,22 @@ struct LoggerHolder {
   Logger logger;
   ~LoggerHolder() { logger.Finish(loggingEnabled); }
 };
+std::atomic<Logger*> theLogger{nullptr};
 }  // namespace
 
 Logger& TheLogger() {
   static LoggerHolder holder;
+  theLogger = &holder.logger;
   return holder.logger;
+}
+
+int LogLockDepthOnThisThread() {
+  Logger* logger = theLogger;
+  return logger != nullptr ? logger->lock_.DepthOnThisThread() : 0;
+}
+
+void ReleaseLogLockOnThisThreadTo(int depth) {
+  if (Logger* logger = theLogger) logger->lock_.ReleaseOnThisThreadTo(depth);
 }
 
 void WriteLine(std::wstring_view text) {

@@ -53,8 +53,11 @@ class Logger {
   void WriteLocked(std::wstring_view text);
   void FlushLocked();
 
+  friend int LogLockDepthOnThisThread();
+  friend void ReleaseLogLockOnThisThreadTo(int depth);
+
   Environment env_;
-  CriticalSection lock_;
+  RecoverableLock lock_;
   std::wstring path_;
   FileHandle file_;
   bool finished_ = false;
@@ -65,5 +68,12 @@ Logger& TheLogger();
 
 // Shorthand for TheLogger().WriteLine(text) when logging is enabled.
 void WriteLine(std::wstring_view text);
+
+// How often the calling thread holds the process-wide log's lock (0 also
+// before the log exists), and giving it back down to `depth`: for a guarded
+// thread whose frames were abandoned inside a log line (ExceptionHandling).
+// Neither creates the log nor allocates.
+int LogLockDepthOnThisThread();
+void ReleaseLogLockOnThisThreadTo(int depth);
 
 }  // namespace prereq

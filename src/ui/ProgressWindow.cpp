@@ -38,12 +38,7 @@ int ClampToInt(uint64_t value) { return value > INT_MAX ? INT_MAX : static_cast<
 // for this window, not at every start; by name, so that the version the
 // manifest asks for is the one loaded, from the system's folders only.
 void RegisterProgressBarClass() {
-  static const Library comctl = [] {
-    Library library(::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    // Windows 7 without the search-flag update rejects the flag.
-    if (!library) library = LoadSystemLibrary(L"comctl32.dll");
-    return library;
-  }();
+  static const Library comctl = LoadSystemLibrary(L"comctl32.dll");
   using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   if (!comctl) return;
   auto init = reinterpret_cast<InitFn>(::GetProcAddress(comctl.get(), "InitCommonControlsEx"));
@@ -127,7 +122,8 @@ bool ProgressWindow::OnInit(HWND dialog) {
   // A worker that fails (its report is in the log) closes the window as
   // Cancel does; the run then takes the failure over.
   worker_ = StartGuardedThread([this] { WorkerMain(); },
-                               [dialog] { ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); });
+                               [dialog] { ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0); },
+                               FailureEnds::Run);
   return static_cast<bool>(worker_);
 }
 

@@ -400,3 +400,38 @@ def test_reboot_rule_asks_and_no_refuses(prefix32, make_setup, tool):
     # Not mandatory: the loop went on with the next package.
     assert marker.read_text().splitlines()[-1].endswith(" after")
     assert setup.prefix.reg_query(STORE_KEY, "RESTART_RC") is None  # the key went at the end
+
+
+def test_without_an_interactive_desktop_a_basic_ui_run_goes_as_a_quiet_one(prefix32, make_setup, server,
+                                                                            tmp_path):
+    """Started where nobody sees or answers a window (a window station that is
+    not interactive, as a service's in session 0), a basic-UI run would wait
+    for ever: for Cancel in the progress window left open after a failed
+    pass, for the open-site message, for the restart question. It runs as a
+    quiet run instead: no windows, the packages' quiet command lines, no web
+    site opened; and the log says why."""
+    setup = make_setup(prefix32)
+    ship(setup, "package.exe")
+    marker = setup.folder / "marker.txt"
+    log = ui_config(setup, [
+        {"DisplayName": "Missing Runtime", "Url": server.base + "/missing.exe", "Options": "m"},
+        {"DisplayName": "Manual Tool", "OpenSite": "http://127.0.0.1:9/manual-download-page"},
+        {"DisplayName": "Shipped", "SetupFile": "package.exe",
+         "BasicUiCommandLine": f"0 {setup.win(marker)} basic", "NoUiCommandLine": f"0 {setup.win(marker)} quiet"},
+    ])
+    output = tmp_path / "runwait.out"
+    proc = prefix32.popen([TOOLS / "runwait.exe", "--hidden-station", setup.win(setup.exe)], cwd=setup.cwd,
+                          output=output)
+    try:
+        proc.wait(90)
+    finally:
+        if proc.running:
+            proc.kill()
+    assert re.search(r"^exit=1$", proc.text(), re.M), proc.text()  # the mandatory one is missing
+    lines = read_log(log).lines
+    assert lines[0] == ("No interactive desktop (no interactive window station): running as in silent mode, "
+                        "without windows, web sites or restart questions."), lines
+    assert "Starting installing prerequisites in silent mode." in lines
+    assert not any(line.startswith("Launching URL:") for line in lines), lines
+    runs = marker.read_text().splitlines()
+    assert len(runs) == 1 and runs[0].endswith(" quiet"), runs

@@ -7,7 +7,9 @@ prereq.exe has no such hook.
 PREREQ_TEST_FAILURE=<point>:<fault>[,...] with points run (main thread,
 before the installer wait), search-worker, msix-lookup, msix-deploy and
 stack-trace (inside a report's stack walk), progress-worker (the
-progress window's worker, before the passes), and faults av-read, av-bad-read,
+progress window's worker, before the passes), search-log-line (inside the
+log's lock, at the search worker's first line) and search-heap-lock (the
+search worker holding the process heap's lock), and faults av-read, av-bad-read,
 av-write, av-exec, div0, stack-overflow, throw (the range error), bad-alloc
 and unknown.
 
@@ -303,6 +305,54 @@ def test_quiet_run_never_shows_the_dialog(prefix32, hooked, display, failure):
 
     assert result.code == 1, result
     assert read_log(log).lines[-1] == END_OF_LOG
+
+
+def test_fault_inside_the_log_lock_on_the_search_worker_ends_with_1(prefix32, hooked, display, tmp_path):
+    """The search worker faults while it holds the log's lock, and its frames
+    are abandoned without unwinding. The lock goes back with them: the
+    report, the closing line and the clean-up still reach the log, and the
+    process ends with 1 once the dialog is closed (it used to wait for ever
+    in the closing line)."""
+    setup, log = hooked(prefix32, "search-log-line:av-read", options="b",
+                        prereqs=[{"DisplayName": "P", "Url": "http://127.0.0.1:9/p.exe"}])
+    proc = setup.start()
+    try:
+        dialog = Dialog(prefix32, tmp_path)
+        shown = dialog("text:501")
+        assert re.match(r"^\[SEH_AV_READ_NULLPTR\] ACCESS_VIOLATION", shown["text:501"]), shown
+        dialog("click:1", "wait-gone")
+        closed = time.time()
+        result = setup.finish(proc, timeout=60)
+    finally:
+        if proc.running:
+            proc.kill()
+    assert result.code == 1, result
+    assert result.ended - closed < 10, result
+    lines = read_log(log).lines
+    report = report_at(lines, rf"^SEH_AV_READ_NULLPTR: \[SEH_AV_READ_NULLPTR\] ACCESS_VIOLATION "
+                              rf"\(0xc0000005\) at address {ADDRESS}$")
+    # The log line's frame: Logger::WriteLine, or the free WriteLine it is inlined into.
+    check_trace(report, ["ReadAt() -> TestFaults.h:", "WriteLine() -> Logger.cpp:", "GuardedThreadStart()"])
+    assert lines[-1] == END_OF_LOG
+    assert not setup.ini.exists()  # the clean-up ran (the configuration goes)
+
+
+def test_fault_holding_the_heap_lock_on_the_search_worker_ends_in_bounded_time(prefix32, hooked,
+                                                                                  tmp_path):
+    """The search worker faults while it holds the process heap's lock, which
+    nothing can give back: every later allocation of the system waits for
+    it, on the main thread too. The end after the failure gets a bounded
+    time, then the process ends with 1."""
+    setup, log = hooked(prefix32, "search-heap-lock:av-read", options="b",
+                        prereqs=[{"DisplayName": "P", "Url": "http://127.0.0.1:9/p.exe"}])
+    proc = setup.start()
+    try:
+        result = setup.finish(proc, timeout=90)
+    finally:
+        if proc.running:
+            proc.kill()
+    assert result.code == 1, result
+    assert result.seconds < 40, result  # the bound is 10 s after the fault
 
 
 class Dialog:

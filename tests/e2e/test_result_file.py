@@ -315,11 +315,13 @@ def test_result_file_of_a_run_that_crashes(prefix32, make_setup, monkeypatch, fa
     "missing\\result.json",  # the folder is not created
     "taken",                  # a folder there: the rename fails
     "taken\\",                # a folder's name: refused at once
+    "linked\\result.json",   # a link on the way: nothing is written through it
 ])
 def test_result_file_that_cannot_be_written(prefix32, make_setup, target):
     setup = make_setup(prefix32)
     taken = setup.folder / "taken"
     taken.mkdir()
+    (setup.folder / "linked").symlink_to(taken, target_is_directory=True)
     log = ui_config(setup, [], options="q",
                     chainer={"ResultFile": setup.win(setup.folder) + "\\" + target})
     result = setup.run()

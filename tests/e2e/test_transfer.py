@@ -12,6 +12,7 @@ import hashlib
 import random
 import re
 import threading
+import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
@@ -218,6 +219,52 @@ def test_server_ignoring_range_restarts_the_part_file(prefix, http, tmp_path, un
     assert_complete(target, data, run)
     assert run.progress[0] == 0
     assert http.requests_for(path)[0].headers["range"] == "bytes=250000-"
+
+
+@pytest.mark.parametrize("status", [400, 500])
+def test_ranged_request_refused_drops_the_part_and_fetches_from_zero(prefix, http, tmp_path, unique_path,
+                                                                     status):
+    """A server that answers any Range with 400 or 500: kept, the part would
+    be asked for with the same range by every later run, and fail the same
+    way. It is dropped and the resource fetched once, whole, in the same
+    attempt; failing that too, no part is left to be asked for again."""
+    data = payload(300_000, 31)
+    path = unique_path()
+    url = http.add(path, Resource(data, range_status=status))
+    target = tmp_path / "x.bin"
+    part_of(target).write_bytes(data[:120_000])
+
+    run = fetch(prefix, url, target)
+
+    assert_complete(target, data, run)
+    assert run.progress[0] == 0
+    assert [r.headers.get("range") for r in http.requests_for(path)] == ["bytes=120000-", None]
+
+    gone = unique_path("gone")
+    url = http.add(gone, Resource(status=404 if status == 400 else 503))
+    target = tmp_path / "gone.bin"
+    part_of(target).write_bytes(data[:120_000])
+    run = fetch(prefix, url, target)
+    assert_failed(target, run, NOT_FOUND if status == 400 else 12152, part=None)
+    assert [r.headers.get("range") for r in http.requests_for(gone)] == ["bytes=120000-", None]
+
+
+def test_body_without_length_stops_once_beyond_the_expected_size(prefix, http, tmp_path, unique_path):
+    """No Content-Length and a body that never ends: with an expected size
+    the data is not read to its end (filling the disk), but only until it is
+    larger; the part goes, and the size is what failed."""
+    path = unique_path()
+    resource = Resource(endless=True)
+    url = http.add(path, resource)
+    target = tmp_path / "x.bin"
+    started = time.time()
+
+    run = fetch(prefix, url, target, "--expected", 100_000, "--quiet")
+
+    assert_failed(target, run, SIZE_MISMATCH, part=None)
+    assert [e["code"] for e in run.errors] == [SIZE_MISMATCH]
+    assert time.time() - started < 30
+    assert resource.sent and max(resource.sent) < 16 << 20, resource.sent
 
 
 def test_drop_without_range_support_keeps_the_part_for_later(prefix, http, tmp_path, unique_path):
@@ -727,6 +774,31 @@ def test_ftp_resume(prefix, ftp, tmp_path, refuse):
     assert_complete(target, data, run)
     assert "REST 250000" in ftp.commands[before:]
     assert run.progress[0] == (0 if refuse else 250_000)
+
+
+def test_ftp_restart_point_beyond_the_end_fetches_from_zero(prefix, ftp, tmp_path):
+    """A server that does not tell the size (SIZE refused) takes REST beyond
+    the file's end and then refuses the retrieval ("554 Invalid REST
+    parameter"): the part is dropped and the file fetched from its start,
+    instead of every run failing the same way."""
+    data = payload(500_000, 32)
+    (ftp.root / "f5.bin").write_bytes(data)
+    target = tmp_path / "f5.bin"
+    part_of(target).write_bytes(b"\xee" * 600_000)
+    ftp.refuse_size = True
+    before = len(ftp.commands)
+    try:
+        run = fetch(prefix, ftp.url("f5.bin"), target)
+    finally:
+        ftp.refuse_size = False
+
+    assert_complete(target, data, run)
+    assert run.progress[0] == 0
+    sent = ftp.commands[before:]
+    assert "REST 600000" in sent
+    retrievals = [i for i, c in enumerate(sent) if c.startswith("RETR")]
+    assert len(retrievals) == 2, sent
+    assert not any(c.startswith("REST") for c in sent[retrievals[0] + 1:]), sent
 
 
 def test_ftp_transfer_ending_early_is_resumed(prefix, ftp, tmp_path):

@@ -97,10 +97,12 @@ def share(prefix, tmp_path):
     shutil.rmtree(unc)
 
 
-def test_file_url_of_a_share_runs_the_file_on_the_share(prefix, make_setup, share):
-    """"file://server/share/x" is the share path everywhere: the launcher must
-    not take it for the relative path server\\share\\x, which resolves in the
-    setup's own folder (the working folder), where another file may lie."""
+def test_file_url_of_a_share_runs_the_file_from_the_share(prefix, make_setup, share):
+    """"file://server/share/x" is the share path everywhere: it must not be
+    taken for the relative path server\\share\\x, which resolves in the
+    setup's own folder (the working folder), where another file may lie. The
+    file is read from the share once, into the download folder, and that
+    copy runs."""
     server, folder = share
     data = package_bytes()
     (folder / "package.exe").write_bytes(data)
@@ -116,7 +118,7 @@ def test_file_url_of_a_share_runs_the_file_on_the_share(prefix, make_setup, shar
         "NoUiCommandLine": f"0 {setup.win(marker)} from-share"}])
 
     launch = next(line for line in lines if line.startswith("Launching file:"))
-    assert launch == f"Launching file:\\\\{server}\\share\\package.exe", lines
+    assert launch == "Launching file:" + setup.win(setup.folder / "dl" / "package.exe"), lines
     runs = marker_lines(marker)
     assert len(runs) == 1 and runs[0].endswith(" from-share"), runs  # not the decoy's "ran"
     assert "Return code of launched file:0" in lines, lines

@@ -34,6 +34,9 @@ class Resource:
     headers: dict = field(default_factory=dict)
     credentials: tuple | None = None    # (user, password, realm): Basic authentication
     content_range: str | None = None    # Content-Range of every 206 answer
+    range_status: int | None = None     # answer every GET with a Range with this status
+    endless: bool = False               # 200 without a length; data until the client leaves
+    sent: list = field(default_factory=list)   # bytes of body sent per answer (endless)
 
 
 @dataclass
@@ -82,6 +85,10 @@ class _Handler(BaseHTTPRequestHandler):
             if self.headers.get("Authorization") != expected:
                 return self._plain(401, b"denied", {"WWW-Authenticate": f'Basic realm="{realm}"'})
 
+        if res.range_status is not None and self.headers.get("Range"):
+            return self._plain(res.range_status, b"no ranges here")
+        if res.endless:
+            return self._endless(res)
         body, start, status = res.body, 0, 200
         match = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
         if match and res.ranges:
@@ -134,6 +141,23 @@ class _Handler(BaseHTTPRequestHandler):
             else:
                 self.connection.shutdown(socket.SHUT_WR)
             self.close_connection = True
+
+    def _endless(self, res: Resource, limit: int = 256 << 20, seconds: float = 60):
+        """A body without a length that goes on until the client leaves (or,
+        so that a test ends anyway, `limit` bytes or `seconds` have passed)."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        block, sent, start = bytes(65536), 0, time.time()
+        res.sent.append(0)
+        try:
+            while sent < limit and time.time() - start < seconds:
+                self.wfile.write(block)
+                sent += len(block)
+                res.sent[-1] = sent
+        except OSError:
+            pass
+        self.close_connection = True
 
     def _plain(self, status: int, body: bytes, headers: dict | None = None):
         self.send_response(status)
@@ -248,6 +272,7 @@ class FtpServer:
         self.root = root
         self.commands: list[str] = []
         self.refuse_rest = False
+        self.refuse_size = False   # SIZE unknown: a restart point is not checked against it
         self.cuts: dict[str, list[int]] = {}   # file name -> offsets where successive RETRs end
         self.lock = threading.Lock()
 
@@ -263,7 +288,7 @@ class FtpServer:
             def pre_process_command(self, line, cmd, arg):
                 with owner.lock:
                     owner.commands.append(line)
-                if cmd == "REST" and owner.refuse_rest:
+                if (cmd == "REST" and owner.refuse_rest) or (cmd == "SIZE" and owner.refuse_size):
                     self.respond("502 Command not implemented.")
                     return
                 super().pre_process_command(line, cmd, arg)

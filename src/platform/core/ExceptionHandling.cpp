@@ -99,29 +99,9 @@ struct DebugHelp {
 };
 
 // The lock that serialises stack walks (the symbol engine is not
-// thread-safe). It knows its owner, so that a guarded thread whose walk was
-// interrupted by a fault can give it back.
-class TraceLock {
- public:
-  TraceLock() { ::InitializeCriticalSection(&cs_); }
-  void Enter() {
-    ::EnterCriticalSection(&cs_);
-    owner_ = ::GetCurrentThreadId();
-    ++depth_;
-  }
-  void Leave() {
-    if (--depth_ == 0) owner_ = 0;
-    ::LeaveCriticalSection(&cs_);
-  }
-  void ReleaseIfHeldByThisThread() {
-    while (owner_ == ::GetCurrentThreadId()) Leave();
-  }
-
- private:
-  CRITICAL_SECTION cs_;
-  std::atomic<DWORD> owner_{0};
-  int depth_ = 0;
-};
+// thread-safe). A guarded thread whose walk was interrupted by a fault gives
+// it back.
+using TraceLock = RecoverableLock;
 
 TraceLock& TheTraceLock() {
   static TraceLock* lock = new TraceLock();  // lives until the process ends
@@ -194,12 +174,7 @@ std::wstring WalkStack(const CONTEXT& start, int maxFrames, int skipFrames) {
 }
 
 std::wstring LockedWalk(const CONTEXT& start, int maxFrames, int skipFrames) {
-  TraceLock& lock = TheTraceLock();
-  lock.Enter();
-  struct Unlock {
-    TraceLock& lock;
-    ~Unlock() { lock.Leave(); }
-  } unlock{lock};
+  RecoverableLockHold hold(TheTraceLock());
   return WalkStack(start, maxFrames, skipFrames);
 }
 
@@ -226,6 +201,9 @@ struct GuardFrame {
   // 0: body running; 1: the filter builds the report; 2: recovering.
   volatile LONG stage = 0;
   bool traceInterrupted = false;
+  // How often this thread held the log's lock when the guard began: a fault
+  // inside a log line gives back what the abandoned frames took.
+  int logLockDepth = 0;
   EXCEPTION_RECORD record{};
   std::wstring trace;
 };
@@ -267,7 +245,8 @@ void SetHandlerChain([[maybe_unused]] void* chain) {
   GuardFrame* frame = CurrentGuard();
   // The x86 handler chain still names registrations of the abandoned frames.
   SetHandlerChain(frame->handlerChain);
-  TheTraceLock().ReleaseIfHeldByThisThread();
+  TheTraceLock().ReleaseOnThisThreadTo(0);
+  ReleaseLogLockOnThisThreadTo(frame->logLockDepth);
   __builtin_longjmp(frame->jump, 1);
 }
 
@@ -319,6 +298,7 @@ bool IsHardwareFault(uint32_t code) {
                                  std::exception_ptr& failure) noexcept {
   frame.previous = CurrentGuard();
   frame.handlerChain = HandlerChain();
+  frame.logLockDepth = LogLockDepthOnThisThread();
   SetCurrentGuard(&frame);
   if (__builtin_setjmp(frame.jump) == 0) {
     bool completed = false;
@@ -399,6 +379,68 @@ std::exception_ptr RunGuarded(const std::function<void()>& body) noexcept {
 }
 
 // --------------------------------------------------------------------------
+// The bound on the end of the process after a failure
+
+[[noreturn]] void TerminateWithFailure();
+
+// The watch: a thread started with the process guards that sleeps until a
+// limit is set, and then ends the process when the limit passes. Setting,
+// suspending and resuming it only store numbers and signal an event.
+class EndWatch {
+ public:
+  EndWatch() : wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    if (!wake_) return;
+    thread_.reset(::CreateThread(nullptr, 64 * 1024, &EndWatch::Main, this,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  }
+
+  void Arm(DWORD milliseconds) {
+    const ULONGLONG limit = ::GetTickCount64() + milliseconds;
+    ULONGLONG current = limit_;
+    while ((current == 0 || limit < current) && !limit_.compare_exchange_weak(current, limit)) {
+    }
+    length_ = milliseconds;
+    if (wake_) ::SetEvent(wake_.get());
+  }
+
+  void Suspend(bool suspended) {
+    if (!suspended && suspended_) {
+      // The question was answered: the full length again from now.
+      const ULONGLONG current = limit_;
+      if (current != 0) limit_ = ::GetTickCount64() + length_;
+    }
+    suspended_ = suspended;
+    if (wake_) ::SetEvent(wake_.get());
+  }
+
+ private:
+  static DWORD WINAPI Main(void* parameter) {
+    auto* self = static_cast<EndWatch*>(parameter);
+    for (;;) {
+      const ULONGLONG limit = self->limit_;
+      DWORD wait = INFINITE;
+      if (limit != 0 && !self->suspended_) {
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= limit) TerminateWithFailure();
+        wait = static_cast<DWORD>(limit - now);
+      }
+      ::WaitForSingleObject(self->wake_.get(), wait);
+    }
+  }
+
+  KernelHandle wake_;
+  KernelHandle thread_;
+  std::atomic<ULONGLONG> limit_{0};  // 0: no limit set
+  std::atomic<DWORD> length_{kFailureEndMilliseconds};
+  std::atomic<bool> suspended_{false};
+};
+
+EndWatch& TheEndWatch() {
+  static EndWatch* watch = new EndWatch();  // lives until the process ends
+  return *watch;
+}
+
+// --------------------------------------------------------------------------
 // The end of the process after a failure nothing handled
 
 std::atomic<DWORD> endingThread{0};
@@ -410,6 +452,7 @@ std::atomic<FailureEndHook> failureEndHook{nullptr};
 // nothing handled, 2 and more after that. Another thread that fails
 // meanwhile waits for the end.
 int EnterProcessEnd() {
+  BoundProcessEnd();
   const DWORD self = ::GetCurrentThreadId();
   DWORD expected = 0;
   if (endingThread.compare_exchange_strong(expected, self)) return endingDepth++;
@@ -483,13 +526,17 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
   EndProcessWithReport(report, attempt);
 }
 
-[[noreturn]] void EndWithCurrentException(const wchar_t* withoutException) {
+// `withoutException`: the string-table text of the report when no exception
+// is being handled.
+[[noreturn]] void EndWithCurrentException(UINT withoutException) {
   const int attempt = EnterProcessEnd();
   if (attempt >= 2) TerminateWithFailure();
   ExceptionReport report;
   report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Unhandled));
-  report.message = withoutException;
-  report.details = report.message;
+  RunReportStep([&] {
+    report.message = LoadResourceString(withoutException);
+    report.details = report.message;
+  });
   const std::exception_ptr current = std::current_exception();
   if (current) RunReportStep([&] { report = ReportOfException(current, false); });
   if (attempt == 0) {
@@ -503,9 +550,9 @@ LONG WINAPI LastChanceFilter(EXCEPTION_POINTERS* pointers) {
   EndProcessWithReport(report, attempt);
 }
 
-void OnTerminate() { EndWithCurrentException(L"The program called terminate."); }
+void OnTerminate() { EndWithCurrentException(IDS_REPORT_TERMINATE); }
 
-void OnAbort(int) { EndWithCurrentException(L"The program called abort."); }
+void OnAbort(int) { EndWithCurrentException(IDS_REPORT_ABORT); }
 
 // --------------------------------------------------------------------------
 // Reports logged once
@@ -546,6 +593,7 @@ void InstallProcessGuards() {
     ReserveStackForHandlers();  // for the thread that installs them: the main thread
     GuardSlot();
     TheTraceLock();
+    TheEndWatch();
     SetStackTraceProvider(&ProvideStackTrace);
     ::AddVectoredExceptionHandler(1, &FirstChanceHandler);
     ::SetUnhandledExceptionFilter(&LastChanceFilter);
@@ -553,6 +601,10 @@ void InstallProcessGuards() {
     std::signal(SIGABRT, &OnAbort);
   });
 }
+
+void BoundProcessEnd(DWORD milliseconds) { TheEndWatch().Arm(milliseconds); }
+
+void SuspendProcessEndBound(bool suspended) { TheEndWatch().Suspend(suspended); }
 
 void InstallThreadGuards() {
   InstallProcessGuards();
@@ -582,14 +634,14 @@ ExceptionReport ReportOfException(const std::exception_ptr& failure, bool withSt
     return ReportOf(withStackTrace ? static_cast<const Exception&>(*e.Clone(true)) : e);
   } catch (const IException& e) {
     report.typeName = e.GetTypeName();
-    report.message = L"Unidentified exception";
+    report.message = LoadResourceString(IDS_REPORT_UNIDENTIFIED);
   } catch (const std::exception& e) {
     report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Std));
     report.message = FirstLine(ExceptionText(e.what()));
     report.details = ExceptionText(e.what());
   } catch (...) {
     report.typeName = ExceptionTypeName(static_cast<int>(ExceptionType::Unhandled));
-    report.message = L"Unidentified exception";
+    report.message = LoadResourceString(IDS_REPORT_UNIDENTIFIED);
   }
   if (report.details.empty()) report.details = report.message;
   if (withStackTrace && !HasStackTrace(report.details))
@@ -634,6 +686,7 @@ bool RunReportStep(const std::function<void()>& step) noexcept {
 struct GuardedThread::State {
   std::function<void()> body;
   std::function<void()> onFailure;
+  FailureEnds ends = FailureEnds::Work;
   std::exception_ptr failure;
 };
 
@@ -644,6 +697,7 @@ unsigned __stdcall GuardedThreadStart(void* parameter) {
   InstallThreadGuards();
   state->failure = RunGuarded(state->body);
   if (!state->failure) return 0;
+  if (state->ends == FailureEnds::Run) BoundProcessEnd();
   RunReportStep([state] { LogFailureOnce(state->failure); });
   if (state->onFailure) {
     const std::exception_ptr late = RunGuarded(state->onFailure);
@@ -654,12 +708,14 @@ unsigned __stdcall GuardedThreadStart(void* parameter) {
 
 }  // namespace
 
-GuardedThread StartGuardedThread(std::function<void()> body, std::function<void()> onFailure) {
+GuardedThread StartGuardedThread(std::function<void()> body, std::function<void()> onFailure,
+                                 FailureEnds ends) {
   InstallProcessGuards();
   GuardedThread thread;
   thread.state_ = std::make_unique<GuardedThread::State>();
   thread.state_->body = std::move(body);
   thread.state_->onFailure = std::move(onFailure);
+  thread.state_->ends = ends;
   thread.thread_.reset(reinterpret_cast<HANDLE>(
       ::_beginthreadex(nullptr, 0, &GuardedThreadStart, thread.state_.get(), 0, nullptr)));
   return thread;

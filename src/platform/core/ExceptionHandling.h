@@ -39,12 +39,36 @@ void SetFailureEndHook(FailureEndHook hook);
 // the process ends with kFailureExitCode. The entry point calls it first.
 void InstallProcessGuards();
 
+// How long the end of the process may take once a failure ended the run (the
+// report, the log's closing line, the clean-up), in milliseconds.
+inline constexpr DWORD kFailureEndMilliseconds = 10000;
+
+// Bounds the end of the process after a failure: from this call on, the
+// process is ended with kFailureExitCode when it has not ended within
+// `milliseconds`. A thread that failed may have left a lock owned (the
+// heap's, the loader's) that the end would otherwise wait for without end.
+// Takes no lock and allocates nothing: the thread that watches the limit is
+// started by InstallProcessGuards, before any failure. A later call never
+// moves the limit further away.
+void BoundProcessEnd(DWORD milliseconds = kFailureEndMilliseconds);
+// While a person is asked (the error dialog waits for them) the limit does
+// not run; once the question is answered it starts again at full length.
+void SuspendProcessEndBound(bool suspended);
+
 // Installs the process guards on its first call in the process (and puts
 // the unhandled-exception filter back in place should a library have
 // replaced it). Called at the start of every guarded thread; faults are
 // translated inside the guard that the thread's start routine puts around
 // its body.
 void InstallThreadGuards();
+
+// What a failure of a guarded thread's body means to its owner.
+enum class FailureEnds {
+  Work,  // that work failed; the run may go on
+  Run,   // the owner ends the run with it: the end of the process is bounded
+         // from the failure on (BoundProcessEnd), since the abandoned frames
+         // may have left a lock owned that the owner's end then waits for
+};
 
 // A thread started by StartGuardedThread. Contract:
 // - The body runs on a new thread started through the C run-time library.
@@ -86,7 +110,7 @@ class GuardedThread {
   struct State;
 
  private:
-  friend GuardedThread StartGuardedThread(std::function<void()>, std::function<void()>);
+  friend GuardedThread StartGuardedThread(std::function<void()>, std::function<void()>, FailureEnds);
   std::unique_ptr<State> state_;
   KernelHandle thread_;
 };
@@ -95,7 +119,8 @@ class GuardedThread {
 // given, runs on that thread after a failure was logged, for example to tell
 // a window that the work ended; a failure inside it is logged and ignored.
 GuardedThread StartGuardedThread(std::function<void()> body,
-                                 std::function<void()> onFailure = {});
+                                 std::function<void()> onFailure = {},
+                                 FailureEnds ends = FailureEnds::Work);
 
 // Runs one step of building or delivering a failure report on the calling
 // thread. A hardware fault inside it (a broken symbol engine, a damaged

@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "platform/core/ExceptionHandling.h"
 #include "platform/core/Security.h"
+#include "platform/core/WinText.h"
 #include "ui/StatusWindow.h"
 
 namespace prereq {
@@ -94,7 +96,8 @@ void ToggleDetails(HWND window, DialogState& state) {
   state.expanded = !state.expanded;
   const int show = state.expanded ? SW_SHOW : SW_HIDE;
   ::SetDlgItemTextW(window, kErrorDialogDetailsButton,
-                    state.expanded ? L"Details <<" : L"Details >>");
+                    LoadResourceString(state.expanded ? IDS_ERROR_HIDE_DETAILS : IDS_ERROR_SHOW_DETAILS)
+                        .c_str());
   ResizeClient(window, state, state.expanded ? state.layout.expandedHeight : state.layout.height);
   ::ShowWindow(::GetDlgItem(window, kErrorDialogDetails), show);
   ::ShowWindow(::GetDlgItem(window, kErrorDialogCopy), show);
@@ -143,6 +146,9 @@ INT_PTR CALLBACK ErrorDialogProc(HWND window, UINT message, WPARAM wParam, LPARA
   switch (message) {
     case WM_INITDIALOG:
       InitDialog(window, *reinterpret_cast<DialogState*>(lParam));
+      // Up and waiting for a person: the bound on the end of the process
+      // after a failure waits too.
+      if (reinterpret_cast<DialogState*>(lParam)->modal) SuspendProcessEndBound(true);
       return TRUE;
     case WM_COMMAND:
       if (state == nullptr) break;
@@ -193,18 +199,20 @@ TemplateWriter BuildTemplate(const ErrorDialogLayout& l, bool hasParent,
   t.Item(l.icon, kErrorDialogIcon, kStaticClass, WS_VISIBLE | SS_ICON, L"");
   t.Item(l.message, kErrorDialogMessage, kStaticClass, WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
          message);
-  t.Item(l.close, IDOK, kButtonClass, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, L"Close");
+  t.Item(l.close, IDOK, kButtonClass, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON,
+         LoadResourceString(IDS_ERROR_CLOSE));
   if (hasDetails) {
     if (sendButton)
       t.Item(l.send, kErrorDialogSend, kButtonClass, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-             L"Send Error Report");
+             LoadResourceString(IDS_ERROR_SEND_REPORT));
     t.Item(l.details, kErrorDialogDetailsButton, kButtonClass,
-           WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, L"Details >>");
+           WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, LoadResourceString(IDS_ERROR_SHOW_DETAILS));
     t.Item(l.detailsEdit, kErrorDialogDetails, kEditClass,
            WS_BORDER | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY |
                ES_AUTOVSCROLL | ES_AUTOHSCROLL,
            L"");
-    t.Item(l.copy, kErrorDialogCopy, kButtonClass, WS_TABSTOP | BS_PUSHBUTTON, L"Copy");
+    t.Item(l.copy, kErrorDialogCopy, kButtonClass, WS_TABSTOP | BS_PUSHBUTTON,
+           LoadResourceString(IDS_ERROR_COPY));
   }
   return t;
 }
@@ -217,12 +225,13 @@ HWND UsableParent(HWND parent) {
 
 // The caption and extra text come from the report handler once per process.
 struct HandlerTexts {
-  std::wstring caption = L"Error";
+  std::wstring caption;
   std::wstring extra;
 };
 const HandlerTexts& TextsOnce() {
   static const HandlerTexts texts = [] {
     HandlerTexts t;
+    t.caption = LoadResourceString(IDS_ERROR_CAPTION);
     if (ErrorReportHandler* handler = PresenterHooks().reportHandler) {
       t.caption = handler->Caption();
       t.extra = handler->ExtraText();
@@ -252,21 +261,6 @@ ErrorPresenterHooks& PresenterHooks() {
 }
 
 bool ConsoleReportsInstalled() { return PresenterHooks().consoleWriter != nullptr; }
-
-DesktopFacts CurrentDesktopFacts() {
-  DesktopFacts facts;
-  DWORD session = 0;
-  facts.sessionZero =
-      ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) != FALSE && session == 0;
-  facts.localSystem = IsLocalSystem();
-  USEROBJECTFLAGS flags{};
-  HWINSTA station = ::GetProcessWindowStation();
-  facts.visibleWindowStation =
-      station != nullptr &&
-      ::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) != FALSE &&
-      (flags.dwFlags & WSF_VISIBLE) != 0;
-  return facts;
-}
 
 bool ErrorDialogAllowed() { return MayShowErrorDialog(uiAllowed, CurrentDesktopFacts()); }
 
@@ -308,6 +302,7 @@ void PresentError(HWND parent, const std::wstring& message, const std::wstring& 
                       !shownDetails.empty(), handler != nullptr && handler->OffersSendButton());
     ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), t.Get(), owner, &ErrorDialogProc,
                               reinterpret_cast<LPARAM>(&state));
+    SuspendProcessEndBound(false);
   }
   if (ErrorReportHandler* handler = hooks.reportHandler)
     handler->Receive(message + L"\r\n" + details, typeName, sourceFile);

@@ -38,9 +38,9 @@ ErrorPresenterHooks& PresenterHooks();
 bool ConsoleReportsInstalled();
 
 // Whether an error dialog may appear now: prompts are allowed (not quiet,
-// uiAllowed) and the process has an interactive desktop.
+// uiAllowed) and the process has an interactive desktop
+// (CurrentDesktopFacts, Security.h).
 bool ErrorDialogAllowed();
-DesktopFacts CurrentDesktopFacts();
 
 // Shows the report: through the console writers when installed, otherwise
 // in the modal error dialog (only when ErrorDialogAllowed); then hands it to

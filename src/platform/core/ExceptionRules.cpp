@@ -193,9 +193,19 @@ ErrorDialogLayout LayoutErrorDialog(std::wstring_view message) {
   return l;
 }
 
+bool HasInteractiveDesktop(const DesktopFacts& desktop) {
+  return !desktop.sessionZero && !desktop.localSystem && desktop.visibleWindowStation;
+}
+
 bool MayShowErrorDialog(bool promptsAllowed, const DesktopFacts& desktop) {
-  return promptsAllowed && !desktop.sessionZero && !desktop.localSystem &&
-         desktop.visibleWindowStation;
+  return promptsAllowed && HasInteractiveDesktop(desktop);
+}
+
+const wchar_t* NoDesktopReason(const DesktopFacts& desktop) {
+  if (desktop.sessionZero) return L"session 0";
+  if (desktop.localSystem) return L"the LocalSystem account";
+  if (!desktop.visibleWindowStation) return L"no interactive window station";
+  return L"";
 }
 
 }  // namespace prereq

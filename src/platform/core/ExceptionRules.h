@@ -114,14 +114,20 @@ struct ErrorDialogLayout {
 int ErrorDialogLineCount(std::wstring_view message);
 ErrorDialogLayout LayoutErrorDialog(std::wstring_view message);
 
-// Whether anybody can answer a dialog: prompts are allowed (not quiet), the
-// process is not in session 0 (services), does not run as LocalSystem, and
-// its window station is visible (interactive).
+// Whether anybody can answer a window: the process is not in session 0
+// (services), does not run as LocalSystem, and its window station is visible
+// (interactive). A dialog may appear when, besides, prompts are allowed (not
+// quiet).
 struct DesktopFacts {
   bool sessionZero = false;
   bool localSystem = false;
   bool visibleWindowStation = true;
 };
+bool HasInteractiveDesktop(const DesktopFacts& desktop);
 bool MayShowErrorDialog(bool promptsAllowed, const DesktopFacts& desktop);
+// Why there is no interactive desktop, for the log: "session 0", "the
+// LocalSystem account" or "no interactive window station" (the first that
+// holds); empty when there is one.
+const wchar_t* NoDesktopReason(const DesktopFacts& desktop);
 
 }  // namespace prereq

@@ -15,6 +15,7 @@ enum class FailurePoint : uint32_t {
   MsixDeploy,    // the package deployment thread
   StackTrace,    // inside the stack walk of a report
   ProgressWorker,  // the progress window's worker, before the passes
+  LogLine,       // inside the log's lock, before a line is written
 };
 
 using FailureHook = void (*)(FailurePoint point);

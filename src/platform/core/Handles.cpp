@@ -16,6 +16,14 @@ T Kernel32Function(const char* name) {
 }  // namespace
 
 Library LoadSystemLibrary(const wchar_t* fileName) {
+  // The library and every library it needs come from the system folder only.
+  // Loaded by its full path with the altered search order instead, the
+  // libraries it needs would still be looked for in the current folder and
+  // along PATH, which the setup's folder can be part of.
+  if (Library library{::LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)}) return library;
+  // Windows 7 without its search-path update does not know the flag; there
+  // the full path with the altered search order is the best it has.
+  if (::GetLastError() != ERROR_INVALID_PARAMETER) return Library();
   wchar_t folder[MAX_PATH];
   const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return Library();

@@ -4,6 +4,7 @@
 // whose empty value is INVALID_HANDLE_VALUE are different types.
 #include <windows.h>
 
+#include <atomic>
 #include <utility>
 
 namespace prereq {
@@ -89,8 +90,12 @@ using RegKey = UniqueHandle<RegKeyTraits>;
 using Library = UniqueHandle<LibraryTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
 
-// Loads the copy of a system library that lies in the system folder (never
-// one found along the search path); empty when it cannot be loaded.
+// Loads a system library by name from the system folder, and the libraries
+// it needs from there too (LOAD_LIBRARY_SEARCH_SYSTEM32; never from the
+// program's folder, the current folder or PATH). By name, so that the
+// version the manifest asks for is the one loaded (comctl32). Where the
+// system lacks the flag (Windows 7 without its search-path update), the
+// copy in the system folder by its full path. Empty when it cannot be loaded.
 Library LoadSystemLibrary(const wchar_t* fileName);
 
 // From now on the libraries this process loads by name (the ones loaded on
@@ -142,6 +147,49 @@ class CriticalSectionLock {
 
  private:
   CriticalSection& cs_;
+};
+
+// A critical section that knows which thread holds it and how often, so that
+// a guarded thread whose frames were abandoned after a fault can give back
+// what those frames held (ExceptionHandling.cpp): otherwise the lock stays
+// owned by a thread that has ended, and every later user waits for ever.
+class RecoverableLock {
+ public:
+  RecoverableLock() { ::InitializeCriticalSection(&cs_); }
+  ~RecoverableLock() { ::DeleteCriticalSection(&cs_); }
+  RecoverableLock(const RecoverableLock&) = delete;
+  RecoverableLock& operator=(const RecoverableLock&) = delete;
+  void Enter() {
+    ::EnterCriticalSection(&cs_);
+    owner_ = ::GetCurrentThreadId();
+    ++depth_;
+  }
+  void Leave() {
+    if (--depth_ == 0) owner_ = 0;
+    ::LeaveCriticalSection(&cs_);
+  }
+  // How many times the calling thread holds it now (0 when it does not).
+  int DepthOnThisThread() const { return owner_ == ::GetCurrentThreadId() ? depth_ : 0; }
+  // Leaves it until the calling thread holds it `depth` times (or not at all).
+  void ReleaseOnThisThreadTo(int depth) {
+    while (owner_ == ::GetCurrentThreadId() && depth_ > depth) Leave();
+  }
+
+ private:
+  CRITICAL_SECTION cs_;
+  std::atomic<DWORD> owner_{0};
+  int depth_ = 0;  // changed only by the owner
+};
+
+class RecoverableLockHold {
+ public:
+  explicit RecoverableLockHold(RecoverableLock& lock) : lock_(lock) { lock_.Enter(); }
+  ~RecoverableLockHold() { lock_.Leave(); }
+  RecoverableLockHold(const RecoverableLockHold&) = delete;
+  RecoverableLockHold& operator=(const RecoverableLockHold&) = delete;
+
+ private:
+  RecoverableLock& lock_;
 };
 
 // Disables WOW64 file-system redirection for its lifetime (no-op where the

@@ -34,4 +34,19 @@ BOOL CreateFolderWithSddl(const std::wstring& path, const wchar_t* sddl) {
   return ::CreateDirectoryW(path.c_str(), &sa);
 }
 
+DesktopFacts CurrentDesktopFacts() {
+  DesktopFacts facts;
+  DWORD session = 0;
+  facts.sessionZero =
+      ::ProcessIdToSessionId(::GetCurrentProcessId(), &session) != FALSE && session == 0;
+  facts.localSystem = IsLocalSystem();
+  USEROBJECTFLAGS flags{};
+  HWINSTA station = ::GetProcessWindowStation();
+  facts.visibleWindowStation =
+      station != nullptr &&
+      ::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) != FALSE &&
+      (flags.dwFlags & WSF_VISIBLE) != 0;
+  return facts;
+}
+
 }  // namespace prereq

@@ -149,4 +149,12 @@ int HexDigitValue(wchar_t c) {
   return -1;
 }
 
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
+  const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + 32) : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (fold(a[i]) != fold(b[i])) return false;
+  return true;
+}
+
 }  // namespace prereq

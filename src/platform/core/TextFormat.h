@@ -50,4 +50,9 @@ std::wstring_view TrimWideSpace(std::wstring_view text);
 // character.
 int HexDigitValue(wchar_t c);
 
+// Whether two texts are equal when only the ASCII letters A-Z and a-z are
+// compared without their case (names from the file system, where only drive
+// letters and server names may come in another case).
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b);
+
 }  // namespace prereq

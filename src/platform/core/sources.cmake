@@ -8,6 +8,7 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/PathForms.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TextCodec.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Json.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LinkFreePathRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/WinText.cpp
@@ -16,4 +17,5 @@ list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Handles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ExceptionHandling.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ExceptionPresenter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LinkFreePaths.cpp
 )

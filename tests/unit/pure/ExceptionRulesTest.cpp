@@ -356,6 +356,28 @@ TEST(ErrorDialogPolicy, OnlyWhereSomebodyCanAnswer) {
   }
 }
 
+// The same facts decide whether a run may show windows at all; the log says
+// why not, naming the first reason.
+TEST(InteractiveDesktop, AnyOneReasonTakesItAway) {
+  struct Case {
+    bool sessionZero, localSystem, visible, interactive;
+    const wchar_t* reason;
+  };
+  const Case cases[] = {
+      {false, false, true, true, L""},
+      {true, false, true, false, L"session 0"},
+      {false, true, true, false, L"the LocalSystem account"},
+      {false, false, false, false, L"no interactive window station"},
+      {true, true, false, false, L"session 0"},
+      {false, true, false, false, L"the LocalSystem account"},
+  };
+  for (const Case& c : cases) {
+    const DesktopFacts facts{c.sessionZero, c.localSystem, c.visible};
+    EXPECT_EQ(HasInteractiveDesktop(facts), c.interactive) << c.sessionZero << c.localSystem << c.visible;
+    EXPECT_EQ(std::wstring(NoDesktopReason(facts)), c.reason) << c.sessionZero << c.localSystem << c.visible;
+  }
+}
+
 TEST(HexText, Digits) {
   EXPECT_EQ(HexText(0, 8), L"00000000");
   EXPECT_EQ(HexText(0xABCDEF, 8), L"00abcdef");

@@ -56,7 +56,7 @@ TEST(PlanHttpResponse, Table) {
       // The design's table of failures.
       {304, 0, L"", 0, Action::Fail, kTransferNotModified, 0, 0},
       {400, 10, L"", 0, Action::Fail, kTransferNotFound, 0, 0},
-      {404, 10, L"", 400, Action::Fail, kTransferNotFound, 0, 0},
+      {404, 10, L"", 0, Action::Fail, kTransferNotFound, 0, 0},
       {410, 10, L"", 0, Action::Fail, kTransferNotFound, 0, 0},
       {403, 10, L"", 0, Action::Fail, kTransferForbidden, 0, 0},
       {401, 10, L"", 0, Action::Authenticate, 0, 0, 0},
@@ -77,12 +77,34 @@ TEST(PlanHttpResponse, Table) {
       // (an error page must never become the downloaded file).
       {203, 50, L"", 400, Action::Read, 0, 0, 50},
       {500, 50, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
-      {503, 50, L"", 400, Action::Fail, kInetInvalidServerResponse, 0, 0},
+      {503, 50, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
       {300, 0, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
       {305, 0, L"", 0, Action::Fail, kInetInvalidServerResponse, 0, 0},
-      // Redirects are the engine's to follow.
+      // A ranged request refused with a failure status: the part is given
+      // up and the whole resource asked for (servers that do not take ranges
+      // answer 400 or 500); at the first byte of a part too. Without a range
+      // the same statuses fail as above.
+      {400, 10, L"", 400, Action::Restart, 0, 0, 0},
+      {400, 10, L"", 1, Action::Restart, 0, 0, 0},
+      {404, 10, L"", 400, Action::Restart, 0, 0, 0},
+      {403, 10, L"", 400, Action::Restart, 0, 0, 0},
+      {410, 10, L"", 400, Action::Restart, 0, 0, 0},
+      {500, 50, L"", 400, Action::Restart, 0, 0, 0},
+      {503, 50, L"", 400, Action::Restart, 0, 0, 0},
+      {304, 0, L"", 400, Action::Restart, 0, 0, 0},
+      {300, 0, L"", 400, Action::Restart, 0, 0, 0},
+      {199, 0, L"", 400, Action::Restart, 0, 0, 0},
+      {600, 0, L"", 400, Action::Restart, 0, 0, 0},
+      // ... but credentials are asked for, and 2xx and 416 answers keep
+      // their meaning.
+      {401, 10, L"", 400, Action::Authenticate, 0, 0, 0},
+      {407, 10, L"", 400, Action::Authenticate, 0, 0, 0},
+      {299, 50, L"", 400, Action::Read, 0, 0, 50},
+      // Redirects are the engine's to follow (the next request asks for the
+      // same range).
       {301, 0, L"", 0, Action::Redirect, 0, 0, 0},
       {302, 0, L"", 400, Action::Redirect, 0, 0, 0},
+      {308, 0, L"", 400, Action::Redirect, 0, 0, 0},
       {303, 0, L"", 0, Action::Redirect, 0, 0, 0},
       {307, 0, L"", 0, Action::Redirect, 0, 0, 0},
       {308, 0, L"", 0, Action::Redirect, 0, 0, 0},
@@ -323,6 +345,18 @@ TEST(FtpReplies, Table) {
       {L"3500 x", -1},
   };
   for (const auto& [text, number] : numbers) EXPECT_EQ(FtpReplyNumber(text), number) << N(text);
+
+  // A retrieval after REST that the server refuses for good: asked again
+  // from 0. Temporary failures (4xx) and success replies are not refusals.
+  const std::pair<const wchar_t*, bool> refusals[] = {
+      {L"554 Invalid REST parameter.", true}, {L"550 Restart point beyond the end.", true},
+      {L"500 ?", true},                       {L"599 x", true},
+      {L"499 x", false},                      {L"451 Local error.", false},
+      {L"425 Can't open data connection.", false},
+      {L"600 x", false},                      {L"150 Opening data connection.", false},
+      {L"", false},                           {L"garbage", false},
+  };
+  for (const auto& [text, refused] : refusals) EXPECT_EQ(FtpRetrieveRefused(text), refused) << N(text);
 
   const std::tuple<const wchar_t*, bool, uint64_t> sizes[] = {
       {L"213 4096", true, 4096},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <regex>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "logging/Logger.h"
 #include "platform/core/ExceptionHandling.h"
 #include "platform/core/ExceptionPresenter.h"
+#include "platform/core/Security.h"
 #include "platform/core/FailurePoints.h"
 #include "platform/core/TempFolder.h"
 #include "platform/core/TestFaults.h"
@@ -232,6 +234,42 @@ TEST(GuardedThread, FaultWhileBuildingTheReportGivesAShorterReport) {
   EXPECT_NE(next.Message().find(kHeader), std::wstring::npos) << Narrow(next.Message());
 }
 
+// A fault inside a log line on a guarded thread: the frames that held the
+// log's lock are abandoned, and the lock goes back with them. The failure's
+// report still reaches the log (on the same thread), and the next line of
+// another thread is written at once instead of waiting for ever.
+std::atomic<DWORD> faultingLogThread{0};
+void FaultInLogLine(FailurePoint point) {
+  DWORD expected = ::GetCurrentThreadId();
+  if (point == FailurePoint::LogLine && faultingLogThread.compare_exchange_strong(expected, 0))
+    testfaults::Cause(Fault::NullRead);
+}
+
+TEST(GuardedThread, FaultInsideALogLineGivesTheLogsLockBack) {
+  LogCapture capture(L"prereq-ut-loglock.log");
+  SetFailureHook(&FaultInLogLine);
+  GuardedThread worker = StartGuardedThread([] {
+    faultingLogThread = ::GetCurrentThreadId();
+    WriteLine(L"never written");
+  });
+  worker.Join();
+  SetFailureHook(nullptr);
+  EXPECT_THROW(worker.RethrowFailure(), SehException);
+  EXPECT_EQ(LogLockDepthOnThisThread(), 0);
+  // Written from another thread within a second, or the lock was kept.
+  GuardedThread next = StartGuardedThread([] { WriteLine(L"after the fault"); });
+  if (WaitForSingleObject(next.Handle(), 5000) != WAIT_OBJECT_0) {
+    TerminateThread(next.Handle(), 1);  // or the test would wait for ever too
+    FAIL() << "the log's lock stayed taken";
+  }
+  const std::vector<std::wstring> lines = capture.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), L"never written"), 0);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::wstring& line) {
+    return line.rfind(L"SEH_AV_READ_NULLPTR: ", 0) == 0;
+  }));
+  EXPECT_EQ(lines.back(), L"after the fault");
+}
+
 TEST(ReportStep, EndsEarlyOnFaultsAndExceptions) {
   int after = 0;
   EXPECT_TRUE(RunReportStep([&] { ++after; }));
@@ -434,6 +472,24 @@ TEST_F(ErrorDialogTest, SizedForTheMessage) {
   units = {0, 0, 0, 249};
   MapDialogRect(fifty, &units);
   EXPECT_NEAR(label.bottom - label.top, units.bottom, 1);
+}
+
+// The labels come from the string table, like every other window's texts.
+TEST_F(ErrorDialogTest, LabelsFromTheStringTable) {
+  HWND dialog = Create(L"message", L"message\r\ndetails", true);
+  const struct {
+    int control;
+    UINT text;
+  } labels[] = {{IDOK, IDS_ERROR_CLOSE},
+                {kErrorDialogSend, IDS_ERROR_SEND_REPORT},
+                {kErrorDialogDetailsButton, IDS_ERROR_SHOW_DETAILS},
+                {kErrorDialogCopy, IDS_ERROR_COPY}};
+  for (const auto& label : labels) {
+    EXPECT_FALSE(LoadResourceString(label.text).empty()) << label.text;
+    EXPECT_EQ(TextOf(GetDlgItem(dialog, label.control)), LoadResourceString(label.text)) << label.control;
+  }
+  SendMessageW(GetDlgItem(dialog, kErrorDialogDetailsButton), BM_CLICK, 0, 0);
+  EXPECT_EQ(TextOf(GetDlgItem(dialog, kErrorDialogDetailsButton)), LoadResourceString(IDS_ERROR_HIDE_DETAILS));
 }
 
 TEST_F(ErrorDialogTest, DetailsToggleAndCopy) {

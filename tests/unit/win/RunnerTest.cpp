@@ -23,6 +23,19 @@ struct RunnerFixture {
   StatusWindow status;
   ResultStore store{"PrereqTestRunnerStore"};
   RunnerFixture() { list.general.DownloadFolder = dir.path() + L"\\dl"; }
+  // A quiet run's prerequisite whose package (the exitcode tool, which
+  // appends "ran" to `marker`) is already in the download folder as p0.exe.
+  Prerequisite& AddPresentPackage(std::wstring& package, std::wstring& marker) {
+    list.general.Options = L"q";
+    CreateDirectoryW((dir / L"dl").c_str(), nullptr);
+    package = dir / L"dl\\p0.exe";
+    marker = dir / L"marker.txt";
+    EXPECT_TRUE(CopyFileW(ToolPath(L"exitcode").c_str(), package.c_str(), FALSE));
+    Prerequisite& p = Add(PrereqState::Download, true, LocationKind::Url);
+    p.present = true;
+    p.NoUiCommandLine = L"0 " + marker;
+    return p;
+  }
   Prerequisite& Add(PrereqState state, bool selected, LocationKind kind, std::wstring options = L"") {
     Prerequisite p;
     p.DisplayName = L"P" + std::to_wstring(list.Count());
@@ -47,13 +60,20 @@ TEST(PrerequisiteRunner, ActionRule) {
   f.Add(PrereqState::Installed, true, LocationKind::Url);           // target file missing
   Prerequisite& fileUrl = f.Add(PrereqState::Installed, true, LocationKind::Url);
   fileUrl.Location = L"file:///C:/setup/x.exe";                     // present by definition
+  // On a share: read again when it runs, so it is copied (downloaded) first.
+  f.Add(PrereqState::Installed, true, LocationKind::Url).Location = L"file://server/share/x.exe";
   PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
   const PrerequisiteAction expected[] = {
       PrerequisiteAction::Skip,           PrerequisiteAction::Download,
       PrerequisiteAction::RunPresentFile, PrerequisiteAction::NotApplicable,
       PrerequisiteAction::OpenSite,       PrerequisiteAction::RunShippedFile,
-      PrerequisiteAction::Download,       PrerequisiteAction::RunPresentFile};
+      PrerequisiteAction::Download,       PrerequisiteAction::RunPresentFile,
+      PrerequisiteAction::Download};
   for (size_t i = 0; i < f.list.Count(); ++i) EXPECT_EQ(runner.Action(i), expected[i]) << i;
+  // Once its copy passed, the copy runs.
+  runner.checkedFiles[8].accepted = true;
+  runner.checkedFiles[8].path = f.dir / L"dl\\x.exe";
+  EXPECT_EQ(runner.Action(8), PrerequisiteAction::RunPresentFile);
 }
 
 TEST(PrerequisiteRunner, MandatoryCheckLooksAtSelectedMandatoryOnly) {
@@ -127,6 +147,12 @@ TEST(VerifyFile, SizeMd5AndSha256) {
     written.bytes = c.content.size();
     written.md5 = Md5HexOf(c.content.data(), c.content.size());
     EXPECT_EQ(VerifyFile(path, c.expected, written).verdict, c.verdict) << c.name << " (written)";
+    // Read through an open handle (the hold of an accepted file), the same.
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << c.name;
+    EXPECT_EQ(VerifyOpenFile(held, path, c.expected).verdict, c.verdict) << c.name << " (open)";
+    EXPECT_EQ(VerifyOpenFile(held, path, c.expected).verdict, c.verdict) << c.name << " (open, read again)";
+    CloseHandle(held);
   }
   EXPECT_EQ(VerifyFile(dir / L"missing.bin", {3, L"", std::nullopt}).verdict,
             Acceptance::WrongSizeOrMd5);
@@ -269,21 +295,81 @@ TEST(PrerequisiteRunner, InstallLoopAloneChecksPresentFiles) {
   // file only when it passes.
   for (bool matches : {true, false}) {
     RunnerFixture f;
-    f.list.general.Options = L"q";
-    const std::wstring dl = f.dir / L"dl";
-    CreateDirectoryW(dl.c_str(), nullptr);
-    const std::wstring package = dl + L"\\p0.exe";
-    ASSERT_TRUE(CopyFileW(ToolPath(L"exitcode").c_str(), package.c_str(), FALSE));
-    Prerequisite& p = f.Add(PrereqState::Download, true, LocationKind::Url);
-    p.present = true;
-    const std::wstring marker = f.dir / L"marker.txt";
-    p.NoUiCommandLine = L"0 " + marker;
+    std::wstring package, marker;
+    Prerequisite& p = f.AddPresentPackage(package, marker);
     const std::vector<unsigned char> bytes = ReadBytes(package);
     p.ExactSize = static_cast<int32_t>(bytes.size()) + (matches ? 0 : 1);
     PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
     EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u);
     EXPECT_EQ(MarkerRuns(marker), matches ? 1 : 0) << matches;
     EXPECT_EQ(FileExists(package), matches) << matches;
+  }
+}
+
+// The file that passed its check is the file that runs: from the check until
+// its package has started nobody can write, replace, rename or delete it;
+// reading it stays possible. Once the package has started it is let go.
+TEST(PrerequisiteRunner, AcceptedFileIsHeldUntilItsPackageHasStarted) {
+  RunnerFixture f;
+  std::wstring package, marker;
+  Prerequisite& p = f.AddPresentPackage(package, marker);
+  const std::wstring other = f.dir / L"other.exe";
+  WriteBytes(other, "not the package");
+  const std::vector<unsigned char> bytes = ReadBytes(package);
+  p.ExactSize = static_cast<int32_t>(bytes.size());
+  const std::string md5 = Md5HexOf(bytes.data(), bytes.size());
+  p.MD5 = std::wstring(md5.begin(), md5.end());
+  PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+  EXPECT_EQ(runner.DownloadPass(nullptr), 0u);
+  ASSERT_TRUE(runner.checkedFiles[0].accepted);
+
+  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  EXPECT_EQ(CreateFileW(package.c_str(), GENERIC_WRITE, all, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(CopyFileW(other.c_str(), package.c_str(), FALSE));
+  EXPECT_FALSE(MoveFileExW(other.c_str(), package.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(MoveFileExW(package.c_str(), (package + L".away").c_str(), 0));
+  EXPECT_FALSE(DeleteFileW(package.c_str()));
+  HANDLE reader = CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+
+  EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u);
+  EXPECT_EQ(MarkerRuns(marker), 1);
+  HANDLE writer = CreateFileW(package.c_str(), GENERIC_WRITE, all, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "let go once the package has started";
+  CloseHandle(writer);
+}
+
+// A file that cannot be held (another program has it open for writing) is
+// judged by its path, and again right before its launch: changed meanwhile,
+// it does not run and its item fails with the code of a rejected file.
+TEST(PrerequisiteRunner, FileThatCannotBeHeldIsCheckedAgainBeforeItsLaunch) {
+  for (const bool changed : {false, true}) {
+    RunnerFixture f;
+    std::wstring package, marker;
+    Prerequisite& p = f.AddPresentPackage(package, marker);
+    const std::vector<unsigned char> bytes = ReadBytes(package);
+    const std::string md5 = Md5HexOf(bytes.data(), bytes.size());
+    p.MD5 = std::wstring(md5.begin(), md5.end());
+    PrerequisiteRunner runner(f.list, f.files, f.status, f.store);
+    HANDLE writer = CreateFileW(package.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(runner.DownloadPass(nullptr), 0u);
+    ASSERT_TRUE(runner.checkedFiles[0].accepted) << changed;
+    EXPECT_FALSE(runner.checkedFiles[0].hold) << changed;
+    if (changed) {
+      DWORD written = 0;
+      SetFilePointer(writer, static_cast<LONG>(bytes.size() - 1), nullptr, FILE_BEGIN);
+      const char other = static_cast<char>(bytes.back() ^ 0xFF);
+      WriteFile(writer, &other, 1, &written, nullptr);  // the same length, another last byte
+    }
+    CloseHandle(writer);
+    EXPECT_EQ(runner.RunInstallLoop(nullptr), 0u);
+    EXPECT_EQ(MarkerRuns(marker), changed ? 0 : 1) << changed;
+    ASSERT_EQ(runner.launcher.launchList.size(), 1u);
+    EXPECT_EQ(runner.launcher.launchList[0].returnCode, changed ? kErrorFileChanged : 0u) << changed;
   }
 }
 
@@ -447,6 +533,44 @@ TEST(PrerequisiteRunner, DownloadReportsSayWhatFailedAndWhy) {
       }
     }
   }
+}
+
+// Cancel is asked before every block of 65536 bytes that is read for a
+// digest, and stops the check at once; a check without a digest reads
+// nothing and asks nothing.
+TEST(VerifyFile, CancelIsAskedPerBlock) {
+  TestFolder dir;
+  const std::wstring path = dir / L"f.bin";
+  const std::wstring md5 = L"00000000000000000000000000000000";
+  const struct {
+    size_t size;
+    int blocks;
+  } cases[] = {{1, 1}, {65535, 1}, {65536, 1}, {65537, 2}, {3 * 65536, 3}, {3 * 65536 + 1, 4}};
+  for (const auto& c : cases) {
+    WriteBytes(path, std::string(c.size, 'x'));
+    int asked = 0;
+    const AcceptanceResult whole = VerifyFile(path, {0, md5, std::nullopt}, nullptr, [&] {
+      ++asked;
+      return false;
+    });
+    EXPECT_FALSE(whole.cancelled) << c.size;
+    EXPECT_EQ(asked, c.blocks) << c.size;
+    // Cancelled before the last block: no verdict.
+    int left = c.blocks - 1;
+    HANDLE held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const AcceptanceResult stopped = VerifyOpenFile(held, path, {0, md5, std::nullopt},
+                                                     [&] { return left-- == 0; });
+    CloseHandle(held);
+    EXPECT_TRUE(stopped.cancelled) << c.size;
+    EXPECT_NE(stopped.verdict, Acceptance::Accepted) << c.size;
+  }
+  int asked = 0;
+  EXPECT_EQ(VerifyFile(path, {static_cast<uint32_t>(3 * 65536 + 1), L"", std::nullopt}, nullptr, [&] {
+              ++asked;
+              return true;
+            }).verdict,
+            Acceptance::Accepted);
+  EXPECT_EQ(asked, 0);
 }
 
 TEST(PrerequisiteRunner, DestructionRemovesDownloadsAndCreatedFolders) {

@@ -235,6 +235,16 @@ TEST(ResourceStrings, TableTexts) {
       {217, L"Confirmation"},
       {220, L"Preparing..."},
       {223, L"Searching for prerequisites..."},
+      // The error dialog and its reports.
+      {IDS_ERROR_CAPTION, L"Error"},
+      {IDS_ERROR_CLOSE, L"Close"},
+      {IDS_ERROR_SEND_REPORT, L"Send Error Report"},
+      {IDS_ERROR_SHOW_DETAILS, L"Details >>"},
+      {IDS_ERROR_HIDE_DETAILS, L"Details <<"},
+      {IDS_ERROR_COPY, L"Copy"},
+      {IDS_REPORT_TERMINATE, L"The program called terminate."},
+      {IDS_REPORT_ABORT, L"The program called abort."},
+      {IDS_REPORT_UNIDENTIFIED, L"Unidentified exception"},
       {162, L""},  // no such text
   };
   for (const auto& c : cases) EXPECT_EQ(LoadResourceString(c.id), c.text) << c.id;
