@@ -153,6 +153,11 @@ bool OverlappedDownloads::WaitFor(size_t k, const std::function<bool()>& interru
   }
 }
 
+bool OverlappedDownloads::Ended(size_t k) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return phases_.at(k) == DownloadPhase::Ended;
+}
+
 void OverlappedDownloads::Stop() {
   if (stopped_) return;
   stopped_ = true;
@@ -248,11 +253,13 @@ uint32_t PrerequisiteRunner::RunOverlappedInstallLoop(ProgressObserver* observer
   downloads.Start();
   const std::wstring downloadingText = TextOrDefault(list.downloadingText, IDS_DOWNLOADING);
   launcher.launchList.clear();
+  std::vector<bool> taken(downloads.Count(), false);
   std::optional<uint32_t> stop;
   for (size_t i = 0; i < list.Count() && !stop; ++i) {
     if (const std::optional<size_t> k = downloads.DownloadOf(i)) {
       if (observer != nullptr)
         observer->StatusText(Format(downloadingText, {list.At(i).DisplayName}), kStatusKindAcquisition);
+      taken[*k] = true;
       stop = TakeDownload(downloads, *k, observer);
       if (stop) break;
     }
@@ -264,6 +271,14 @@ uint32_t PrerequisiteRunner::RunOverlappedInstallLoop(ProgressObserver* observer
   // What still runs is not needed now: a later run continues its part file.
   downloads.Stop();
   downloads.RethrowFailure();
+  // The account of the run also has the downloads whose packages the loop
+  // never reached.
+  for (size_t k = 0; k < downloads.Count(); ++k) {
+    if (taken[k] || !downloads.Ended(k)) continue;
+    const OverlappedDownload& d = downloads.At(k);
+    context.lastTransferResult = d.ctx.lastTransferResult;
+    RecordDownload(d.ctx.items.front(), d.milliseconds, d.verdict ? &*d.verdict : nullptr);
+  }
   return stop.value_or(0);
 }
 

@@ -79,8 +79,12 @@ class OverlappedDownloads {
   // Waits until download k ended, asking `interrupted` every 100 ms: true
   // when it ended; false when `interrupted` answered true or a worker failed.
   bool WaitFor(size_t k, const std::function<bool()>& interrupted);
-  // After WaitFor gave true.
+  // After WaitFor gave true, or after Stop for one that Ended.
   OverlappedDownload& At(size_t k) { return *downloads_.at(k); }
+  size_t Count() const { return downloads_.size(); }
+  // Whether download k ran to its end (accepted, failed, rejected or stopped
+  // while it ran).
+  bool Ended(size_t k);
   // Cancels the running downloads (their part files stay), drops the queued
   // ones, waits for the workers, and hands every download's files and folders
   // to the runner's deletion list. Again: nothing.

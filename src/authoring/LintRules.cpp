@@ -717,9 +717,6 @@ void Linter::CheckGeneral(const IniFile& ini) {
   if (q && b)
     Warn(optionsLine, L"Options has \"q\" and \"b\": the run is quiet, but the packages get "
                       L"their BasicUiCommandLine");
-  if (options.find(L'o') != std::wstring::npos && !q && !b)
-    Warn(optionsLine, L"Options has \"o\" without \"q\" or \"b\": nothing is downloaded or "
-                      L"installed, so nothing overlaps");
   for (std::wstring_view key : {L"DownloadFolder", L"ExtractionFolder"}) {
     if (generalSection_ == nullptr) break;
     if (const IniEntry* e = FindEntry(*generalSection_, key))
