@@ -101,6 +101,8 @@ def run(folder, lines, n):
     took = time.perf_counter() - began
     done = marker.read_text().count("\n") if marker.exists() else 0
     if rc != 0 or done != 4:
+        log = (folder / "run.log").read_bytes()[2:].decode("utf-16-le", "replace").splitlines()
+        print("\n".join(log[-60:]), file=sys.stderr)
         sys.exit(f"bench: the run in {folder} failed (exit code {rc}, {done} of 4 packages installed)")
     shutil.rmtree(dl, ignore_errors=True)
     return took
