@@ -223,12 +223,7 @@ std::optional<uint32_t> PrerequisiteRunner::TakeDownload(OverlappedDownloads& do
     case Fetched::Failed:
       if (context.lastTransferResult == kTransferCancelled) cancelled = true;
       if (!p.HasOption(L'm')) return std::nullopt;
-      if (observer != nullptr) {
-        const uint32_t code = context.lastTransferResult;
-        observer->ErrorReport(DownloadFailedText(StringTable(), p.DisplayName, code,
-                                                 context.lastHttpStatus, SystemMessageText(code)),
-                              kErrorMandatoryFailed, nullptr);
-      }
+      ReportMandatoryDownloadFailed(observer, p);
       return kInstallFailed;
     case Fetched::Accepted:
       checkedFiles[item.index] = CheckedFile{true, item.localPath};

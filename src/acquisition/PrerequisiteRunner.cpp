@@ -348,12 +348,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       if (context.lastTransferResult == kTransferCancelled) cancelled = true;
       WriteLine(L"Download failed. Error:" + ErrorText(context.lastTransferResult));
       if (p.HasOption(L'm')) {
-        if (observer != nullptr) {
-          const uint32_t code = context.lastTransferResult;
-          observer->ErrorReport(DownloadFailedText(StringTable(), p.DisplayName, code,
-                                                   context.lastHttpStatus, SystemMessageText(code)),
-                                kErrorMandatoryFailed, nullptr);
-        }
+        ReportMandatoryDownloadFailed(observer, p);
         return kInstallFailed;
       }
       continue;
@@ -363,6 +358,15 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     p.present = true;
   }
   return 0;
+}
+
+void PrerequisiteRunner::ReportMandatoryDownloadFailed(ProgressObserver* observer,
+                                                       const Prerequisite& p) {
+  if (observer == nullptr) return;
+  const uint32_t code = context.lastTransferResult;
+  observer->ErrorReport(DownloadFailedText(StringTable(), p.DisplayName, code, context.lastHttpStatus,
+                                           SystemMessageText(code)),
+                        kErrorMandatoryFailed, nullptr);
 }
 
 PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(DownloadContext& ctx, size_t itemIndex,

@@ -196,6 +196,9 @@ class PrerequisiteRunner : public RebootDecider {
   void PrepareLauncher(ProgressObserver* observer);
   // Runs the launcher's item k: none to go on, otherwise what ends the loop.
   std::optional<uint32_t> InstallItem(size_t k, ProgressObserver* observer);
+  // Tells the observer, if any, that the mandatory prerequisite's download
+  // failed (with context.lastTransferResult and lastHttpStatus).
+  void ReportMandatoryDownloadFailed(ProgressObserver* observer, const Prerequisite& p);
   // The overlapped run: waits for download k and takes its result over as
   // the download pass would; none to go on, otherwise what ends the loop.
   std::optional<uint32_t> TakeDownload(OverlappedDownloads& downloads, size_t k,
