@@ -22,6 +22,9 @@
 #  (h) what make demo builds
 #  (i) the basic-UI run: download throughput against quiet mode and the
 #      responsiveness of the progress window: bench/basicui.sh
+#  (j) the overlapped run (option "o") against the plain quiet run: four
+#      64 MiB downloads at 20 MB/s per connection, packages of about 1 s:
+#      bench/overlap.sh
 #
 # BENCH_RUNS (default 20) sets the number of runs of (a).
 set -euo pipefail
@@ -184,3 +187,8 @@ echo "== (h) what make demo builds"
 echo
 echo "== (i) basic-UI run: progress window and download"
 "$repo/bench/basicui.sh"
+
+# ---------------------------------------------------------------- (j)
+echo
+echo "== (j) overlapped run: four downloads ahead of the install loop"
+"$repo/bench/overlap.sh"

@@ -6,6 +6,7 @@ writes PNG files into build/screenshots/:
   status-window.png         the status window while a slow detection runs
   progress-download.png     the progress window during a download
   progress-install.png      the progress window while a package installs
+  progress-overlapped.png   the overlapped run: a package installs, downloads run ahead
   progress-error.png        the progress window after a failed mandatory download (404)
   progress-rejected.png     the same after a download whose digest did not match
   progress-install-failed.png  the same after a package that ended with code 1603
@@ -37,6 +38,7 @@ from uihelp import (  # noqa: E402
 from winehelp import BUILD, BUILD_ROOT, PREREQ_EXE, TOOLS, Setup, WinePrefix, pe_is_64bit  # noqa: E402
 
 OUT = BUILD_ROOT / "screenshots"
+AHEAD_LINE = 1036  # the progress window's second line (the overlapped run)
 MARGIN = 16
 
 
@@ -131,6 +133,33 @@ def progress_download_and_install(prefix, work, server):
     scene.end()
 
 
+def progress_overlapped(prefix, work, server):
+    """The overlapped run: the first package installs while the downloads of
+    the others run ahead of it."""
+    scene = Scene(prefix, work, "overlapped")
+    data = (TOOLS / "package.exe").read_bytes()
+    marker = scene.setup.folder / "marker.txt"
+    release = scene.setup.folder / "release.txt"
+    ship(scene.setup, "waitfile.exe", "installer.exe")
+    names = ["Example Runtime 4.8", "Quillfeather Fonts", "Quillfeather Sample Library"]
+    prereqs = [{"DisplayName": "Quillfeather Visual Components 2024", "SetupFile": "installer.exe",
+                "BasicUiCommandLine": f"{scene.setup.win(release)} 60000"}]
+    for k, name in enumerate(names):
+        url = server.add(f"/ahead/{k}/package.exe", Paced(data, chunk=4096, delay=0.2))
+        prereqs.append({"DisplayName": name, "Url": url, "ExactSize": len(data),
+                        "BasicUiCommandLine": f"0 {scene.setup.win(marker)}"})
+    ui_config(scene.setup, prereqs, options="bo")
+    scene.start()
+    window = scene.progress(
+        lambda w: text_of(w, PROGRESS_STATUS) == "Installing Quillfeather Visual Components 2024"
+        and text_of(w, AHEAD_LINE) == "Downloading 1 of 3...", "install with downloads ahead")
+    settle()
+    capture("progress-overlapped", [window["rect"]])
+    scene.tool.click(IDCANCEL, title=progress_title(scene.setup))
+    release.write_text("done")
+    scene.end()
+
+
 def progress_error(prefix, work, server):
     """The progress window after each kind of failure of a mandatory step."""
     data = (TOOLS / "package.exe").read_bytes()
@@ -209,6 +238,7 @@ def main() -> int:
             work = Path(tmp)
             status_window(prefix, work)
             progress_download_and_install(prefix, work, server)
+            progress_overlapped(prefix, work, server)
             progress_error(prefix, work, server)
             message_boxes(prefix, work)
     finally:

@@ -67,16 +67,6 @@ bool IsNetworkPath(const std::wstring& path) {
   return ::GetDriveTypeW(local.substr(0, 3).c_str()) == DRIVE_REMOTE;
 }
 
-// The list's text when one is set, otherwise the string table's.
-std::wstring TextOrDefault(const std::wstring& listText, UINT id) {
-  return listText.empty() ? LoadResourceString(id) : listText;
-}
-
-const StringLookup& StringTable() {
-  static const StringLookup lookup = [](uint32_t id) { return LoadResourceString(id); };
-  return lookup;
-}
-
 // A download's reports on their way to the pass's observer: the engine's
 // error reports name the prerequisite and say why its download failed. The
 // questions about certificates and credentials, whose answer the engine
@@ -117,6 +107,15 @@ uint32_t MillisecondsSince(ULONGLONG start) {
 }
 
 }  // namespace
+
+std::wstring TextOrDefault(const std::wstring& listText, uint32_t id) {
+  return listText.empty() ? LoadResourceString(id) : listText;
+}
+
+const StringLookup& StringTable() {
+  static const StringLookup lookup = [](uint32_t id) { return LoadResourceString(id); };
+  return lookup;
+}
 
 PrerequisiteRunner::PrerequisiteRunner(PrereqList& prereqs, const PackagedFiles& files,
                                        StatusWindow& status, ResultStore& resultStore)
@@ -176,6 +175,11 @@ PrerequisiteAction PrerequisiteRunner::ActionByRule(size_t index) const {
 void PrerequisiteRunner::RefreshPresent(size_t index) {
   Prerequisite& p = list.At(index);
   p.present = IsPresent(p, list.DownloadFolder());
+}
+
+void PrerequisiteRunner::CreateDownloadFolders(const DownloadItem& item) {
+  const std::wstring path = TargetPath(context.downloadFolder, item.url, item.folder);
+  if (!ExceedsPathLimit(path)) CreateParentFolders(path, &context.foldersCreated);
 }
 
 std::wstring PrerequisiteRunner::DownloadTargetPath(size_t index) const {
@@ -284,20 +288,22 @@ bool PrerequisiteRunner::MayLaunch(const LaunchItem& item) {
   return false;
 }
 
-uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
-  if (itemIndex >= context.items.size()) return 5;
-  DownloadItem& item = context.items[itemIndex];
-  item.localPath = TargetPath(context.downloadFolder, item.url, item.folder);
+uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) { return TransferOne(context, itemIndex); }
+
+uint32_t PrerequisiteRunner::TransferOne(DownloadContext& ctx, size_t itemIndex) {
+  if (itemIndex >= ctx.items.size()) return 5;
+  DownloadItem& item = ctx.items[itemIndex];
+  item.localPath = TargetPath(ctx.downloadFolder, item.url, item.folder);
   if (ExceedsPathLimit(item.localPath)) {  // no system call takes it
-    context.lastTransferResult = ERROR_FILENAME_EXCED_RANGE;
+    ctx.lastTransferResult = ERROR_FILENAME_EXCED_RANGE;
     return 5;
   }
   const std::wstring& address = item.Address();
   std::optional<DownloadReports> reports;
-  if (context.observer != nullptr) reports.emplace(*context.observer, list.At(item.index).DisplayName);
-  Transfer transfer(reports ? &*reports : nullptr, context.credentials);
+  if (ctx.observer != nullptr) reports.emplace(*ctx.observer, list.At(item.index).DisplayName);
+  Transfer transfer(reports ? &*reports : nullptr, ctx.credentials);
   if (reports) reports->Watch(&transfer);
-  CreateParentFolders(item.localPath, &context.foldersCreated);  // a failure fails the transfer
+  CreateParentFolders(item.localPath, &ctx.foldersCreated);  // a failure fails the transfer
   if (item.expectedSize != 0) transfer.SetExpectedSize(item.expectedSize);
   if (HostOf(address) == kAnyEncodingHost) transfer.SetAcceptEncoding(L"*");
   // With a digest or a Signer to check, a redirect from https to http may be
@@ -307,14 +313,14 @@ uint32_t PrerequisiteRunner::TransferOne(size_t itemIndex) {
   const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
   transfer.AllowHttpsToHttpRedirects(JudgesContent(expected));
   transfer.SetLogLine(&WriteLine);
-  context.lastTransferResult = transfer.Download(address, item.localPath);
-  context.lastHttpStatus = transfer.HttpStatus();
-  if (context.lastTransferResult != 0) return 5;
+  ctx.lastTransferResult = transfer.Download(address, item.localPath);
+  ctx.lastHttpStatus = transfer.HttpStatus();
+  if (ctx.lastTransferResult != 0) return 5;
   item.status = 0;
   return 0;
 }
 
-uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
+uint32_t PrerequisiteRunner::PrepareDownloads(ProgressObserver* observer) {
   context.items.clear();
   context.observer = nullptr;
   context.deletionList.clear();
@@ -357,6 +363,12 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     if (p.locationKind == LocationKind::Url) item.mirrors = p.Mirrors;
     context.items.push_back(std::move(item));
   }
+  return 0;
+}
+
+uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
+  if (const uint32_t prepared = PrepareDownloads(observer); prepared != 0) return prepared;
+  const CancelCheck isCancelled = [observer] { return observer != nullptr && observer->IsCancelled(); };
   if (observer != nullptr && !context.items.empty())
     observer->SetRange(static_cast<uint32_t>(context.items.size()), 0);
 
@@ -374,7 +386,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
     const ULONGLONG began = ::GetTickCount64();
     std::optional<AcceptanceResult> verdict;
     CheckedFile checked;
-    const Fetched fetched = FetchItem(k, verdict, checked, isCancelled);
+    const Fetched fetched = FetchItem(context, k, verdict, checked, isCancelled);
     const uint32_t milliseconds = MillisecondsSince(began);
     const DownloadItem& item = context.items[k];
     if (fetched == Fetched::Cancelled) {
@@ -395,12 +407,7 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
       if (context.lastTransferResult == kTransferCancelled) cancelled = true;
       WriteLine(L"Download failed. Error:" + ErrorText(context.lastTransferResult));
       if (p.HasOption(L'm')) {
-        if (observer != nullptr) {
-          const uint32_t code = context.lastTransferResult;
-          observer->ErrorReport(DownloadFailedText(StringTable(), p.DisplayName, code,
-                                                   context.lastHttpStatus, SystemMessageText(code)),
-                                kErrorMandatoryFailed, nullptr);
-        }
+        ReportMandatoryDownloadFailed(observer, p);
         return kInstallFailed;
       }
       continue;
@@ -412,23 +419,32 @@ uint32_t PrerequisiteRunner::DownloadPass(ProgressObserver* observer) {
   return 0;
 }
 
-PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(size_t itemIndex,
+void PrerequisiteRunner::ReportMandatoryDownloadFailed(ProgressObserver* observer,
+                                                       const Prerequisite& p) {
+  if (observer == nullptr) return;
+  const uint32_t code = context.lastTransferResult;
+  observer->ErrorReport(DownloadFailedText(StringTable(), p.DisplayName, code, context.lastHttpStatus,
+                                           SystemMessageText(code)),
+                        kErrorMandatoryFailed, nullptr);
+}
+
+PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(DownloadContext& ctx, size_t itemIndex,
                                                           std::optional<AcceptanceResult>& verdict,
                                                           CheckedFile& checked,
                                                           const CancelCheck& isCancelled) {
-  DownloadItem& item = context.items[itemIndex];
+  DownloadItem& item = ctx.items[itemIndex];
   const ExpectedFile expected = ExpectedFileOf(list.At(item.index));
   // Bytes from two addresses make one file only when a digest or a Signer
   // shows afterwards that they do.
   const bool piecesJudged = JudgesContent(expected);
   const bool mirrored = item.AddressCount() > 1;
-  const std::wstring partPath = TargetPath(context.downloadFolder, item.url, item.folder) + L".part";
+  const std::wstring partPath = TargetPath(ctx.downloadFolder, item.url, item.folder) + L".part";
   size_t partFrom = 0;  // whose bytes the part file holds; one found at the start is the first address's
   bool listedForDeletion = false;
   bool rejected = false;
   for (item.address = 0; item.address < item.AddressCount(); ++item.address) {
-    if (item.address > 0 && context.observer != nullptr && context.observer->IsCancelled()) {
-      context.lastTransferResult = kTransferCancelled;
+    if (item.address > 0 && ctx.observer != nullptr && ctx.observer->IsCancelled()) {
+      ctx.lastTransferResult = kTransferCancelled;
       break;
     }
     if (mirrored) WriteLine(L"Download address:" + item.Address());
@@ -443,18 +459,16 @@ PrerequisiteRunner::Fetched PrerequisiteRunner::FetchItem(size_t itemIndex,
       }
     }
     partFrom = item.address;
-    if (TransferOne(itemIndex) != 0) {
-      if (context.lastTransferResult == kTransferCancelled) break;
-      if (mirrored) WriteLine(L"Leaving download address. Error:" + ErrorText(context.lastTransferResult));
+    if (TransferOne(ctx, itemIndex) != 0) {
+      if (ctx.lastTransferResult == kTransferCancelled) break;
+      if (mirrored) WriteLine(L"Leaving download address. Error:" + ErrorText(ctx.lastTransferResult));
       continue;
     }
     WriteLine(L"Download completed succesfully.");
     if (!KeepsDownloads(list.general) && !listedForDeletion) {
-      context.deletionList.push_back(item.localPath);
+      ctx.deletionList.push_back(item.localPath);
       listedForDeletion = true;
     }
-    // The digests the transfer engine computed over the bytes it wrote stand
-    // in for reading the file again; what they lack is read from the file.
     // Held from here until its package has started, so that the bytes
     // judged are the bytes that run.
     const AcceptanceResult accepted = AcceptFile(item.index, item.localPath, checked, isCancelled);
@@ -549,18 +563,24 @@ const PrerequisiteRunner::CheckedFile* PrerequisiteRunner::AcceptedFile(
 }
 
 void PrerequisiteRunner::BuildLaunchList() {
+  std::vector<LaunchItem>& items = launcher.launchList;
+  items.clear();
+  for (size_t i = 0; i < list.Count(); ++i) {
+    LaunchItem item;
+    if (MakeLaunchItem(i, item)) items.push_back(std::move(item));
+  }
+}
+
+bool PrerequisiteRunner::MakeLaunchItem(size_t i, LaunchItem& item) {
   // Where nobody can answer a window, the packages run with their quiet
   // command lines whatever the letters say.
   const CommandLineField field =
       list.noDesktop ? CommandLineField::NoUi : ChooseCommandLineField(list.general.Options);
-  std::vector<LaunchItem>& items = launcher.launchList;
-  items.clear();
-  for (size_t i = 0; i < list.Count(); ++i) {
+  {
     const Prerequisite& p = list.At(i);
     const std::wstring& commandLine = field == CommandLineField::BasicUi ? p.BasicUiCommandLine
                                       : field == CommandLineField::NoUi  ? p.NoUiCommandLine
                                                                          : p.CommandLine;
-    LaunchItem item;
     switch (Action(i)) {
       case PrerequisiteAction::RunShippedFile:
         item.path = packagedFiles.LocateForInstall(p.Location);
@@ -568,7 +588,7 @@ void PrerequisiteRunner::BuildLaunchList() {
         // One with a Signer runs only once it passed its check.
         if (ChecksShippedFile(i)) {
           const CheckedFile* checked = AcceptedFile(i, [this](size_t n) { CheckShippedFile(n); });
-          if (checked == nullptr) continue;
+          if (checked == nullptr) return false;
           item.path = checked->path;
         }
         break;
@@ -577,27 +597,35 @@ void PrerequisiteRunner::BuildLaunchList() {
         // run (for a file URL fetched again, the checked copy), or the
         // present file once it passes now.
         const CheckedFile* checked = AcceptedFile(i, [this](size_t n) { CheckPresentFile(n); });
-        if (checked == nullptr) continue;
+        if (checked == nullptr) return false;
         item.path = checked->path;
         item.commandLine = ExpandProperties(commandLine, false);
         break;
       }
       default:
-        continue;
+        return false;
     }
     item.displayName = p.DisplayName;
     item.rebootMode = RebootModeFor(p.Options);
     item.resultPropertyName = p.RetValPropName;
     item.prereqIndex = i;
     item.exitCodes = ParseExitCodes(p.ExitCodes).table;
-    items.push_back(std::move(item));
   }
+  return true;
 }
 
 uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
   BuildLaunchList();
   const std::vector<LaunchItem>& items = launcher.launchList;
-  const std::wstring installingText = LoadResourceString(IDS_INSTALLING);
+  PrepareLauncher(observer);
+  if (observer != nullptr) observer->SetRange(static_cast<uint32_t>(items.size()), 0);
+  for (size_t k = 0; k < items.size(); ++k) {
+    if (const std::optional<uint32_t> stop = InstallItem(k, observer)) return *stop;
+  }
+  return 0;
+}
+
+void PrerequisiteRunner::PrepareLauncher(ProgressObserver* observer) {
   // A package that found another installation running runs again once the
   // Windows Installer is free, as the start-up waits for it; a cancel ends
   // the wait.
@@ -617,38 +645,39 @@ uint32_t PrerequisiteRunner::RunInstallLoop(ProgressObserver* observer) {
       WriteLine(L"Releasing the Windows Installer mutex failed. Error:" + ErrorText(wait.releaseError));
     return true;
   };
-  if (observer != nullptr) observer->SetRange(static_cast<uint32_t>(items.size()), 0);
-  for (size_t k = 0; k < items.size(); ++k) {
-    if (rebootInProgress) return 0;
-    if (observer != nullptr) {
-      if (observer->IsCancelled()) {
-        cancelled = true;
-        return kInstallCancelled;
-      }
-      observer->StatusText(Format(installingText, {items[k].displayName}), kStatusKindAcquisition);
+}
+
+std::optional<uint32_t> PrerequisiteRunner::InstallItem(size_t k, ProgressObserver* observer) {
+  const std::vector<LaunchItem>& items = launcher.launchList;
+  const std::wstring installingText = LoadResourceString(IDS_INSTALLING);
+  if (rebootInProgress) return 0;
+  if (observer != nullptr) {
+    if (observer->IsCancelled()) {
+      cancelled = true;
+      return kInstallCancelled;
     }
-    const PackageLauncher::Outcome outcome = launcher.InstallPackage(k, observer == nullptr);
-    RecordLaunch(items[k]);
-    if (outcome == PackageLauncher::Outcome::Done) continue;
-    // Windows is restarting on the package's request: nothing more starts.
-    if (outcome == PackageLauncher::Outcome::Restarted) return 0;
-    const Prerequisite& p = list.At(items[k].prereqIndex);
-    if (!p.HasOption(L'm')) continue;
-    if (outcome == PackageLauncher::Outcome::Failed && items[k].meaning == ExitMeaning::Retry)
-      installerBusy = true;
-    if (observer != nullptr) {
-      const LaunchItem& item = items[k];
-      const bool failed = outcome == PackageLauncher::Outcome::Failed;
-      const PackageFailure failure = !failed      ? PackageFailure::NeedsRestart
-                                     : item.started ? PackageFailure::EndedWithCode
-                                                    : PackageFailure::NotStarted;
-      observer->ErrorReport(PackageFailedText(StringTable(), item.displayName, failure,
-                                              item.returnCode, SystemMessageText(item.returnCode)),
-                            failed ? kErrorMandatoryFailed : kErrorMandatoryReboot, nullptr);
-    }
-    return kInstallFailed;
+    observer->StatusText(Format(installingText, {items[k].displayName}), kStatusKindAcquisition);
   }
-  return 0;
+  const PackageLauncher::Outcome outcome = launcher.InstallPackage(k, observer == nullptr);
+  RecordLaunch(items[k]);
+  if (outcome == PackageLauncher::Outcome::Done) return std::nullopt;
+  // Windows is restarting on the package's request: nothing more starts.
+  if (outcome == PackageLauncher::Outcome::Restarted) return 0;
+  const Prerequisite& p = list.At(items[k].prereqIndex);
+  if (!p.HasOption(L'm')) return std::nullopt;
+  if (outcome == PackageLauncher::Outcome::Failed && items[k].meaning == ExitMeaning::Retry)
+    installerBusy = true;
+  if (observer != nullptr) {
+    const LaunchItem& item = items[k];
+    const bool failed = outcome == PackageLauncher::Outcome::Failed;
+    const PackageFailure failure = !failed      ? PackageFailure::NeedsRestart
+                                   : item.started ? PackageFailure::EndedWithCode
+                                                  : PackageFailure::NotStarted;
+    observer->ErrorReport(PackageFailedText(StringTable(), item.displayName, failure,
+                                            item.returnCode, SystemMessageText(item.returnCode)),
+                          failed ? kErrorMandatoryFailed : kErrorMandatoryReboot, nullptr);
+  }
+  return kInstallFailed;
 }
 
 void PrerequisiteRunner::RecordDownload(const DownloadItem& item, uint32_t milliseconds,

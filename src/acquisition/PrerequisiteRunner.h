@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acquisition/Acceptance.h"
+#include "acquisition/FailureTextRules.h"
 #include "acquisition/PackagedFiles.h"
 #include "acquisition/StreamDigest.h"
 #include "chainer/Configuration.h"
@@ -23,6 +24,7 @@
 namespace prereq {
 
 class CredentialsProvider;
+class OverlappedDownloads;
 
 // What happens to one prerequisite; the numbering is that of PrereqState.
 enum class PrerequisiteAction : int32_t {
@@ -104,6 +106,9 @@ class PrerequisiteRunner : public RebootDecider {
   // (or a network drive): it is read again when it runs, so it is copied into
   // the download folder first and the copy is checked and run.
   bool PresentFileOnShare(size_t index) const;
+  // Creates the missing parent folders of the item's file in the download
+  // folder, recording them for removal at the end of the run.
+  void CreateDownloadFolders(const DownloadItem& item);
   // Where a download of the prerequisite goes in the download folder.
   std::wstring DownloadTargetPath(size_t index) const;
 
@@ -114,11 +119,25 @@ class PrerequisiteRunner : public RebootDecider {
   void OpenSitePass(ProgressObserver* observer);
   // Rebuilds the launcher's list from the prerequisites to run now.
   void BuildLaunchList();
+  // The launcher's item for the prerequisite when it is to run now (its
+  // file passed its check); false otherwise.
+  bool MakeLaunchItem(size_t prereqIndex, LaunchItem& item);
   // Runs the packages in list order: 0 done (also when a restart was started
   // by a package's reboot rule), 1602 cancelled, 1603 a mandatory
   // prerequisite's package failed or asked for a reboot.
   uint32_t RunInstallLoop(ProgressObserver* observer);
 
+  // The overlapped run (general option "o"), in place of the download pass
+  // and the install loop; the open-site pass runs between the two.
+  // PrepareOverlappedRun: the checks of files in place and the queue of
+  // downloads, 0 or 1603 as DownloadPass. RunOverlappedInstallLoop: the
+  // downloads on their own threads, at most kMaxParallelDownloads at once,
+  // and the install loop in list order, each package once its download
+  // ended; results as RunInstallLoop, and 1603 for a download that ends the
+  // download pass (a rejected file, a failed mandatory one). Defined in
+  // OverlappedRun.cpp.
+  uint32_t PrepareOverlappedRun(ProgressObserver* observer);
+  uint32_t RunOverlappedInstallLoop(ProgressObserver* observer);
   // Evaluates the prerequisite again: true when it is now detected as
   // installed.
   bool IsInstalledNow(size_t prereqIndex) override;
@@ -131,6 +150,8 @@ class PrerequisiteRunner : public RebootDecider {
   // than Windows accepts fails with ERROR_FILENAME_EXCED_RANGE before
   // anything is created.
   uint32_t TransferOne(size_t itemIndex);
+  // The same within another context (a download of the overlapped run).
+  uint32_t TransferOne(DownloadContext& ctx, size_t itemIndex);
 
   PrereqList& list;
   const PackagedFiles& packagedFiles;
@@ -161,6 +182,18 @@ class PrerequisiteRunner : public RebootDecider {
   // since its check, or passing the check again now).
   bool MayLaunch(const LaunchItem& item);
 
+  // How the addresses of one item ended.
+  enum class Fetched { Accepted, Failed, Rejected, Cancelled };
+  // Tries the item of `ctx` at its addresses in order until one gives an
+  // accepted file. `verdict` receives the acceptance check of the file
+  // accepted, or of the last file rejected when none was accepted; none when
+  // no address gave a file (Failed). An accepted file is held in `checked`.
+  // Cancelled: `isCancelled` stopped the check of a file that arrived. Reads
+  // the prerequisite records' fixed fields only, so it may run beside the
+  // install loop on its own context.
+  Fetched FetchItem(DownloadContext& ctx, size_t itemIndex, std::optional<AcceptanceResult>& verdict,
+                    CheckedFile& checked, const CancelCheck& isCancelled);
+
   PackageLauncher launcher{store, *this};
   // Set by the progress window when the user logs off or the system shuts
   // down, and by the launcher once Windows accepted the restart it asked for:
@@ -180,17 +213,26 @@ class PrerequisiteRunner : public RebootDecider {
   // The file of a prerequisite that passed its check in this run, checking
   // it now with `check` when it was not checked yet; null when rejected.
   const CheckedFile* AcceptedFile(size_t index, const std::function<void(size_t)>& check);
-  // How the addresses of one item ended.
-  enum class Fetched { Accepted, Failed, Rejected, Cancelled };
-  // Tries the item's addresses in order until one gives an accepted file.
-  // `verdict` receives the acceptance check of the file accepted, or of the
-  // last file rejected when none was accepted; none when no address gave a
-  // file (Failed).
-  // An accepted file is held in `checked`. Cancelled: `isCancelled` stopped
-  // the check of a file that arrived.
-  Fetched FetchItem(size_t itemIndex, std::optional<AcceptanceResult>& verdict,
-                    CheckedFile& checked, const CancelCheck& isCancelled);
+  // The checks of files in place (a rejected shipped file gives 1603) and
+  // the queue of downloads of the download pass; 0 otherwise.
+  uint32_t PrepareDownloads(ProgressObserver* observer);
+  // Points the launcher's wait for the Windows Installer at the observer.
+  void PrepareLauncher(ProgressObserver* observer);
+  // Runs the launcher's item k: none to go on, otherwise what ends the loop.
+  std::optional<uint32_t> InstallItem(size_t k, ProgressObserver* observer);
+  // Tells the observer, if any, that the mandatory prerequisite's download
+  // failed (with context.lastTransferResult and lastHttpStatus).
+  void ReportMandatoryDownloadFailed(ProgressObserver* observer, const Prerequisite& p);
+  // The overlapped run: waits for download k and takes its result over as
+  // the download pass would; none to go on, otherwise what ends the loop.
+  std::optional<uint32_t> TakeDownload(OverlappedDownloads& downloads, size_t k,
+                                       ProgressObserver* observer);
 };
+
+// The list's text when one is set, otherwise the string table's text `id`.
+std::wstring TextOrDefault(const std::wstring& listText, uint32_t id);
+// The string table, as the failure texts look their texts up.
+const StringLookup& StringTable();
 
 // Writes an internet shortcut for the URL into the temporary folder and asks
 // the shell to open it.

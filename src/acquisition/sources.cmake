@@ -9,9 +9,11 @@ list(APPEND PREREQ_PURE_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/AcceptanceRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FailureTextRules.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SignerRules.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OverlapRules.cpp
 )
 list(APPEND PREREQ_WIN_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/PrerequisiteRunner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/OverlappedRun.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadPresence.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Acceptance.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Authenticode.cpp

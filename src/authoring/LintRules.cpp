@@ -694,13 +694,14 @@ void Linter::CheckGeneral(const IniFile& ini) {
   const size_t optionsLine = LineOf(generalSection_, L"Options");
   const std::wstring& options = general_.Options;
   std::wstring unknown;
-  constexpr std::wstring_view kRunLetters = L"qbe";
+  constexpr std::wstring_view kRunLetters = L"qbeo";
   for (wchar_t c : options)
     if (kRunLetters.find(c) == std::wstring_view::npos && unknown.find(c) == std::wstring::npos)
       unknown.push_back(c);
   if (!unknown.empty()) {
     std::wstring text = L"Options letters " + Q(unknown) + L" mean nothing in [GeneralOptions] "
-                        L"(\"q\" quiet, \"b\" basic user interface, \"e\" installer exit codes)";
+                        L"(\"q\" quiet, \"b\" basic user interface, \"e\" installer exit codes, "
+                        L"\"o\" overlapped run)";
     for (wchar_t c : unknown)
       if (c >= L'A' && c <= L'Z' && kRunLetters.find(LowerAscii(c)) != std::wstring_view::npos) {
         text += L"; letters are case-sensitive";

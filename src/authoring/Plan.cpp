@@ -141,6 +141,7 @@ bool MakePlan(const std::wstring& configArgument, const std::wstring& setupArgum
   plan.listEnd = ListEnd(outcome, plan.listed);
   plan.options = list.general.Options;
   plan.mode = list.Quiet() ? L"quiet" : list.BasicUi() ? L"basic-ui" : L"search-only";
+  plan.overlapped = list.Overlapped();
   plan.downloadFolder = list.DownloadFolder();
   plan.extractionFolder = packagedFiles.extractionFolder;
 

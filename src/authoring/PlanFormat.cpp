@@ -1,5 +1,6 @@
 #include "authoring/PlanFormat.h"
 
+#include "acquisition/OverlapRules.h"
 #include "chainer/RunReportRules.h"
 #include "platform/core/Json.h"
 #include "platform/core/TextFormat.h"
@@ -107,6 +108,10 @@ std::wstring FormatPlanText(const Plan& plan) {
   if (plan.mode == L"quiet") t += L"quiet; packages get their NoUiCommandLine\n";
   else if (plan.mode == L"basic-ui") t += L"basic user interface; packages get their BasicUiCommandLine\n";
   else t += L"neither \"q\" nor \"b\": a run searches, then obtains and installs nothing\n";
+  if (plan.overlapped && plan.mode != L"search-only")
+    t += L"  overlapped run (\"o\"): downloads run ahead of the install loop, at most " +
+         Format(L"%u", {static_cast<unsigned>(kMaxParallelDownloads)}) +
+         L" at once; each package installs in list order once its file was accepted\n";
   t += L"  download folder: " + plan.downloadFolder + L"\n";
   t += L"  extraction folder: " + plan.extractionFolder + L"\n";
   if (!plan.listEnd.empty()) t += L"  " + plan.listEnd + L"\n";
@@ -161,6 +166,7 @@ std::string FormatPlanJson(const Plan& plan) {
   j.Key("localSystem").Bool(m.localSystem).EndObject();
   j.Key("options").String(plan.options);
   j.Key("mode").String(plan.mode);
+  j.Key("overlapped").Bool(plan.overlapped);
   j.Key("downloadFolder").String(plan.downloadFolder);
   j.Key("extractionFolder").String(plan.extractionFolder);
   j.Key("listed").Number(plan.listed);

@@ -87,6 +87,7 @@ struct Plan {
   PlanMachine machine;
   std::wstring options;  // the general Options letters
   std::wstring mode;     // "quiet", "basic-ui" or "search-only"
+  bool overlapped = false;  // general option "o"
   std::wstring downloadFolder, extractionFolder;
   int listed = 0;        // the highest App<n> that [PREREQUISITES] lists
   std::wstring listEnd;  // why the list ended early, or empty

@@ -82,10 +82,16 @@ class BasicUiRun final : public ProgressTask {
   explicit BasicUiRun(PrerequisiteRunner& runner) : runner_(runner) {}
 
   bool RunPasses(ProgressObserver& observer) override {
+    const bool overlapped = runner_.list.Overlapped();
     const bool done = RunBasicUiPasses({
-        [&] { return runner_.DownloadPass(&observer); },
+        [&] {
+          return overlapped ? runner_.PrepareOverlappedRun(&observer) : runner_.DownloadPass(&observer);
+        },
         [&] { runner_.OpenSitePass(&observer); },
-        [&] { return runner_.RunInstallLoop(&observer); },
+        [&] {
+          return overlapped ? runner_.RunOverlappedInstallLoop(&observer)
+                            : runner_.RunInstallLoop(&observer);
+        },
         [&] { return observer.IsCancelled(); },
     });
     // Also a cancel between two passes stops the later ones.
@@ -176,9 +182,15 @@ int32_t ChainingRun(PrereqList& list, const PackagedFiles& packagedFiles,
     runner.recorder = recorder;
     if (list.Quiet()) {
       WriteLine(L"Starting installing prerequisites in silent mode.");
-      runner.DownloadPass(nullptr);
-      runner.OpenSitePass(nullptr);
-      runner.RunInstallLoop(nullptr);
+      if (list.Overlapped()) {
+        runner.PrepareOverlappedRun(nullptr);
+        runner.OpenSitePass(nullptr);
+        runner.RunOverlappedInstallLoop(nullptr);
+      } else {
+        runner.DownloadPass(nullptr);
+        runner.OpenSitePass(nullptr);
+        runner.RunInstallLoop(nullptr);
+      }
       if (!runner.launcher.rebootRequired) {
         ReevaluateAfterInstall(runner);
         result = CheckMandatory(runner) ? 0 : 1;

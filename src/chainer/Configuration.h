@@ -23,7 +23,8 @@ enum class KeepFilesMode : int32_t { None = 0, Minimum = 1, Complete = 2, Prereq
 
 struct GeneralOptions {
   std::wstring MainAppCmdLine;
-  // Run-level letters: "q" quiet, "b" basic UI, "e" installer exit codes.
+  // Run-level letters: "q" quiet, "b" basic UI, "e" installer exit codes,
+  // "o" overlapped run.
   std::wstring Options;
   std::wstring UpdatesUrl;
   std::wstring ProductVersion;
@@ -166,6 +167,9 @@ class PrereqList {
   // The process exit code follows the Windows Installer's convention
   // (0, 3010, 1641, 1602, 1603) instead of 0, 1 and -1.
   bool InstallerExitCodes() const { return general.Options.find(L'e') != std::wstring::npos; }
+  // Downloads run ahead of the install loop, several at once, and each
+  // package installs as soon as its turn comes and its file was accepted.
+  bool Overlapped() const { return general.Options.find(L'o') != std::wstring::npos; }
 
   // The download folder, resolved on the first call (expansion, normalisation,
   // trailing backslash; or the temporary folder + DefaultProdCode + "\") and

@@ -91,13 +91,37 @@ void Logger::WriteLine(std::wstring_view text) {
   WriteLocked(text);
 }
 
-void Logger::WriteLocked(std::wstring_view text) {
-  if (finished_) return;
-  if (!file_ && !OpenLocked()) return;
+namespace {
+std::wstring StampNow() {
   SYSTEMTIME st;
   ::GetLocalTime(&st);
-  std::wstring line = FormatLogTimestamp({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
-                                          st.wSecond});
+  return FormatLogTimestamp({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond});
+}
+}  // namespace
+
+void Logger::WriteLines(const std::vector<StampedLine>& lines) {
+  RecoverableLockHold hold(lock_);
+  if (finished_ || lines.empty()) return;
+  if (!file_ && !OpenLocked()) return;
+  std::wstring block;
+  bool flush = false;
+  for (const StampedLine& line : lines) {
+    block += line.stamp;
+    block += L'-';
+    block += line.text;
+    block += L"\r\n";
+    flush = flush || IsLogFlushPoint(line.text);
+  }
+  Write(file_.get(), block);
+  if (flush) FlushLocked();
+}
+
+void Logger::WriteLocked(std::wstring_view text) { WriteStampedLocked(StampNow(), text); }
+
+void Logger::WriteStampedLocked(const std::wstring& stamp, std::wstring_view text) {
+  if (finished_) return;
+  if (!file_ && !OpenLocked()) return;
+  std::wstring line = stamp;
   line += L'-';
   line += text;
   line += L"\r\n";
@@ -234,8 +258,36 @@ void ReleaseLogLockOnThisThreadTo(int depth) {
   if (Logger* logger = theLogger) logger->lock_.ReleaseOnThisThreadTo(depth);
 }
 
+namespace {
+// The block that collects this thread's lines, when one does.
+thread_local LogBlock* t_block = nullptr;
+}  // namespace
+
 void WriteLine(std::wstring_view text) {
-  if (loggingEnabled) TheLogger().WriteLine(text);
+  if (!loggingEnabled) return;
+  if (t_block != nullptr)
+    t_block->Add(text);
+  else
+    TheLogger().WriteLine(text);
+}
+
+LogBlock::LogBlock() : outer_(t_block) { t_block = this; }
+
+LogBlock::~LogBlock() {
+  Write();
+  t_block = outer_;
+}
+
+void LogBlock::Add(std::wstring_view text) { lines_.push_back({StampNow(), std::wstring(text)}); }
+
+void LogBlock::Write() {
+  if (lines_.empty()) return;
+  if (outer_ != nullptr) {
+    for (Logger::StampedLine& line : lines_) outer_->lines_.push_back(std::move(line));
+  } else {
+    TheLogger().WriteLines(lines_);
+  }
+  lines_.clear();
 }
 
 }  // namespace prereq

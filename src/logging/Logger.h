@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/core/Handles.h"
 
@@ -38,6 +39,14 @@ class Logger {
   // Writes "<stamp>-<text>\r\n" with one write, opening the file first when
   // none is open. The line is flushed to disk when IsLogFlushPoint says so.
   void WriteLine(std::wstring_view text);
+  // A line stamped when it was composed, for WriteLines.
+  struct StampedLine {
+    std::wstring stamp;  // as FormatLogTimestamp gives it
+    std::wstring text;
+  };
+  // Writes the lines together, with one write and no other line between
+  // them, each with its own stamp; flushed when one of them is a flush point.
+  void WriteLines(const std::vector<StampedLine>& lines);
   // Flushes what was written to disk.
   void Flush();
   // Writes the closing line when `writeClosingLine` (flushed) and closes the
@@ -51,6 +60,7 @@ class Logger {
   bool OpenLocked();
   std::wstring NextFallbackLocked(int index);
   void WriteLocked(std::wstring_view text);
+  void WriteStampedLocked(const std::wstring& stamp, std::wstring_view text);
   void FlushLocked();
 
   friend int LogLockDepthOnThisThread();
@@ -66,7 +76,8 @@ class Logger {
 // The process-wide logger (created on first use, finished at process exit).
 Logger& TheLogger();
 
-// Shorthand for TheLogger().WriteLine(text) when logging is enabled.
+// Shorthand for TheLogger().WriteLine(text) when logging is enabled; while
+// the calling thread holds a LogBlock, the line goes into the block.
 void WriteLine(std::wstring_view text);
 
 // How often the calling thread holds the process-wide log's lock (0 also
@@ -75,5 +86,25 @@ void WriteLine(std::wstring_view text);
 // Neither creates the log nor allocates.
 int LogLockDepthOnThisThread();
 void ReleaseLogLockOnThisThreadTo(int depth);
+
+// Collects the lines that the creating thread writes through WriteLine, each
+// stamped when written, and puts them into the log as one block (Write, or
+// at destruction), so that the lines of one download stay together while
+// other threads write theirs. Blocks of one thread nest: the inner one
+// collects until it ends.
+class LogBlock {
+ public:
+  LogBlock();
+  ~LogBlock();  // writes what was not written yet
+  LogBlock(const LogBlock&) = delete;
+  LogBlock& operator=(const LogBlock&) = delete;
+
+  void Add(std::wstring_view text);
+  void Write();
+
+ private:
+  std::vector<Logger::StampedLine> lines_;
+  LogBlock* outer_;
+};
 
 }  // namespace prereq

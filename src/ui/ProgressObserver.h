@@ -40,6 +40,10 @@ class ProgressObserver {
     return code;
   }
   virtual void StatusText(const std::wstring& text, int kind) { (void)text, (void)kind; }
+  // The downloads running ahead of the install loop (the overlapped run):
+  // download `current` of `total`; total 0 when none is left. Called from
+  // any thread; it must not wait for the window.
+  virtual void DownloadsAhead(uint32_t current, uint32_t total) { (void)current, (void)total; }
 };
 
 }  // namespace prereq

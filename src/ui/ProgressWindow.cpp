@@ -9,6 +9,7 @@
 
 #include "execution/ProcessUtil.h"
 #include "platform/core/FailurePoints.h"
+#include "platform/core/TextFormat.h"
 #include "platform/core/WinText.h"
 #include "resources/resource.h"
 #include "ui/WindowLook.h"
@@ -24,6 +25,7 @@ enum : UINT {
   kMsgError,                  // lParam: const std::wstring*
   kMsgDone,
   kMsgDownload,  // posted: the running download moved
+  kMsgAhead,     // posted: wParam current, lParam total of the downloads ahead
 };
 
 constexpr UINT_PTR kFlashTimer = 1;
@@ -158,6 +160,7 @@ void ProgressWindow::ShowError() {
   if (classicBar_) UseClassicLook(bar, true);
   ::SendMessageW(bar, PBM_SETBARCOLOR, 0, kErrorColour);
   LayOutStatusLine(true);
+  ShowAheadLine();
   taskbar_.SetError(static_cast<uint64_t>(whole), static_cast<uint64_t>(whole));
 }
 
@@ -169,6 +172,13 @@ void ProgressWindow::ClearError() {
   if (classicBar_) UseClassicLook(bar, false);
   classicBar_ = false;
   LayOutStatusLine(false);
+  ShowAheadLine();
+}
+
+void ProgressWindow::ShowAheadLine() {
+  // An error's status line may wrap over the room this line takes.
+  ::ShowWindow(::GetDlgItem(window_, IDC_PROGRESS_AHEAD),
+               aheadTotal_ != 0 && !errorShown_ ? SW_SHOWNA : SW_HIDE);
 }
 
 void ProgressWindow::LayOutStatusLine(bool error) {
@@ -249,6 +259,15 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND dialog, UINT message, WPARAM wP
       self->downloadPosted_ = false;
       self->steps_.SetDownload(self->downloadDone_, self->downloadTotal_);
       self->ShowBar();
+      return TRUE;
+    case kMsgAhead:
+      self->aheadTotal_ = static_cast<uint32_t>(lParam);
+      if (self->aheadTotal_ != 0)
+        ::SetDlgItemTextW(dialog, IDC_PROGRESS_AHEAD,
+                          Format(LoadResourceString(IDS_DOWNLOADING_AHEAD),
+                                 {static_cast<uint32_t>(wParam), self->aheadTotal_})
+                              .c_str());
+      self->ShowAheadLine();
       return TRUE;
     case kMsgError:
       ::SetDlgItemTextW(dialog, IDC_PROGRESS_STATUS,
@@ -337,5 +356,12 @@ void ProgressWindow::Done(uint32_t, uint32_t) {
 }
 
 bool ProgressWindow::IsCancelled() { return cancelled_; }
+
+void ProgressWindow::DownloadsAhead(uint32_t current, uint32_t total) {
+  // Posted, never sent: download threads do not wait for the window. Each
+  // message carries its numbers, so the last one the window takes wins.
+  HWND window = window_;
+  if (window != nullptr) ::PostMessageW(window, kMsgAhead, current, static_cast<LPARAM>(total));
+}
 
 }  // namespace prereq

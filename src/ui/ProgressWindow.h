@@ -71,6 +71,8 @@ class ProgressWindow final : public ProgressObserver {
   // Texts of the kinds the window shows go to the status line and begin the
   // next step of the bar.
   void StatusText(const std::wstring& text, int kind) override;
+  // Posts the second line's numbers to the window (any thread).
+  void DownloadsAhead(uint32_t current, uint32_t total) override;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
@@ -80,6 +82,9 @@ class ProgressWindow final : public ProgressObserver {
   void ShowBar();
   void ShowError();
   void ClearError();
+  // The second line: "Downloading 2 of 4..." while downloads run ahead of
+  // the install loop, hidden otherwise and while an error shows.
+  void ShowAheadLine();
   // The status line of an error wraps over the room above the bar, ending
   // where the one-line status ends; otherwise it is the template's one line
   // with a path ellipsis.
@@ -112,6 +117,7 @@ class ProgressWindow final : public ProgressObserver {
   int barRange_ = -1;  // the range the bar was last given
   bool errorShown_ = false;
   bool classicBar_ = false;  // drawn classically while the error shows
+  uint32_t aheadTotal_ = 0;  // of the second line; 0 while it is hidden
   RECT statusLine_{};        // the template's status line, in client coordinates
 };
 

@@ -14,6 +14,9 @@
 // Installer's mutex "Global\_MSIExecute" exists as it starts), and before it
 // exits with 1618 it starts a copy of itself that holds that mutex for <ms>
 // milliseconds (it waits until the copy holds it).
+//
+// With "--sleep=<ms>" among the further arguments it takes that long before it
+// appends its line (a package that needs time to install).
 #include <windows.h>
 
 #include <cwchar>
@@ -103,8 +106,10 @@ int wmain(int argc, wchar_t** argv) {
     return Hold(std::wcstoul(argv[2], nullptr, 10), argv[3]);
   DWORD code = argc > 1 ? CodeFor(argv[1], 0) : 0;
   DWORD holdMs = 0;
-  for (int i = 3; i < argc; ++i)
+  for (int i = 3; i < argc; ++i) {
     if (std::wcsncmp(argv[i], L"--hold-installer=", 17) == 0) holdMs = std::wcstoul(argv[i] + 17, nullptr, 10);
+    if (std::wcsncmp(argv[i], L"--sleep=", 8) == 0) Sleep(std::wcstoul(argv[i] + 8, nullptr, 10));
+  }
   if (argc > 2) {
     code = CodeFor(argv[1], LinesIn(argv[2]));
     if (holdMs != 0) {

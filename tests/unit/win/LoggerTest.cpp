@@ -2,7 +2,11 @@
 
 #include <functional>
 #include <regex>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "LogCapture.h"
 #include "TestFolder.h"
 #include "logging/Logger.h"
 #include "platform/core/WinText.h"
@@ -287,6 +291,65 @@ TEST(Logger, ConcurrentLinesNeverInterleave) {
     pos = eol + 2;
   }
   EXPECT_EQ(count, kThreads * kLines);
+}
+
+// Downloads of the overlapped run write their lines as blocks while other
+// threads write single lines: every line stays whole, and a block's lines
+// follow each other with nothing between them.
+TEST(Logger, BlocksStayTogetherBesideOtherThreadsLines) {
+  LogCapture capture(L"blocks.log");
+  constexpr int kBlockThreads = 3, kBlocks = 20, kBlockLines = 5, kLineThreads = 2;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kBlockThreads; ++t)
+    threads.emplace_back([t] {
+      for (int b = 0; b < kBlocks; ++b) {
+        LogBlock block;
+        for (int l = 0; l < kBlockLines; ++l)
+          WriteLine(L"block " + std::to_wstring(t) + L"." + std::to_wstring(b) + L" line " +
+                    std::to_wstring(l) + L" " + std::wstring(60, L'a' + t));
+      }
+    });
+  for (int t = 0; t < kLineThreads; ++t)
+    threads.emplace_back([t] {
+      for (int l = 0; l < kBlocks * kBlockLines; ++l) WriteLine(L"single " + std::to_wstring(t));
+    });
+  for (std::thread& thread : threads) thread.join();
+
+  const std::vector<std::wstring> lines = capture.Lines();
+  ASSERT_EQ(lines.size(), size_t{(kBlockThreads + kLineThreads) * kBlocks * kBlockLines});
+  const std::wregex blockLine(L"block (\\d)\\.(\\d+) line (\\d) ([a-z]{60})");
+  const std::wregex singleLine(L"single \\d");
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::wsmatch m;
+    if (std::regex_match(lines[i], singleLine)) continue;
+    ASSERT_TRUE(std::regex_match(lines[i], m, blockLine)) << ToUtf8(lines[i]);
+    EXPECT_EQ(m[4].str(), std::wstring(60, L'a' + std::stoi(m[1].str())));
+    if (m[3].str() != L"0") continue;
+    // The block's other lines follow at once, in order.
+    const std::wstring head = L"block " + m[1].str() + L"." + m[2].str() + L" line ";
+    for (int l = 1; l < kBlockLines; ++l) {
+      ASSERT_LT(i + l, lines.size());
+      EXPECT_EQ(lines[i + l].rfind(head + std::to_wstring(l) + L" ", 0), 0u) << ToUtf8(lines[i + l]);
+    }
+  }
+}
+
+// Nested blocks hand their lines to the outer one; without a block lines go
+// straight to the log.
+TEST(Logger, NestedBlockJoinsTheOuterOne) {
+  LogCapture capture(L"nested.log");
+  {
+    LogBlock outer;
+    WriteLine(L"outer 1");
+    {
+      LogBlock inner;
+      WriteLine(L"inner");
+    }
+    EXPECT_TRUE(capture.Lines().empty());
+    WriteLine(L"outer 2");
+  }
+  WriteLine(L"after");
+  EXPECT_EQ(capture.Lines(), (std::vector<std::wstring>{L"outer 1", L"inner", L"outer 2", L"after"}));
 }
 
 }  // namespace
