@@ -70,7 +70,9 @@ TEST(FailureText, ReasonOfATransferResult) {
       {kInetHttpsToHttpOnRedirect, 301, Id(IDS_REASON_HTTPS_TO_HTTP)},
       // A system error of a refused logon, and the library's own.
       {1326, 0, Id(IDS_REASON_CREDENTIALS_REFUSED)},
+      {86, 0, Id(IDS_REASON_CREDENTIALS_REFUSED)},  // ERROR_INVALID_PASSWORD
       {kInetLoginFailure, 0, Id(IDS_REASON_CREDENTIALS_REFUSED)},
+      {kInetTimeout, 0, Id(IDS_REASON_TIMEOUT)},
   };
   for (const Case& c : cases)
     EXPECT_EQ(DownloadFailureReason(kStrings, c.code, c.httpStatus, L"system text"), c.reason)
