@@ -54,11 +54,6 @@ std::wstring HostOf(const std::wstring& url) {
 // otherwise have the clean-up delete a file elsewhere.
 void DeleteDownloadedFile(const std::wstring& path) { DeleteFileLinkFree(path); }
 
-bool IsFile(const std::wstring& path) {
-  DWORD attrs = ::GetFileAttributesW(ToLongPathForm(path).c_str());
-  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 // A network path: "\\server\share\..." or a drive letter of a network drive.
 bool IsNetworkPath(const std::wstring& path) {
   if (!ShareOfUncPath(FromLongPathForm(path)).empty()) return true;

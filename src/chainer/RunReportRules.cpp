@@ -235,7 +235,7 @@ std::span<const PrereqOutcomeInfo> PrereqOutcomes() {
        L"last attempt"},
       {PrereqOutcome::DownloadFailed, "download-failed", L"the download failed"},
       {PrereqOutcome::Rejected, "rejected",
-       L"the downloaded file failed its size or digest check and was deleted"},
+       L"the downloaded file failed its size, digest or signature check and was deleted"},
       {PrereqOutcome::SiteOpened, "site-opened", L"its site was opened for a manual download"},
       {PrereqOutcome::SkippedAfterCancel, "skipped-after-cancel",
        L"selected, but the user cancelled before it"},

@@ -215,6 +215,11 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(ToLongPathForm(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 DWORD HoldFolders(const std::wstring& folder, HeldFolders& out, std::vector<std::wstring>* created,
                   std::wstring* refusal) {
   out.Release();

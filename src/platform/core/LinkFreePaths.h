@@ -129,6 +129,8 @@ DWORD MoveIntoPlaceLinkFree(const std::wstring& from, const std::wstring& target
 
 // Whether a folder exists at `path` (any length).
 bool IsFolder(const std::wstring& path);
+// Whether something other than a folder exists at `path` (any length).
+bool IsFile(const std::wstring& path);
 
 // Creates the missing folders above the file path `filePath`, outermost
 // first, never through a link (HoldFolders with creation); each folder
