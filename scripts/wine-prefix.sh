@@ -34,6 +34,29 @@ wine_for() {
   fi
 }
 
+# Boots the prefix (wineboot -i), up to 3 times: a boot now and then fails
+# although nothing is wrong with the prefix (the host loader's assertion in
+# dl-fini.c, exit code 127, has been seen to end Wine processes here as they
+# exit). Booting again completes whatever the failed boot left undone.
+boot() {
+  local wine attempt rc out
+  wine=$(wine_for "$1")
+  # A file, not a pipe: the services wineboot starts keep it open.
+  out=$(mktemp)
+  for attempt in 1 2 3; do
+    rc=0
+    "$wine" wineboot -i </dev/null >"$out" 2>&1 || rc=$?
+    if [ "$rc" -eq 0 ]; then rm -f "$out"; return 0; fi
+    echo "wine-prefix: wineboot attempt $attempt failed in $dir ($1), exit code $rc:" >&2
+    tail -n 5 "$out" >&2 || true
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    timeout 30 wineserver -w </dev/null >/dev/null 2>&1 || true
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+  done
+  rm -f "$out"
+  return 1
+}
+
 # Windows of the prefix appear on a virtual desktop of its own (1024x768).
 # Without one, under Xvfb with no window manager, every hide or close of a
 # top-level window blocks about 2 s in Wine's X11 driver, and windows have no
@@ -53,7 +76,7 @@ use_virtual_desktop() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
   timeout 30 wineserver -w </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1 || true
-  "$wine" wineboot -i </dev/null >/dev/null 2>&1 || {
+  boot "$1" || {
     echo "wine-prefix: wineboot failed in $dir ($1) after setting the desktop" >&2
     exit 1
   }
@@ -77,7 +100,7 @@ case "$action" in
     mkdir -p "$dir"
     # Persistent server: it stays up between the test programs until "stop".
     wineserver -p </dev/null >/dev/null 2>&1 || true
-    if ! "$(wine_for "$arch")" wineboot -i </dev/null >/dev/null 2>&1; then
+    if ! boot "$arch"; then
       echo "wine-prefix: wineboot failed in $dir ($arch)" >&2
       exit 1
     fi

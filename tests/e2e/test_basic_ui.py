@@ -175,6 +175,11 @@ def test_basic_ui_downloads_and_installs_what_a_quiet_run_does(prefix, make_setu
     assert window["process"] == setup.name
     # The bar moves through the download: several positions, rising.
     positions = [s["pos"] for s in samples]
+    # The install loop's new range puts the bar back to 0 just before its
+    # first status text replaces the download's: the last snapshots may fall
+    # in between.
+    while len(positions) > 1 and positions[-1] == 0 and max(positions) > 0:
+        positions.pop()
     assert len(set(positions)) >= 2, samples
     assert positions == sorted(positions), positions
     assert all(s["min"] == 0 and s["max"] == 1000 for s in samples), samples
