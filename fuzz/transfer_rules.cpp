@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto starts = [&](std::wstring_view scheme) {
       if (url.size() < scheme.size()) return false;
       for (size_t i = 0; i < scheme.size(); ++i)
-        if (towlower(url[i]) != scheme[i]) return false;
+        if (towlower(url[i]) != static_cast<wint_t>(scheme[i])) return false;
       return true;
     };
     return starts(L"http://") || starts(L"https://");

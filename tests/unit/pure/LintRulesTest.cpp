@@ -371,7 +371,9 @@ TEST(Lint, AnyInputIsChecked) {
     for (size_t i = 0; i < f.size(); ++i) {
       EXPECT_GE(f[i].line, 1u);
       EXPECT_LE(f[i].line, lineEnds + 2);
-      if (i > 0) EXPECT_LE(f[i - 1].line, f[i].line);
+      if (i > 0) {
+        EXPECT_LE(f[i - 1].line, f[i].line);
+      }
       EXPECT_FALSE(f[i].text.empty());
     }
   }

@@ -176,10 +176,11 @@ TEST(PeResources, WriteThenReadGivesTheSameResources) {
     }
     // The code before the resources is untouched; the overlay stays last.
     EXPECT_TRUE(std::equal(image.begin() + kHeaderSize, image.begin() + kHeaderSize + 0x180, out.begin() + kHeaderSize)) << c.name;
-    if (c.shape.overlay)
+    if (c.shape.overlay) {
       EXPECT_TRUE(std::equal(image.end() - static_cast<ptrdiff_t>(c.shape.overlay), image.end(),
                              out.end() - static_cast<ptrdiff_t>(c.shape.overlay)))
           << c.name;
+    }
     const size_t checksumAt = 0x84 + 20 + 64;
     if (c.shape.checksum)
       EXPECT_EQ(Get32(out, checksumAt), PeChecksum(out, checksumAt)) << c.name;

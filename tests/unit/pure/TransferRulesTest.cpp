@@ -188,7 +188,9 @@ TEST(ParseUnsatisfiedRange, Table) {
   for (const auto& [text, ok, length] : cases) {
     uint64_t got = 12345;
     EXPECT_EQ(ParseUnsatisfiedRange(text, got), ok) << N(text);
-    if (ok) EXPECT_EQ(got, length) << N(text);
+    if (ok) {
+      EXPECT_EQ(got, length) << N(text);
+    }
   }
 }
 
@@ -305,7 +307,9 @@ TEST(PlanRedirect, Table) {
     EXPECT_EQ(step.follow, c.follow) << where;
     EXPECT_EQ(step.code, c.code) << where;
     EXPECT_EQ(step.logLine, c.logLine) << where;
-    if (c.follow) EXPECT_FALSE(step.url.empty()) << where;
+    if (c.follow) {
+      EXPECT_FALSE(step.url.empty()) << where;
+    }
   }
 }
 
