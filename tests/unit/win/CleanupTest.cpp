@@ -19,7 +19,9 @@ namespace {
 
 using Texts = std::vector<std::wstring>;
 
-void MakeFolder(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); }
+void MakeFolder(const std::wstring& path) {
+  ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)) << "error " << GetLastError();
+}
 
 void MakeFile(const std::wstring& path, const std::string& content = "x") {
   WriteBytes(path, content);

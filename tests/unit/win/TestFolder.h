@@ -11,9 +11,14 @@ class TestFolder {
     wchar_t temp[MAX_PATH + 1];
     GetTempPathW(MAX_PATH, temp);
     static int counter = 0;
-    path_ = std::wstring(temp) + L"prereq-ut-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(++counter);
-    CreateDirectoryW(path_.c_str(), nullptr);
+    // Always a new folder: Wine gives its processes the same few ids again,
+    // and a folder an earlier run could not remove (a child's working folder)
+    // may still be there.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      path_ = std::wstring(temp) + L"prereq-ut-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(++counter);
+      if (CreateDirectoryW(path_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
   }
   ~TestFolder() { RemoveTree(path_); }
   const std::wstring& path() const { return path_; }
