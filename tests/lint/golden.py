@@ -210,6 +210,8 @@ def program_version() -> str:
 # written by the stamping rows and read by the later ones.
 COMMAND_LINES = [
     ([], 2, "no configuration file given"),
+    (["--version"], 0, "prereq-lint "),
+    (["--help"], 0, "--show-version"),
     (["--json", "--bogus", "a.ini"], 2, "unknown option --bogus"),
     (["--setup-folder"], 2, "--setup-folder needs a folder"),
     (["--stamp"], 2, "--stamp needs the program"),

@@ -195,6 +195,22 @@ TEST(ConfigText, EveryReadableFormGivesTheSameDocument) {
     EXPECT_EQ(IsDesignedConfigForm(config), c.designed) << c.name;
     EXPECT_EQ(Dump(ParseIni(config.text)), reference) << c.name;
   }
+  // Only UTF-16 comes in pairs of bytes: an odd length in UTF-8 drops nothing.
+  Bytes bare = Utf16(L"[A]\nk=v", true, false);
+  bare.push_back('Z');
+  const struct {
+    Bytes bytes;
+    ConfigEncoding encoding;
+    bool dropped;
+  } odd[] = {{Raw("[A]\nk=v"), ConfigEncoding::Utf8, false},
+             {Utf8(L"[A]\nk=vw", true), ConfigEncoding::Utf8Bom, false},
+             {bare, ConfigEncoding::Utf16LeBare, true}};
+  for (const auto& c : odd) {
+    ASSERT_EQ(c.bytes.size() % 2, 1u);
+    const ConfigText config = DecodeConfigText(c.bytes);
+    EXPECT_EQ(config.encoding, c.encoding) << c.bytes.size();
+    EXPECT_EQ(config.oddByteDropped, c.dropped) << c.bytes.size();
+  }
 }
 
 TEST(ConfigText, DescribesTheFormItRead) {

@@ -106,6 +106,7 @@ TEST(Format, Conversions) {
   EXPECT_EQ(Format(L"%d", {4294967295u}), L"-1");  // 32-bit as the C runtime prints it
   EXPECT_EQ(Format(L"0x%.8x", {0xE0000008u}), L"0xe0000008");
   EXPECT_EQ(Format(L"%-5s|%5s", {L"ab", L"cd"}), L"ab   |   cd");
+  EXPECT_EQ(Format(L"%5s|%-4s|", {42, -7}), L"   42|-7  |");  // a number under %s
   EXPECT_EQ(Format(L"100%% %s", {}), L"100% ");
   EXPECT_EQ(Format(L"%hs %ls %Iu", {L"a", L"b", 7u}), L"a b 7");
   EXPECT_EQ(Format(L"trailing %", {}), L"trailing %");

@@ -188,6 +188,7 @@ TEST(Lint, SignersAndFurtherAddresses) {
       {"thumbprint_63", L"Signer=sha256:" + thumb.substr(1), Severity::Error, L"(63 characters given)"},
       {"thumbprint_65", L"Signer=sha256:" + thumb + L"c", Severity::Error, L"(65 characters given)"},
       {"thumbprint_sha1", L"Signer=sha256:" + thumb.substr(24), Severity::Error, L"SHA-1 thumbprint"},
+      {"thumbprint_upper_prefix", L"Signer=SHA256:abc", Severity::Error, L"(3 characters given)"},
       {"no_prefix", L"Signer=CN=A, Example Corporation", Severity::Error, L""},  // one name
       {"no_prefix_first", L"Signer=Example, CN=A", Severity::Error, L"\"Example\" is malformed"},
       {"empty_name", L"Signer=CN=", Severity::Error, L"the name after \"CN=\" is empty"},
@@ -285,6 +286,36 @@ TEST(Lint, EditsAtTheirBoundaries) {
     } else {
       EXPECT_TRUE(Has(f, c.severity, c.finding)) << c.name;
     }
+  }
+}
+
+// A finding that says it all, and nothing more beside it: exactly one more
+// finding than the configuration without the line, with this text.
+TEST(Lint, OneFindingAndNoEcho) {
+  std::wstring site = kClean;
+  site.replace(site.find(L"Url=https://example.com/a.exe"), 29, L"OpenSite=https://example.com/");
+  const struct {
+    const char* name;
+    std::wstring base, added, finding;
+  } cases[] = {
+      // A run reads the first; the repeated value is not judged.
+      {"repeated_key", kClean, L"ExactSize=abc\r\n", L"\"ExactSize\" is given again"},
+      // Options is known in [GeneralOptions] and in a prerequisite's section:
+      // the first is named.
+      {"key_of_another_section", kClean, L"[PREREQ_CHAINER]\r\nOptions=q\r\n",
+       L"key \"Options\" is read by nothing: it belongs in [GeneralOptions]"},
+      // A site runs no package: its exit codes are not read further.
+      {"exit_codes_on_a_site", site, L"ExitCodes=5\r\n", L"ExitCodes has no effect"},
+  };
+  for (const auto& c : cases) {
+    const std::vector<Finding> before = Lint(c.base);
+    const std::vector<Finding> after = Lint(c.base + c.added);
+    const std::wstring dump = Dump(after);
+    ASSERT_EQ(after.size(), before.size() + 1) << c.name << "\n" << std::string(dump.begin(), dump.end());
+    // The text begins so, and names no second section.
+    EXPECT_TRUE(std::any_of(after.begin(), after.end(), [&](const Finding& f) {
+      return f.text.rfind(c.finding, 0) == 0 && f.text.find(L"belongs", c.finding.size()) == std::wstring::npos;
+    })) << c.name << "\n" << std::string(dump.begin(), dump.end());
   }
 }
 

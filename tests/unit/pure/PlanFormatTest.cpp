@@ -56,6 +56,8 @@ TEST(PlanFormat, TextLines) {
        L"NoUiCommandLine \"/q\"\n"},
       {"site", [](Plan& p) { p.prereqs[0].action = 3; },
        L"  action: open the site for a manual download: open \"http://h/x.exe\" in the browser\n"},
+      {"addresses", [](Plan& p) { p.prereqs[0].addresses = {L"http://h/x.exe", L"http://m/x.exe"}; },
+       L"  addresses, tried in this order:\n    1. \"http://h/x.exe\"\n    2. \"http://m/x.exe\"\n"},
       {"processor", [](Plan& p) { p.machine.nativeMachineKnown = true; p.machine.nativeMachine = 0x8664; },
        L"  processor: x64\n"},
       {"not_applicable", [](Plan& p) { p.prereqs[0].state = 4; }, L"  conditions:\n"},

@@ -152,13 +152,15 @@ TEST(RunReportRules, JsonDecimals) {
   const struct {
     int64_t scaled;
     const char* text;
+    int decimals = 3;
   } cases[] = {
       {0, "0.000"}, {5, "0.005"}, {999, "0.999"}, {1000, "1.000"}, {1250, "1.250"},
       {-5, "-0.005"}, {INT64_MIN, "-9223372036854775.808"},
+      {15, "1.5", 1}, {5, "0.5", 1}, {15, "15", 0}, {-15, "-15", 0}, {15, "15", -1},
   };
   for (const auto& c : cases) {
     JsonWriter j;
-    j.BeginArray().Decimal(c.scaled, 3).EndArray();
+    j.BeginArray().Decimal(c.scaled, c.decimals).EndArray();
     EXPECT_EQ(j.Text(), std::string("[\n  ") + c.text + "\n]\n") << c.scaled;
   }
 }

@@ -47,6 +47,7 @@ TEST(TextCodec, EncodeUtf8) {
       {Units({0xD800, 0xDC00}), "\xF0\x90\x80\x80"},
       {Units({0xDBFF, 0xDFFF}), "\xF4\x8F\xBF\xBF"},
       {Units({0xD7FF}), "\xED\x9F\xBF"},
+      {Units({0xD7FF, 0xDC00}), "\xED\x9F\xBF\xEF\xBF\xBD"},  // no pair below 0xD800
       {Units({0xD800}), "\xEF\xBF\xBD"},          // a lone surrogate
       {Units({0xDBFF, 'a'}), "\xEF\xBF\xBD" "a"},
       {Units({0xDC00, 0xD800}), "\xEF\xBF\xBD\xEF\xBF\xBD"},  // in the wrong order
