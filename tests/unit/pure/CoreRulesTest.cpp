@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "acquisition/PackagedFiles.h"
 #include "chainer/ModulePaths.h"
 #include "evaluation/OsInfo.h"
@@ -107,6 +109,10 @@ TEST(Format, Conversions) {
   EXPECT_EQ(Format(L"0x%.8x", {0xE0000008u}), L"0xe0000008");
   EXPECT_EQ(Format(L"%-5s|%5s", {L"ab", L"cd"}), L"ab   |   cd");
   EXPECT_EQ(Format(L"%5s|%-4s|", {42, -7}), L"   42|-7  |");  // a number under %s
+  for (const auto& [a, b, equal] : {std::tuple{L"Ab", L"aB", true}, std::tuple{L"ab", L"ac", false},
+                                     std::tuple{L"a", L"ab", false}, std::tuple{L"[", L"{", false},
+                                     std::tuple{L"", L"", true}})
+    EXPECT_EQ(EqualsIgnoringAsciiCase(a, b), equal) << std::wstring(a).size();
   EXPECT_EQ(Format(L"100%% %s", {}), L"100% ");
   EXPECT_EQ(Format(L"%hs %ls %Iu", {L"a", L"b", 7u}), L"a b 7");
   EXPECT_EQ(Format(L"trailing %", {}), L"trailing %");

@@ -38,10 +38,14 @@ TEST(SplitAtVolumeRoot, RootsAndNames) {
       {L"C:", nullptr, {}},
       {L"1:\\x", nullptr, {}},
       {L"\\\\server", nullptr, {}},
+      {L"\\\\server\\sh?\\x", nullptr, {}},  // the share's name is checked to its end
       {L"\\\\server\\", nullptr, {}},
       {L"\\\\\\share\\x", nullptr, {}},
       {L"\\\\.\\pipe\\x", nullptr, {}},
       {L"\\\\?\\GLOBALROOT\\Device\\x", nullptr, {}},
+      {L"\\\\?\\Volume{0a1b\\x", nullptr, {}},
+      {L"\\\\?\\Volume{0a1b}", nullptr, {}},
+      {L"\\\\?\\Volumes{0a1b}\\x", nullptr, {}},
       {L"\\\\?\\", nullptr, {}},
       {L"C:\\a\\\\b", nullptr, {}},
       {L"C:\\a\\.\\b", nullptr, {}},
@@ -52,6 +56,8 @@ TEST(SplitAtVolumeRoot, RootsAndNames) {
       {L"C:\\f.txt:stream", nullptr, {}},
       {L"C:\\a/b", nullptr, {}},
       {L"C:\\a\x01", nullptr, {}},
+      {L"C:\\a\x1F", nullptr, {}},
+      {L"C:\\a\x20", L"C:\\", {L"a\x20"}},
   };
   for (const Case& c : cases) {
     const std::optional<VolumePath> split = SplitAtVolumeRoot(c.path);
@@ -198,8 +204,19 @@ TEST(JudgeComponent, OnlyPlainEntriesOfTheFolderHeldAbove) {
     facts.parentFinalPath = c.parentFinal;
     facts.entryName = c.entryName;
     EXPECT_EQ(JudgeComponent(facts), c.verdict) << c.name;
-    EXPECT_NE(std::wstring(ComponentVerdictText(c.verdict)), L"") << c.name;
   }
+}
+
+TEST(ComponentVerdictText, OneTextEach) {
+  const std::pair<ComponentVerdict, std::wstring> cases[] = {
+      {ComponentVerdict::Usable, L"usable"},
+      {ComponentVerdict::Link, L"it is a link"},
+      {ComponentVerdict::NotAFolder, L"it is not a folder"},
+      {ComponentVerdict::NotAFile, L"it is not a file"},
+      {ComponentVerdict::HardLinked, L"it has more than one name"},
+      {ComponentVerdict::ElsewhereOnDisk, L"it lies outside its folder"},
+  };
+  for (const auto& [verdict, text] : cases) EXPECT_EQ(ComponentVerdictText(verdict), text) << N(text);
 }
 
 }  // namespace

@@ -55,6 +55,9 @@ TEST(OverlapRules, ADownloadOfTheSameFileWaitsAndSoDoLaterOnes) {
   EXPECT_EQ(NextDownloadToStart(std::vector<P>{R, E, Q, Q}, keys), std::nullopt);
   EXPECT_EQ(NextDownloadToStart(std::vector<P>{E, R, Q, Q}, keys), 2u);
   EXPECT_EQ(NextDownloadToStart(std::vector<P>{R, R, E, Q}, keys), 3u);
+  // A download past the end of the keys shares no file (and no key is read
+  // past their end).
+  EXPECT_EQ(NextDownloadToStart(std::vector<P>{R, Q}, std::vector<size_t>{7}), 1u);
 }
 
 TEST(OverlapRules, SettledPhases) {
