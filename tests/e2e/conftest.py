@@ -38,6 +38,22 @@ def unusable(arch: str) -> str | None:
     return None
 
 
+def own_prefix(name: str, arch: str = "win64"):
+    """A prefix for one module's tests alone (for example where the chainer
+    restarts Windows: ExitWindowsEx ends every process of the prefix). A
+    generator for a module fixture: started here, stopped after the last
+    test."""
+    reason = unusable(arch)
+    if reason:
+        pytest.skip(reason)
+    prefix = WinePrefix(PREFIX_ROOT / name, arch)
+    prefix.start()
+    try:
+        yield prefix
+    finally:
+        prefix.stop()
+
+
 class Prefixes:
     """The session's prefixes, started on first use and stopped at the end."""
 

@@ -10,12 +10,11 @@ import hashlib
 import http.server
 import shutil
 import threading
-import time
 
 import pytest
 
-from conftest import PREFIX_ROOT, unusable
-from winehelp import TOOLS, WinePrefix, build_msi, read_log
+from conftest import own_prefix
+from winehelp import TOOLS, build_msi, read_log
 
 STORE_KEY = r"HKCU\InterbootContext"
 PRODUCT = "{3B0D6E1F-58A2-4C37-9E41-2F6A8D0C7B15}"
@@ -154,14 +153,7 @@ def test_failed_launch_is_logged(prefix, make_setup):
 
 @pytest.fixture(scope="module")
 def reboot_prefix():
-    arch = "win64"
-    reason = unusable(arch)
-    if reason:
-        pytest.skip(reason)
-    prefix = WinePrefix(PREFIX_ROOT / "e2e-reboot", arch)
-    prefix.start()
-    yield prefix
-    prefix.stop()
+    yield from own_prefix("e2e-reboot")
 
 
 def test_reboot_rule_keeps_the_store(reboot_prefix, make_setup):

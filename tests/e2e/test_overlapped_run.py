@@ -10,12 +10,12 @@ import time
 
 import pytest
 
-from conftest import PREFIX_ROOT, unusable
+from conftest import own_prefix
 from uihelp import (
     DIALOG_CLASS, IDCANCEL, PROGRESS_BAR, PROGRESS_STATUS, Paced, PacedServer, WinTool, control,
     progress_title, text_of, ui_config,
 )
-from winehelp import TOOLS, WinePrefix, read_log, unique
+from winehelp import TOOLS, read_log, unique
 
 STORE_KEY = r"HKCU\InterbootContext"
 AHEAD_LINE = 1036  # the progress window's second line
@@ -139,14 +139,7 @@ def test_rejected_mandatory_download_stops_the_loop_and_the_downloads(prefix32, 
 @pytest.fixture(scope="module")
 def reboot_prefix():
     # ExitWindowsEx ends every process of the prefix: a prefix of its own.
-    arch = "win64"
-    reason = unusable(arch)
-    if reason:
-        pytest.skip(reason)
-    prefix = WinePrefix(PREFIX_ROOT / "e2e-reboot-overlap", arch)
-    prefix.start()
-    yield prefix
-    prefix.stop()
+    yield from own_prefix("e2e-reboot-overlap")
 
 
 def test_reboot_rule_on_package_2_stops_downloads_3_and_4(reboot_prefix, make_setup, server):
