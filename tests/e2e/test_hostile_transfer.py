@@ -78,6 +78,7 @@ def run_download(setup, url, *, md5=None, sha256=None, size=None, mandatory=True
     lines += [f"{k}={v}" for k, v in prereq.items()]
     setup.write_config("\n".join(lines) + "\n")
     result = setup.run(timeout=90, env=CRASH_REPORTING)
+    assert log.exists(), f"no log: {result}"
     return Run(setup, result, read_log(log).lines)
 
 
